@@ -1,0 +1,121 @@
+#include "backend.h"
+#include "convert.h"
+#include "serialport_backend.h"
+#include "tcp_backend.h"
+#include "vberror.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
+#include <algorithm>
+
+namespace skyjog {
+
+QString PortSpec::display() const {
+    switch (kind) {
+    case Kind::Numbered:
+    case Kind::Device:
+        return device;
+    case Kind::Tcp:
+        return QStringLiteral("%1:%2").arg(host).arg(tcpPort);
+    case Kind::Sim:
+        return QStringLiteral("the simulated mount");
+    }
+    return {};
+}
+
+PortSpec parsePortText(const QString& text) {
+    PortSpec spec;
+    const QString t = text.trimmed();
+
+    if (t.compare(QStringLiteral("sim"), Qt::CaseInsensitive) == 0) {
+        spec.kind = PortSpec::Kind::Sim;
+        return spec;
+    }
+
+    static const QRegularExpression tcpRe(
+        QStringLiteral(R"(^(?:tcp://)?(\[[0-9A-Fa-f:.]+\]|[A-Za-z0-9][A-Za-z0-9.\-]*):(\d{1,5})$)"));
+    if (const auto m = tcpRe.match(t); m.hasMatch()) {
+        const uint port = m.captured(2).toUInt();
+        if (port == 0 || port > 65535) throw VbError(err::InvalidPort, QStringLiteral("Invalid port number: %1").arg(t));
+        spec.kind = PortSpec::Kind::Tcp;
+        spec.host = m.captured(1);
+        if (spec.host.startsWith(u'[')) spec.host = spec.host.mid(1, spec.host.size() - 2);
+        spec.tcpPort = quint16(port);
+        return spec;
+    }
+
+    if (t.startsWith(u'/') || t.startsWith(QStringLiteral("\\\\.\\"))) {
+        spec.kind = PortSpec::Kind::Device;
+        spec.device = t;
+        return spec;
+    }
+
+    static const QRegularExpression comRe(QStringLiteral(R"(^[Cc][Oo][Mm]\s*(\d+)$)"));
+    double number = 0;
+    if (const auto m = comRe.match(t); m.hasMatch()) number = m.captured(1).toDouble();
+    else number = conv::leadingNumber(text);
+
+    spec.kind = PortSpec::Kind::Numbered;
+    spec.number = conv::toInt16(number);
+    if (spec.number < 0)
+        throw VbError(err::InvalidPort, QStringLiteral("Invalid port number: %1").arg(spec.number));
+    spec.device = numberedDevice(spec.number);
+    return spec;
+}
+
+QString numberedDevice(int number) {
+#if defined(Q_OS_WIN)
+    return QStringLiteral("\\\\.\\COM%1").arg(number);
+#elif defined(Q_OS_MACOS)
+    QStringList names = QDir(QStringLiteral("/dev"))
+                            .entryList({QStringLiteral("cu.usbserial*"), QStringLiteral("cu.usbmodem*")},
+                                       QDir::System, QDir::Name);
+    if (number >= 1 && number <= names.size()) return QStringLiteral("/dev/") + names[number - 1];
+    return QStringLiteral("/dev/cu.usbserial (USB serial device #%1)").arg(number);
+#else
+    if (number < 1) return QStringLiteral("port %1").arg(number);
+    return QStringLiteral("/dev/ttyUSB%1").arg(number - 1);
+#endif
+}
+
+QString listSerialPorts() {
+    QStringList names;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) names << info.systemLocation();
+    std::sort(names.begin(), names.end());
+    return names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "));
+}
+
+namespace {
+std::function<std::unique_ptr<SerialBackend>()>& simFactory() {
+    static std::function<std::unique_ptr<SerialBackend>()> f;
+    return f;
+}
+} // namespace
+
+void setSimBackendFactory(std::function<std::unique_ptr<SerialBackend>()> factory) {
+    simFactory() = std::move(factory);
+}
+
+std::unique_ptr<SerialBackend> makeDefaultBackend(const PortSpec& spec) {
+    switch (spec.kind) {
+    case PortSpec::Kind::Sim:
+        if (!simFactory())
+            throw VbError(err::InvalidPort, QStringLiteral("The simulated mount is not available in this program"));
+        return simFactory()();
+    case PortSpec::Kind::Tcp:
+        return std::make_unique<TcpBackend>(spec.host, spec.tcpPort);
+    case PortSpec::Kind::Numbered:
+        if (spec.number < 1)
+            throw VbError(err::InvalidPort,
+                          QStringLiteral("Invalid port number %1 (serial ports here: %2)")
+                              .arg(spec.number)
+                              .arg(listSerialPorts()));
+        return std::make_unique<SerialPortBackend>(spec.device);
+    case PortSpec::Kind::Device:
+        return std::make_unique<SerialPortBackend>(spec.device);
+    }
+    return nullptr;
+}
+
+} // namespace skyjog

@@ -1,0 +1,55 @@
+#include "clock.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <time.h>
+#endif
+
+namespace skyjog {
+
+uint32_t SystemClock::tickCount() {
+    static QElapsedTimer timer = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    // Offset so that a monotonic counter starts somewhere arbitrary like the system's does; the
+    // truncation to 32 bits is the wrap the callers are written for.
+    return static_cast<uint32_t>(timer.elapsed() + 0x10000);
+}
+
+void SystemClock::sleep(uint32_t ms) { QThread::msleep(ms); }
+
+uint32_t SystemClock::clockIncrement100ns() {
+#ifdef Q_OS_WIN
+    DWORD adjustment = 0, increment = 0;
+    BOOL disabled = FALSE;
+    GetSystemTimeAdjustment(&adjustment, &increment, &disabled);
+    return increment;
+#else
+    timespec res{};
+    if (clock_getres(CLOCK_MONOTONIC, &res) != 0) return 0;
+    const uint64_t ns = uint64_t(res.tv_sec) * 1000000000u + uint64_t(res.tv_nsec);
+    return static_cast<uint32_t>(ns / 100);
+#endif
+}
+
+namespace {
+Clock*& current() {
+    static Clock* c = nullptr;
+    return c;
+}
+} // namespace
+
+Clock& clock() {
+    static SystemClock sys;
+    return current() ? *current() : sys;
+}
+
+void setClock(Clock* c) { current() = c; }
+
+} // namespace skyjog

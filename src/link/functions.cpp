@@ -1,0 +1,61 @@
+#include "functions.h"
+#include "clock.h"
+#include "convert.h"
+#include "report.h"
+#include "vberror.h"
+
+#include <algorithm>
+
+namespace skyjog {
+
+int16_t SleepTime = 0;
+bool StopSpiral = false;
+
+SerialControl& Comm1() {
+    static SerialControl comm;
+    return comm;
+}
+
+int16_t sleepTimeForIncrement(uint32_t increment100ns) {
+    return conv::toInt16(double(increment100ns) / 10000.0 + 1.0);
+}
+
+void InitSleepTime() {
+    try {
+        SleepTime = sleepTimeForIncrement(clock().clockIncrement100ns());
+    } catch (const VbError& e) {
+        reportError(e);
+    }
+}
+
+QByteArray SendCommand(const QByteArray& command, int16_t replyLength, int16_t timeoutMs) {
+    QByteArray reply;
+    SerialControl& comm = Comm1();
+    Clock& clk = clock();
+    try {
+        comm.setPortOpen(true);
+        comm.setInputLen(1000);
+        (void)comm.input();
+        comm.setInputLen(1);
+        comm.output(command);
+        const uint32_t start = clk.tickCount();
+        for (;;) {
+            const uint32_t now = clk.tickCount();
+            if (reply.size() >= replyLength || int64_t(elapsedMs(start, now)) >= int64_t(timeoutMs))
+                break;
+            reply += comm.input();
+            clk.sleep(uint32_t(std::max<int16_t>(SleepTime, 0)));
+        }
+        comm.setPortOpen(false);
+        return reply;
+    } catch (const VbError& e) {
+        // The port is closed before the message box, not after: the box runs its own event loop,
+        // and nothing that runs inside it may find the port still held.
+        if (comm.portOpen()) comm.setPortOpen(false);
+        StopSpiral = true;
+        reportError(e);
+        return {};
+    }
+}
+
+} // namespace skyjog

@@ -1,0 +1,28 @@
+#pragma once
+// The shared routines and the state they share across windows.
+#include "serialcontrol.h"
+
+#include <QByteArray>
+#include <cstdint>
+
+namespace skyjog {
+
+// The pause between two reads of the serial input, in milliseconds.
+extern int16_t SleepTime;
+// True: no spiral search runs, or the running one is to stop.
+extern bool StopSpiral;
+
+// The program's one serial control.
+SerialControl& Comm1();
+
+// Sets SleepTime from the system clock's increment: increment / 10000 + 1, rounded half to even.
+void InitSleepTime();
+// The same rule as a pure function of the increment (100-ns units).
+int16_t sleepTimeForIncrement(uint32_t increment100ns);
+
+// Opens the port, drains stale input, writes the command, collects up to replyLength characters
+// one per pass until timeoutMs has passed, closes the port. On a failure: reports it, sets
+// StopSpiral, closes the port and returns an empty reply.
+QByteArray SendCommand(const QByteArray& command, int16_t replyLength, int16_t timeoutMs);
+
+} // namespace skyjog

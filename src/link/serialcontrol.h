@@ -1,0 +1,52 @@
+#pragma once
+// The serial control: port, line settings, open/close, read of at most InputLen waiting
+// characters, write. Each open builds a fresh backend from the current port text.
+#include "backend.h"
+
+namespace skyjog {
+
+struct LineSettings {
+    qint32 baud = 9600;
+    char parity = 'N';
+    int dataBits = 8;
+    int stopBits = 1;
+};
+// "9600,N,8,1"; throws VbError 380 on anything else.
+LineSettings parseLineSettings(const QString& text);
+
+class SerialControl {
+public:
+    SerialControl();
+    ~SerialControl();
+
+    // Throws VbError (and keeps the previous port) when the text names no usable port.
+    void setPortText(const QString& text);
+    const PortSpec& port() const { return spec_; }
+    int16_t commPort() const { return spec_.number; }
+
+    void setSettings(const QString& text); // throws VbError 380
+    QString settings() const { return settingsText_; }
+    const LineSettings& lineSettings() const { return line_; }
+
+    // Opening throws VbError; closing never throws.
+    void setPortOpen(bool open);
+    bool portOpen() const;
+
+    void setInputLen(int n) { inputLen_ = n; }
+    int inputLen() const { return inputLen_; }
+    QByteArray input();
+    void output(const QByteArray& data);
+
+    // Tests (and the program's own sim hook) replace how a backend is made.
+    void setBackendFactory(BackendFactory factory);
+
+private:
+    PortSpec spec_;
+    QString settingsText_;
+    LineSettings line_;
+    int inputLen_ = 0;
+    BackendFactory factory_;
+    std::unique_ptr<SerialBackend> backend_;
+};
+
+} // namespace skyjog

@@ -1,0 +1,95 @@
+#include "serialport_backend.h"
+#include "serialcontrol.h"
+#include "vberror.h"
+
+#include <QFileInfo>
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#endif
+
+namespace skyjog {
+
+namespace {
+// How long one command's bytes may take to leave; 8 bytes need about 8 ms at 9600 baud.
+constexpr int WriteTimeoutMs = 1000;
+
+QString portsHint() { return QStringLiteral(" (serial ports here: %1)").arg(listSerialPorts()); }
+} // namespace
+
+SerialPortBackend::SerialPortBackend(QString device) : device_(std::move(device)) {
+    port_.setPortName(device_);
+    port_.setBaudRate(9600);
+    port_.setParity(QSerialPort::NoParity);
+    port_.setDataBits(QSerialPort::Data8);
+    port_.setStopBits(QSerialPort::OneStop);
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+void SerialPortBackend::setLineSettings(const LineSettings& line) {
+    port_.setBaudRate(line.baud);
+    port_.setParity(line.parity == 'E'   ? QSerialPort::EvenParity
+                    : line.parity == 'O' ? QSerialPort::OddParity
+                    : line.parity == 'M' ? QSerialPort::MarkParity
+                    : line.parity == 'S' ? QSerialPort::SpaceParity
+                                         : QSerialPort::NoParity);
+    port_.setDataBits(QSerialPort::DataBits(line.dataBits));
+    port_.setStopBits(line.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
+}
+
+void SerialPortBackend::open() {
+#ifndef Q_OS_WIN
+    struct stat st {};
+    if (::stat(device_.toLocal8Bit().constData(), &st) != 0) {
+        const int e = errno;
+        throw VbError(e == ENOENT ? err::InvalidPort : err::PortInUse,
+                      QStringLiteral("Cannot open %1: %2%3")
+                          .arg(device_, QString::fromLocal8Bit(std::strerror(e)), portsHint()));
+    }
+    if (!S_ISCHR(st.st_mode))
+        throw VbError(err::NotSerialDevice,
+                      QStringLiteral("Cannot open %1: it is not a serial device%2").arg(device_, portsHint()));
+#endif
+    if (!port_.open(QIODevice::ReadWrite)) {
+        const auto e = port_.error();
+        const int number = (e == QSerialPort::PermissionError || e == QSerialPort::OpenError)
+                               ? err::PortInUse
+                               : err::InvalidPort;
+        const QString reason = e == QSerialPort::PermissionError
+                                   ? QStringLiteral("it is in use by another program, or access is denied (%1)")
+                                         .arg(port_.errorString())
+                                   : port_.errorString();
+        port_.clearError();
+        throw VbError(number, QStringLiteral("Cannot open %1: %2%3").arg(device_, reason, portsHint()));
+    }
+}
+
+void SerialPortBackend::close() {
+    if (port_.isOpen()) port_.close();
+}
+
+bool SerialPortBackend::isOpen() const { return port_.isOpen(); }
+
+QByteArray SerialPortBackend::read(int maxChars) {
+    if (maxChars <= 0) return {};
+    // No event loop runs during a command: pull in whatever the device has for us now.
+    if (port_.bytesAvailable() < maxChars) port_.waitForReadyRead(0);
+    if (port_.error() == QSerialPort::ResourceError) {
+        const QString why = port_.errorString();
+        port_.clearError();
+        throw VbError(err::ReadFailed, QStringLiteral("Lost %1: %2").arg(device_, why));
+    }
+    return port_.read(maxChars);
+}
+
+void SerialPortBackend::write(const QByteArray& data) {
+    if (port_.write(data) != data.size() || !port_.waitForBytesWritten(WriteTimeoutMs)) {
+        const QString why = port_.errorString();
+        port_.clearError();
+        throw VbError(err::WriteFailed, QStringLiteral("Cannot write to %1: %2").arg(device_, why));
+    }
+}
+
+} // namespace skyjog

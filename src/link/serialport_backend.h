@@ -1,0 +1,27 @@
+#pragma once
+#include "backend.h"
+
+#include <QSerialPort>
+
+namespace skyjog {
+
+struct LineSettings;
+
+// A serial device through QSerialPort. Only terminal devices are opened: anything else (a
+// regular file, a directory) is refused before a byte could be written to it.
+class SerialPortBackend final : public SerialBackend {
+public:
+    explicit SerialPortBackend(QString device);
+    void setLineSettings(const LineSettings& line);
+    void open() override;
+    void close() override;
+    bool isOpen() const override;
+    QByteArray read(int maxChars) override;
+    void write(const QByteArray& data) override;
+
+private:
+    QString device_;
+    QSerialPort port_;
+};
+
+} // namespace skyjog

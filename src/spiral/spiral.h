@@ -1,0 +1,28 @@
+#pragma once
+// The square spiral search.
+#include <QString>
+#include <cstdint>
+
+namespace skyjog {
+
+// What the spiral needs of the window that runs it.
+class SpiralHost {
+public:
+    virtual ~SpiralHost() = default;
+    virtual QString widthText() const = 0;
+    virtual QString delayText() const = 0;
+    // The item data of the tracking list's selected entry; throws VbError when there is none.
+    virtual uint8_t trackingMode() const = 0;
+    virtual void setSpiralLabelVisible(bool visible) = 0;
+    // Lets the window handle its pending events (handlers run nested inside this call).
+    virtual void processEvents() = 0;
+};
+
+// The spiral button and the S key: start a spiral when none runs, otherwise ask it to stop.
+// Returns when the spiral it started has ended.
+void ToggleSpiral(SpiralHost& host);
+
+// Runs one whole spiral: preparation, legs until StopSpiral is set, the stop sequence.
+void RunSpiral(SpiralHost& host);
+
+} // namespace skyjog

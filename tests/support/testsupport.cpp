@@ -1,0 +1,88 @@
+#include "testsupport.h"
+
+namespace skyjog::test {
+
+void ManualClock::sleep(uint32_t ms) {
+    ++sleeps;
+    sleptMs += ms;
+    now_ += ms;
+    if (onSleep) onSleep(now_);
+    // Run what is due; an action may schedule more or sleep itself.
+    while (!pending_.empty() && int32_t(pending_.begin()->first - now_) <= 0) {
+        auto fn = std::move(pending_.begin()->second);
+        pending_.erase(pending_.begin());
+        fn();
+    }
+}
+
+ReportRecorder::ReportRecorder() {
+    setReporter([this](const QString& text, const QString& caption) {
+        boxes.push_back({text, caption});
+        if (onReport) onReport(boxes.back());
+    });
+}
+
+ReportRecorder::~ReportRecorder() { setReporter({}); }
+
+QStringList ReportRecorder::texts() const {
+    QStringList out;
+    for (const Box& b : boxes) out << b.text;
+    return out;
+}
+
+} // namespace skyjog::test
+
+#include "vberror.h"
+
+namespace skyjog::test {
+
+QByteArray& FakeLine::buffer(uint32_t now) {
+    for (auto it = arrivals_.begin(); it != arrivals_.end();) {
+        if (int32_t(it->at - now) <= 0) {
+            buffer_ += it->bytes;
+            it = arrivals_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return buffer_;
+}
+
+namespace {
+class FakeBackend final : public SerialBackend {
+public:
+    explicit FakeBackend(FakeLine& line) : line_(line) {}
+    void open() override {
+        if (line_.failOpen) throw VbError(line_.failOpen->first, line_.failOpen->second);
+        ++line_.opens;
+        line_.open = isOpen_ = true;
+    }
+    void close() override {
+        if (!isOpen_) return;
+        ++line_.closes;
+        line_.open = isOpen_ = false;
+    }
+    bool isOpen() const override { return isOpen_; }
+    QByteArray read(int maxChars) override {
+        ++line_.reads;
+        QByteArray& buf = line_.buffer(clock().tickCount());
+        const QByteArray out = buf.left(maxChars);
+        buf.remove(0, out.size());
+        return out;
+    }
+    void write(const QByteArray& data) override {
+        line_.writes << data;
+        if (line_.onWrite) line_.onWrite(data, clock().tickCount());
+    }
+
+private:
+    FakeLine& line_;
+    bool isOpen_ = false;
+};
+} // namespace
+
+BackendFactory FakeLine::factory() {
+    return [this](const PortSpec&) { return std::make_unique<FakeBackend>(*this); };
+}
+
+} // namespace skyjog::test

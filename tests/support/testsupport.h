@@ -1,0 +1,100 @@
+#pragma once
+// Shared test seams: a clock the test drives, a reporter that records message boxes.
+#include "clock.h"
+#include "report.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <map>
+#include <vector>
+
+namespace skyjog::test {
+
+// Time moves only when the code under test sleeps (or the test advances it). Actions can be
+// scheduled at a time; they run inside the sleep that reaches it, as a user's click would be
+// handled inside a poll.
+class ManualClock final : public Clock {
+public:
+    explicit ManualClock(uint32_t start = 1000) : now_(start) {}
+    uint32_t tickCount() override { return now_; }
+    void sleep(uint32_t ms) override;
+    uint32_t clockIncrement100ns() override { return increment_; }
+
+    void setIncrement(uint32_t v) { increment_ = v; }
+    void advance(uint32_t ms) { sleep(ms); }
+    uint32_t now() const { return now_; }
+    // Runs fn once when the time reaches at (in a later sleep, or the current one).
+    void at(uint32_t at, std::function<void()> fn) { pending_.emplace(at, std::move(fn)); }
+    // Each sleep first calls this (for example, to let a test act on every poll).
+    std::function<void(uint32_t now)> onSleep;
+    uint64_t sleeps = 0;
+    uint64_t sleptMs = 0;
+
+private:
+    uint32_t now_;
+    uint32_t increment_ = 0;
+    std::multimap<uint32_t, std::function<void()>> pending_;
+};
+
+// Installs itself as the clock for its lifetime.
+class ScopedClock {
+public:
+    explicit ScopedClock(Clock* c) { setClock(c); }
+    ~ScopedClock() { setClock(nullptr); }
+};
+
+// Records every message box instead of showing it, for its lifetime.
+class ReportRecorder {
+public:
+    ReportRecorder();
+    ~ReportRecorder();
+    struct Box {
+        QString text;
+        QString caption;
+    };
+    std::vector<Box> boxes;
+    QStringList texts() const;
+    // Called for each box after recording it (a test may act while the "box" is up).
+    std::function<void(const Box&)> onReport;
+};
+
+} // namespace skyjog::test
+
+#include "backend.h"
+#include <QByteArray>
+#include <QVector>
+
+namespace skyjog::test {
+
+// A line the test scripts: it records what is written and delivers bytes at given clock times.
+// It survives the backends made on it, like a real line survives opens and closes.
+class FakeLine {
+public:
+    QVector<QByteArray> writes;
+    int opens = 0;
+    int closes = 0;
+    int reads = 0;
+    bool open = false;
+    // When set, opening fails with this error.
+    std::optional<std::pair<int, QString>> failOpen;
+    // Called after every write with the bytes and the time (schedule the reply from here).
+    std::function<void(const QByteArray&, uint32_t)> onWrite;
+
+    void deliver(const QByteArray& bytes, uint32_t at) { arrivals_.push_back({at, bytes}); }
+    // Bytes that have arrived by now and not been read.
+    QByteArray& buffer(uint32_t now);
+    // A factory for SerialControl::setBackendFactory.
+    BackendFactory factory();
+
+private:
+    struct Arrival {
+        uint32_t at;
+        QByteArray bytes;
+    };
+    std::vector<Arrival> arrivals_;
+    QByteArray buffer_;
+};
+
+} // namespace skyjog::test
