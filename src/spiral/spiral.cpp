@@ -1,0 +1,139 @@
+#include "spiral.h"
+#include "clock.h"
+#include "commands.h"
+#include "functions.h"
+#include "report.h"
+#include "spiralmath.h"
+#include "vberror.h"
+
+#include <algorithm>
+
+namespace skyjog {
+
+namespace {
+
+void send(const QByteArray& command) { SendCommand(command, cmd::AckLength, cmd::TimeoutMs); }
+
+// One poll: the window's pending clicks and keys run here, then the thread rests for a clock
+// period so that the wait does not spin.
+void poll(SpiralHost& host) {
+    host.processEvents();
+    clock().sleep(uint32_t(std::max<int16_t>(SleepTime, 0)));
+}
+
+void restoreTracking(SpiralHost& host) {
+    send(cmd::SetTrackingMode(host.trackingMode()));
+}
+
+void stopBothAxes() {
+    send(cmd::FixedRateSlew(cmd::AltMotor));
+    send(cmd::FixedRateSlew(cmd::AzMotor));
+}
+
+// Whatever way RunSpiral is left, the window must not be left believing a spiral still runs:
+// it would refuse to close, and the next press would only "stop" the dead spiral.
+class EndGuard {
+public:
+    explicit EndGuard(SpiralHost& host) : host_(host) {}
+    ~EndGuard() {
+        StopSpiral = true;
+        try {
+            host_.setSpiralLabelVisible(false);
+        } catch (...) {
+        }
+    }
+
+private:
+    SpiralHost& host_;
+};
+
+// Preparation and legs; returns when StopSpiral is found set, throws when a rate cannot be
+// worked out or sent.
+void runLegs(SpiralHost& host) {
+    using namespace spiral;
+    Clock& clk = clock();
+
+    host.setSpiralLabelVisible(true);
+
+    const int16_t base = baseRate(boxNumber(host.widthText()));
+    const cmd::RateBytes altitudeBytes = rateBytes(base);
+
+    const QByteArray position = SendCommand(cmd::GetAzAlt(), cmd::PositionReplyLength, cmd::TimeoutMs);
+    const double altitude = foldAltitude(altitudeFromReply(position));
+    const int32_t azimuth = azimuthRate(base, altitude);
+    const cmd::RateBytes azimuthBytes = rateBytes(azimuth);
+
+    int32_t legDuration = 0;
+    int legCount = 0;
+    // A failed position read has set StopSpiral; it does not end the spiral, which then runs
+    // as if the mount stood at altitude 0.
+    StopSpiral = false;
+
+    const int32_t cornerDelay = cornerDelayMs(boxNumber(host.delayText()));
+    uint32_t legStart = clk.tickCount();
+
+    for (;;) {
+        if (StopSpiral) return;
+
+        if (int64_t(elapsedMs(legStart, clk.tickCount())) <= int64_t(legDuration)) {
+            poll(host);
+            continue;
+        }
+
+        if (legCount > 0 && cornerDelay > 0) {
+            stopBothAxes();
+            restoreTracking(host);
+            const uint32_t pauseStart = clk.tickCount();
+            while (int64_t(elapsedMs(pauseStart, clk.tickCount())) < int64_t(cornerDelay) &&
+                   !StopSpiral)
+                poll(host);
+        }
+
+        send(cmd::SetTrackingMode(0));
+        legStart = clk.tickCount();
+        legDuration = legDurationMs(legCount);
+
+        const Leg leg = legFor(legCount);
+        const cmd::RateBytes rate = leg.usesAzimuthRate ? azimuthBytes : altitudeBytes;
+        send(cmd::FixedRateSlew(leg.stopMotor));
+        send(cmd::VariableRateSlew(leg.moveMotor, leg.messageId, rate.high, rate.low));
+        ++legCount;
+
+        poll(host);
+    }
+}
+
+} // namespace
+
+void ToggleSpiral(SpiralHost& host) {
+    if (StopSpiral) {
+        StopSpiral = false;
+        RunSpiral(host);
+    } else {
+        StopSpiral = true;
+    }
+}
+
+void RunSpiral(SpiralHost& host) {
+    EndGuard guard(host);
+    int reportedNumber = -1;
+    try {
+        runLegs(host);
+    } catch (const VbError& e) {
+        // A spiral that cannot go on ends as a stopped one does, so the mount is left still and
+        // tracking, and the window is free to close.
+        StopSpiral = true;
+        reportError(e);
+        reportedNumber = e.number;
+    }
+
+    stopBothAxes();
+    try {
+        restoreTracking(host);
+    } catch (const VbError& e) {
+        // The same missing selection that ended the run would only repeat its message.
+        if (e.number != reportedNumber) reportError(e);
+    }
+}
+
+} // namespace skyjog

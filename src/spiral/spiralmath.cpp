@@ -1,0 +1,72 @@
+#include "spiralmath.h"
+#include "convert.h"
+#include "vberror.h"
+
+#include <cmath>
+
+namespace skyjog::spiral {
+
+double boxNumber(const QString& text) { return conv::leadingNumber(text); }
+
+int16_t baseRate(double width) { return conv::toInt16(width * RatePerWidth); }
+
+cmd::RateBytes rateBytes(int32_t rate) {
+    if (rate < 0 || rate > 0xFFFF) throw err::invalidArgument();
+    return cmd::splitRate(uint16_t(rate));
+}
+
+namespace {
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+} // namespace
+
+int hexPair(const QByteArray& reply, int index) {
+    int value = 0;
+    for (int i = index; i < index + 2 && i < reply.size(); ++i) {
+        const int d = hexDigit(reply[i]);
+        if (d < 0) break;
+        value = value * 16 + d;
+    }
+    return value;
+}
+
+double altitudeFromReply(const QByteArray& reply) {
+    const int high = hexPair(reply, 5);
+    const int low = hexPair(reply, 7);
+    return double(high * 256 + low) * 360.0 / 65536.0;
+}
+
+double foldAltitude(double degrees) { return degrees > FoldAbove ? 360.0 - degrees : degrees; }
+
+double azimuthFactor(double altitudeDegrees) {
+    // The hand pad has always used these two constants; keeping them keeps the legs' rates.
+    return 1.0 + std::tan((altitudeDegrees - 0.1) * 3.14159 / 180.0);
+}
+
+int32_t azimuthRate(int16_t base, double altitudeDegrees) {
+    // Near the zenith the factor grows without bound, so round in double and cap before
+    // narrowing: no integer type holds every product.
+    const double rate = std::nearbyint(azimuthFactor(altitudeDegrees) * double(base));
+    if (std::isnan(rate) || rate < 0) throw err::invalidArgument();
+    return rate > MaxAzimuthRate ? MaxAzimuthRate : int32_t(rate);
+}
+
+Leg legFor(int legCount) {
+    using namespace cmd;
+    switch (legCount & 3) {
+    case 0: return {AltMotor, AzMotor, MsgSlewPositive, true};
+    case 1: return {AzMotor, AltMotor, MsgSlewNegative, false};
+    case 2: return {AltMotor, AzMotor, MsgSlewNegative, true};
+    default: return {AzMotor, AltMotor, MsgSlewPositive, false};
+    }
+}
+
+int32_t legDurationMs(int leg) { return LegStepMs * (leg / 2 + 1); }
+
+int32_t cornerDelayMs(double seconds) { return conv::toInt32(seconds * 1000.0); }
+
+} // namespace skyjog::spiral
