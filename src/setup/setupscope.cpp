@@ -1,0 +1,306 @@
+#include "setupscope.h"
+
+#include "commands.h"
+#include "convert.h"
+#include "functions.h"
+#include "ontop.h"
+#include "report.h"
+#include "updown.h"
+#include "vberror.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <cmath>
+
+namespace skyjog {
+
+bool SetupScope::ValuesChanged = false;
+
+namespace setup {
+
+int guideRatePercent(uint8_t byte) { return int(std::nearbyint(double(byte) * 100.0 / 256.0)); }
+
+uint8_t backlashByte(const QString& text) {
+    const int16_t v = conv::textToInt16(text);
+    if (v < 0 || v > 255) throw err::invalidArgument();
+    return uint8_t(v);
+}
+
+uint8_t guideRateByte(const QString& text) {
+    const double p = conv::textToDouble(text);
+    const double v = std::nearbyint(p * 256.0 / 100.0);
+    if (v < 0.0) throw err::invalidArgument();
+    if (v > 255.0) {
+        // 100 percent is byte 256 on paper; the mount's fastest rate, 255, is what the dialog
+        // shows as 100, so a full percentage goes back as that.
+        if (p <= 100.0) return 255;
+        throw err::invalidArgument();
+    }
+    return uint8_t(v);
+}
+
+} // namespace setup
+
+namespace {
+
+QPointer<SetupScope>& openDialog() {
+    static QPointer<SetupScope> dlg;
+    return dlg;
+}
+// True while a new dialog reads its values and is not shown yet.
+bool loading = false;
+
+// The busy pointer for the whole screen while a series of commands runs; gone again on every
+// way out, before any failure is reported.
+class BusyPointer {
+public:
+    BusyPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyPointer() { QApplication::restoreOverrideCursor(); }
+    BusyPointer(const BusyPointer&) = delete;
+    BusyPointer& operator=(const BusyPointer&) = delete;
+};
+
+// A box that selects its text whenever it receives the focus, so that typing replaces the value.
+class SelectingLineEdit : public QLineEdit {
+public:
+    using QLineEdit::QLineEdit;
+
+protected:
+    void focusInEvent(QFocusEvent* e) override {
+        QLineEdit::focusInEvent(e);
+        setSelection(0, std::min<int>(100, int(text().size())));
+    }
+};
+
+// The classic dialog font; its Windows name first, then metric look-alikes found on Linux.
+QFont dialogFont(double points) {
+    QFont f;
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                   QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
+                   QStringLiteral("DejaVu Sans")});
+    f.setPointSizeF(points);
+    f.setWeight(QFont::Normal);
+    return f;
+}
+
+// Twips to pixels at 96 dots per inch; Qt scales pixels for other densities.
+constexpr int px(int twips) { return twips / 15; }
+
+void place(QWidget* w, int left, int top, int width, int height) {
+    w->setGeometry(px(left), px(top), px(width), px(height));
+}
+
+} // namespace
+
+SetupScope* SetupScope::current() {
+    SetupScope* d = openDialog().data();
+    return d && (d->isVisible() || loading) ? d : nullptr;
+}
+
+SetupScope::SetupScope(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("SetupScope"));
+    setWindowTitle(QStringLiteral("Setup Scope"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                   Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFont(dialogFont(8.0));
+    setFixedSize(px(6030), px(3195));
+
+    auto label = [this](const char* name, const QString& text, bool large, int l, int t, int w,
+                        int h) {
+        auto* lbl = new QLabel(text, this);
+        lbl->setObjectName(QLatin1String(name));
+        if (large) lbl->setFont(dialogFont(9.75));
+        place(lbl, l, t, w, h);
+        return lbl;
+    };
+    auto box = [this](const char* name, int l, int t) {
+        auto* e = new SelectingLineEdit(this);
+        e->setObjectName(QLatin1String(name));
+        e->setTextMargins(0, 0, 0, 0);
+        place(e, l, t, 375, 315);
+        connect(e, &QLineEdit::textChanged, this, &SetupScope::box_Change);
+        return static_cast<QLineEdit*>(e);
+    };
+    auto spin = [this](const char* name, QLineEdit* buddy, int l, int t) {
+        auto* u = new UpDown(this);
+        u->setObjectName(QLatin1String(name));
+        u->setBuddy(buddy);
+        u->setRange(0, 99);
+        u->setIncrement(1);
+        place(u, l, t, 240, 315);
+        return u;
+    };
+
+    label("Label1", QStringLiteral("Anti-backlash Settings"), true, 120, 120, 2175, 255);
+    label("Label2", QStringLiteral("Positive      Negative"), false, 960, 480, 1695, 255);
+    label("Label4", QStringLiteral("Azimuth"), true, 120, 840, 735, 255);
+    txtAzPos = box("txtAzPos", 960, 840);
+    UpDown3 = spin("UpDown3", txtAzPos, 1320, 840);
+    txtAzNeg = box("txtAzNeg", 1800, 840);
+    UpDown4 = spin("UpDown4", txtAzNeg, 2160, 840);
+    label("Label3", QStringLiteral("Altitude"), true, 120, 1320, 735, 255);
+    txtAltPos = box("txtAltPos", 960, 1320);
+    UpDown1 = spin("UpDown1", txtAltPos, 1320, 1320);
+    txtAltNeg = box("txtAltNeg", 1800, 1320);
+    UpDown2 = spin("UpDown2", txtAltNeg, 2160, 1320);
+    label("Label8", QStringLiteral("AutoGuide Rate"), true, 3360, 120, 2175, 255);
+    label("Label7", QStringLiteral("Percent of Sidereal"), false, 3720, 480, 1455, 255)
+        ->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    label("Label5", QStringLiteral("Azimuth"), true, 3360, 840, 735, 255);
+    txtAzAuto = box("txtAzAuto", 4200, 840);
+    UpDown7 = spin("UpDown7", txtAzAuto, 4560, 840);
+    label("Label6", QStringLiteral("Altitude"), true, 3360, 1320, 735, 255);
+    txtAltAuto = box("txtAltAuto", 4200, 1320);
+    UpDown5 = spin("UpDown5", txtAltAuto, 4560, 1320);
+
+    OKButton = new QPushButton(QStringLiteral("OK"), this);
+    OKButton->setObjectName(QStringLiteral("OKButton"));
+    OKButton->setDefault(true);
+    place(OKButton, 2040, 2760, 1215, 375);
+    CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    CancelButton->setObjectName(QStringLiteral("CancelButton"));
+    place(CancelButton, 3360, 2760, 1215, 375);
+    cmdApply = new QPushButton(QStringLiteral("&Apply"), this);
+    cmdApply->setObjectName(QStringLiteral("cmdApply"));
+    cmdApply->setEnabled(false);
+    place(cmdApply, 4680, 2760, 1215, 375);
+
+    connect(OKButton, &QPushButton::clicked, this, &SetupScope::OKButton_Click);
+    connect(CancelButton, &QPushButton::clicked, this, &SetupScope::CancelButton_Click);
+    connect(cmdApply, &QPushButton::clicked, this, &SetupScope::cmdApply_Click);
+
+    QWidget* order[] = {txtAzPos,  txtAzNeg, txtAltPos, txtAltNeg,   txtAzAuto,
+                        txtAltAuto, cmdApply, OKButton,  CancelButton};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+
+    txtAzPos->setFocus();
+
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect r = rect();
+        r.moveCenter(screen->availableGeometry().center());
+        move(r.topLeft());
+    }
+}
+
+SetupScope::~SetupScope() = default;
+
+void SetupScope::box_Change() {
+    ValuesChanged = true;
+    cmdApply->setEnabled(true);
+}
+
+void SetupScope::Form_Load() {
+    struct Read {
+        QByteArray command;
+        QLineEdit* box;
+        bool guideRate;
+    };
+    using cmd::AltMotor, cmd::AzMotor, cmd::Direction;
+    const Read reads[] = {
+        {cmd::GetBacklash(AltMotor, Direction::Positive), txtAltPos, false},
+        {cmd::GetBacklash(AltMotor, Direction::Negative), txtAltNeg, false},
+        {cmd::GetBacklash(AzMotor, Direction::Positive), txtAzPos, false},
+        {cmd::GetBacklash(AzMotor, Direction::Negative), txtAzNeg, false},
+        {cmd::GetGuideRate(AltMotor), txtAltAuto, true},
+        {cmd::GetGuideRate(AzMotor), txtAzAuto, true},
+    };
+    try {
+        BusyPointer busy;
+        for (const Read& r : reads) {
+            const QByteArray reply =
+                SendCommand(r.command, cmd::ValueReplyLength, cmd::TimeoutMs);
+            // A silent mount leaves no value to show; the second byte is only the hand
+            // control's acknowledgement.
+            if (reply.isEmpty()) throw err::invalidArgument();
+            const auto b = uint8_t(reply.at(0));
+            r.box->setText(QString::number(r.guideRate ? setup::guideRatePercent(b) : int(b)));
+        }
+        ValuesChanged = false;
+        cmdApply->setEnabled(false);
+        SetOnTop(this, true);
+    } catch (const VbError& e) {
+        reportError(e);
+    }
+}
+
+void SetupScope::cmdApply_Click() {
+    using cmd::AltMotor, cmd::AzMotor;
+    using Dir = cmd::Direction;
+    const struct {
+        QLineEdit* box;
+        bool guideRate;
+        uint8_t motor;
+        Dir dir;
+    } writes[] = {
+        {txtAltPos, false, AltMotor, Dir::Positive}, {txtAltNeg, false, AltMotor, Dir::Negative},
+        {txtAzPos, false, AzMotor, Dir::Positive},   {txtAzNeg, false, AzMotor, Dir::Negative},
+        {txtAltAuto, true, AltMotor, Dir::Positive}, {txtAzAuto, true, AzMotor, Dir::Positive},
+    };
+    try {
+        BusyPointer busy;
+        for (const auto& w : writes) {
+            // Each box is read just before its own command, so a bad box stops the series there.
+            const QByteArray command =
+                w.guideRate ? cmd::SetGuideRate(w.motor, setup::guideRateByte(w.box->text()))
+                            : cmd::SetBacklash(w.motor, w.dir, setup::backlashByte(w.box->text()));
+            (void)SendCommand(command, cmd::AckLength, cmd::TimeoutMs);
+        }
+        ValuesChanged = false;
+        cmdApply->setEnabled(false);
+    } catch (const VbError& e) {
+        reportError(e);
+    }
+}
+
+void SetupScope::OKButton_Click() {
+    try {
+        if (ValuesChanged) cmdApply_Click();
+        accept();
+    } catch (const VbError& e) {
+        reportError(e);
+    }
+}
+
+void SetupScope::CancelButton_Click() {
+    try {
+        reject();
+    } catch (const VbError& e) {
+        reportError(e);
+    }
+}
+
+void SetupScope::keyPressEvent(QKeyEvent* e) {
+    // Esc is the Cancel button's key, so it runs that button's handler.
+    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+        CancelButton_Click();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
+void ShowSetupScope() {
+    QPointer<SetupScope>& dlg = openDialog();
+    // A dialog that was closed may still await its deletion; it counts as gone.
+    if (dlg && !dlg->isVisible() && !loading) {
+        dlg->deleteLater();
+        dlg = nullptr;
+    }
+    if (dlg) {
+        bringForward(dlg);
+        return;
+    }
+    dlg = new SetupScope;
+    loading = true;
+    dlg->Form_Load();
+    loading = false;
+    if (dlg) bringForward(dlg);
+}
+
+} // namespace skyjog
