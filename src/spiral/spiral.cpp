@@ -12,7 +12,9 @@ namespace skyjog {
 
 namespace {
 
-void send(const QByteArray& command) { SendCommand(command, cmd::AckLength, cmd::TimeoutMs); }
+void send(const QByteArray& command) {
+    SendCommand(command, cmd::AckLength, cmd::TimeoutMs);
+}
 
 // One poll: the window's pending clicks and keys run here, then the thread rests for a clock
 // period so that the wait does not spin.
@@ -58,7 +60,8 @@ void runLegs(SpiralHost& host) {
     const int16_t base = baseRate(boxNumber(host.widthText()));
     const cmd::RateBytes altitudeBytes = rateBytes(base);
 
-    const QByteArray position = SendCommand(cmd::GetAzAlt(), cmd::PositionReplyLength, cmd::TimeoutMs);
+    const QByteArray position =
+        SendCommand(cmd::GetAzAlt(), cmd::PositionReplyLength, cmd::TimeoutMs);
     const double altitude = foldAltitude(altitudeFromReply(position));
     const int32_t azimuth = azimuthRate(base, altitude);
     const cmd::RateBytes azimuthBytes = rateBytes(azimuth);

@@ -6,9 +6,13 @@
 
 namespace skyjog::spiral {
 
-double boxNumber(const QString& text) { return conv::leadingNumber(text); }
+double boxNumber(const QString& text) {
+    return conv::leadingNumber(text);
+}
 
-int16_t baseRate(double width) { return conv::toInt16(width * RatePerWidth); }
+int16_t baseRate(double width) {
+    return conv::toInt16(width * RatePerWidth);
+}
 
 cmd::RateBytes rateBytes(int32_t rate) {
     if (rate < 0 || rate > 0xFFFF) throw err::invalidArgument();
@@ -40,7 +44,9 @@ double altitudeFromReply(const QByteArray& reply) {
     return double(high * 256 + low) * 360.0 / 65536.0;
 }
 
-double foldAltitude(double degrees) { return degrees > FoldAbove ? 360.0 - degrees : degrees; }
+double foldAltitude(double degrees) {
+    return degrees > FoldAbove ? 360.0 - degrees : degrees;
+}
 
 double azimuthFactor(double altitudeDegrees) {
     // The hand pad has always used these two constants; keeping them keeps the legs' rates.
@@ -58,15 +64,23 @@ int32_t azimuthRate(int16_t base, double altitudeDegrees) {
 Leg legFor(int legCount) {
     using namespace cmd;
     switch (legCount & 3) {
-    case 0: return {AltMotor, AzMotor, MsgSlewPositive, true};
-    case 1: return {AzMotor, AltMotor, MsgSlewNegative, false};
-    case 2: return {AltMotor, AzMotor, MsgSlewNegative, true};
-    default: return {AzMotor, AltMotor, MsgSlewPositive, false};
+    case 0:
+        return {AltMotor, AzMotor, MsgSlewPositive, true};
+    case 1:
+        return {AzMotor, AltMotor, MsgSlewNegative, false};
+    case 2:
+        return {AltMotor, AzMotor, MsgSlewNegative, true};
+    default:
+        return {AzMotor, AltMotor, MsgSlewPositive, false};
     }
 }
 
-int32_t legDurationMs(int leg) { return LegStepMs * (leg / 2 + 1); }
+int32_t legDurationMs(int leg) {
+    return LegStepMs * (leg / 2 + 1);
+}
 
-int32_t cornerDelayMs(double seconds) { return conv::toInt32(seconds * 1000.0); }
+int32_t cornerDelayMs(double seconds) {
+    return conv::toInt32(seconds * 1000.0);
+}
 
 } // namespace skyjog::spiral

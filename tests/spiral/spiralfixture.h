@@ -45,31 +45,42 @@ struct Sent {
     QByteArray bytes;
 };
 
-inline QByteArray stopCmd(uint8_t motor) { return cmd::FixedRateSlew(motor); }
-inline QByteArray trackCmd(uint8_t mode) { return cmd::SetTrackingMode(mode); }
+inline QByteArray stopCmd(uint8_t motor) {
+    return cmd::FixedRateSlew(motor);
+}
+inline QByteArray trackCmd(uint8_t mode) {
+    return cmd::SetTrackingMode(mode);
+}
 inline QByteArray slewCmd(uint8_t motor, uint8_t id, uint8_t hi, uint8_t lo) {
     return cmd::VariableRateSlew(motor, id, hi, lo);
 }
 
-inline bool isSlew(const QByteArray& c) { return c.size() == 8 && c[0] == 'P' && c[1] == 3; }
-inline bool isTrackingOff(const QByteArray& c) { return c == trackCmd(0); }
+inline bool isSlew(const QByteArray& c) {
+    return c.size() == 8 && c[0] == 'P' && c[1] == 3;
+}
+inline bool isTrackingOff(const QByteArray& c) {
+    return c == trackCmd(0);
+}
 
 inline QByteArrayList bytesOf(const QVector<Sent>& sent) {
     QByteArrayList out;
-    for (const Sent& s : sent) out << s.bytes;
+    for (const Sent& s : sent)
+        out << s.bytes;
     return out;
 }
 
 inline int countOf(const QVector<Sent>& sent, const std::function<bool(const QByteArray&)>& p) {
     int n = 0;
-    for (const Sent& s : sent) n += p(s.bytes) ? 1 : 0;
+    for (const Sent& s : sent)
+        n += p(s.bytes) ? 1 : 0;
     return n;
 }
 
 // Bytes in decimal, for readable failure messages.
 inline QString dec(const QByteArray& b) {
     QStringList parts;
-    for (char c : b) parts << QString::number(uint8_t(c));
+    for (char c : b)
+        parts << QString::number(uint8_t(c));
     return parts.join(u',');
 }
 

@@ -35,8 +35,10 @@ private slots:
         sent.clear();
         line.onWrite = [this](const QByteArray& c, uint32_t now) {
             sent.push_back({now, c});
-            if (c == cmd::GetAzAlt()) line.deliver(position, now);
-            else line.deliver("#", now);
+            if (c == cmd::GetAzAlt())
+                line.deliver(position, now);
+            else
+                line.deliver("#", now);
         };
         Comm1().setBackendFactory(line.factory());
         SleepTime = 1;
@@ -52,6 +54,7 @@ private slots:
         stopAfterLegs(6);
         ToggleSpiral(host);
 
+        // clang-format off
         const QByteArrayList expected = {
             cmd::GetAzAlt(),
             trackCmd(0), stopCmd(17), slewCmd(16, 6, 3, 232),
@@ -62,6 +65,7 @@ private slots:
             trackCmd(0), stopCmd(16), slewCmd(17, 7, 1, 244),
             stopCmd(17), stopCmd(16), trackCmd(1),
         };
+        // clang-format on
         QCOMPARE(bytesOf(sent), expected);
 
         // Each leg starts once its tracking-off has been acknowledged (one poll of 1 ms) and
@@ -100,6 +104,7 @@ private slots:
         };
         ToggleSpiral(host);
 
+        // clang-format off
         const QByteArrayList expected = {
             cmd::GetAzAlt(),
             trackCmd(0), stopCmd(17), slewCmd(16, 6, 3, 232),
@@ -109,6 +114,7 @@ private slots:
             trackCmd(0), stopCmd(17), slewCmd(16, 7, 3, 232),
             stopCmd(17), stopCmd(16), trackCmd(2),
         };
+        // clang-format on
         QCOMPARE(bytesOf(sent), expected);
         // The pause starts once tracking is back on and lasts the full two seconds.
         QCOMPARE(sent[7].at - (sent[6].at + 1), 2000u);
@@ -140,6 +146,7 @@ private slots:
         };
         ToggleSpiral(host);
 
+        // clang-format off
         const QByteArrayList expected = {
             cmd::GetAzAlt(),
             trackCmd(0), stopCmd(17), slewCmd(16, 6, 3, 232),
@@ -147,6 +154,7 @@ private slots:
             trackCmd(0), stopCmd(16), slewCmd(17, 7, 1, 244),
             stopCmd(17), stopCmd(16), trackCmd(1),
         };
+        // clang-format on
         QCOMPARE(bytesOf(sent), expected);
         // The pause ends at the poll after the request, not after two seconds.
         QCOMPARE(sent[7].at, stopAt + 1);
@@ -164,6 +172,7 @@ private slots:
         ToggleSpiral(host);
 
         QCOMPARE(rec.texts(), QStringList({"Port gone - 8002"}));
+        // clang-format off
         const QByteArrayList expected = {
             cmd::GetAzAlt(),
             trackCmd(0), stopCmd(17), slewCmd(16, 6, 3, 232),
@@ -172,6 +181,7 @@ private slots:
             stopCmd(17), slewCmd(16, 7, 3, 232),
             stopCmd(17), stopCmd(16), trackCmd(1),
         };
+        // clang-format on
         QCOMPARE(bytesOf(sent), expected);
         QVERIFY(StopSpiral);
         QVERIFY(!host.labelVisible);
@@ -246,11 +256,11 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("positionRead");
-        QTest::newRow("width 65.535") << "65.535" << QByteArray("0000,2012#") << "Overflow - 6"
-                                      << false;
+        QTest::newRow("width 65.535")
+            << "65.535" << QByteArray("0000,2012#") << "Overflow - 6" << false;
         QTest::newRow("width 100") << "100" << QByteArray("0000,2012#") << "Overflow - 6" << false;
-        QTest::newRow("negative width")
-            << "-1" << QByteArray("0000,2012#") << "Invalid procedure call or argument - 5" << false;
+        QTest::newRow("negative width") << "-1" << QByteArray("0000,2012#")
+                                        << "Invalid procedure call or argument - 5" << false;
         // 0x416C is 92 degrees: past the zenith the factor is negative.
         QTest::newRow("altitude 92")
             << "1" << QByteArray("0000,416C#") << "Invalid procedure call or argument - 5" << true;
@@ -290,12 +300,14 @@ private slots:
         ToggleSpiral(host);
         // Reported once, although the stop sequence meets the same missing selection.
         QCOMPARE(rec.texts(), QStringList({"Invalid procedure call or argument - 5"}));
+        // clang-format off
         const QByteArrayList expected = {
             cmd::GetAzAlt(),
             trackCmd(0), stopCmd(17), slewCmd(16, 6, 3, 232),
             stopCmd(17), stopCmd(16),
             stopCmd(17), stopCmd(16),
         };
+        // clang-format on
         QCOMPARE(bytesOf(sent), expected);
         QVERIFY(StopSpiral);
         QVERIFY(!host.labelVisible);

@@ -44,8 +44,8 @@ private slots:
         QTest::newRow("10 at 2012") << 10.0 << QByteArray("2012") << 19 << 136 << 10000 << 39 << 16;
         QTest::newRow("10 at F8E4") << 10.0 << QByteArray("F8E4") << 19 << 136 << 5872 << 22 << 240;
         // 54873 would be faster than the fastest rate the pad offers.
-        QTest::newRow("10 at 3C00") << 10.0 << QByteArray("3C00") << 19 << 136 << 43200 << 168
-                                    << 192;
+        QTest::newRow("10 at 3C00")
+            << 10.0 << QByteArray("3C00") << 19 << 136 << 43200 << 168 << 192;
     }
     void ratesForWidthAndAltitude() {
         QFETCH(double, width);
@@ -92,8 +92,16 @@ private slots:
         QCOMPARE(hexPair("0000,2G12#", 7), 0x12);
         QCOMPARE(hexPair("0000,G212#", 5), 0);
         QCOMPARE(hexPair("0000, 212#", 5), 0);
-        QCOMPARE(hexPair(QByteArray("0000,\xC1" "2\0\0#", 10), 5), 0);
-        QCOMPARE(hexPair(QByteArray("0000,1\0" "12#", 10), 5), 1);
+        QCOMPARE(hexPair(QByteArray("0000,\xC1"
+                                    "2\0\0#",
+                                    10),
+                         5),
+                 0);
+        QCOMPARE(hexPair(QByteArray("0000,1\0"
+                                    "12#",
+                                    10),
+                         5),
+                 1);
         // Longer replies change nothing: only two characters per pair.
         QCOMPARE(hexPair("0000,ABCDEF#", 7), 0xCD);
         // An empty reply is altitude 0: the factor is just under 1.
@@ -140,10 +148,10 @@ private slots:
             bool az;
             int32_t ms;
         };
-        const Expected legs[] = {{17, 16, 6, true, 500},   {16, 17, 7, false, 500},
-                                 {17, 16, 7, true, 1000},  {16, 17, 6, false, 1000},
-                                 {17, 16, 6, true, 1500},  {16, 17, 7, false, 1500},
-                                 {17, 16, 7, true, 2000},  {16, 17, 6, false, 2000}};
+        const Expected legs[] = {{17, 16, 6, true, 500},  {16, 17, 7, false, 500},
+                                 {17, 16, 7, true, 1000}, {16, 17, 6, false, 1000},
+                                 {17, 16, 6, true, 1500}, {16, 17, 7, false, 1500},
+                                 {17, 16, 7, true, 2000}, {16, 17, 6, false, 2000}};
         for (int k = 0; k < 8; ++k) {
             const Leg leg = legFor(k);
             QCOMPARE(leg.stopMotor, legs[k].stop);
@@ -171,9 +179,9 @@ private slots:
     void cornerDelayMilliseconds() {
         QCOMPARE(cornerDelayMs(2), 2000);
         QCOMPARE(cornerDelayMs(0.5), 500);
-        QCOMPARE(cornerDelayMs(0.0005), 0);  // 0.5 ms
-        QCOMPARE(cornerDelayMs(0.0015), 2);  // 1.5 ms
-        QCOMPARE(cornerDelayMs(0.0025), 2);  // 2.5 ms
+        QCOMPARE(cornerDelayMs(0.0005), 0); // 0.5 ms
+        QCOMPARE(cornerDelayMs(0.0015), 2); // 1.5 ms
+        QCOMPARE(cornerDelayMs(0.0025), 2); // 2.5 ms
         QCOMPARE(cornerDelayMs(-1), -1000);
         QCOMPARE(errorNumber([] { cornerDelayMs(3e6); }), 6);
     }
