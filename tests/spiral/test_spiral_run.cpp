@@ -253,25 +253,33 @@ private slots:
 
     void rateThatCannotBeSentEndsLikeAStoppedSpiral_data() {
         QTest::addColumn<QString>("width");
+        QTest::addColumn<QString>("delay");
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("positionRead");
-        QTest::newRow("width 65.535")
-            << "65.535" << QByteArray("0000,2012#") << "Overflow - 6" << false;
-        QTest::newRow("width 100") << "100" << QByteArray("0000,2012#") << "Overflow - 6" << false;
-        QTest::newRow("negative width") << "-1" << QByteArray("0000,2012#")
-                                        << "Invalid procedure call or argument - 5" << false;
+        const QString overflow = QStringLiteral("Overflow - 6");
+        const QString invalid = QStringLiteral("Invalid procedure call or argument - 5");
+        const QByteArray at45 = "0000,2012#";
+        // clang-format off
+        QTest::newRow("width 65.535")   << "65.535" << "0"   << at45 << overflow << false;
+        QTest::newRow("width 100")      << "100"    << "0"   << at45 << overflow << false;
+        QTest::newRow("negative width") << "-1"     << "0"   << at45 << invalid  << false;
         // 0x416C is 92 degrees: past the zenith the factor is negative.
-        QTest::newRow("altitude 92")
-            << "1" << QByteArray("0000,416C#") << "Invalid procedure call or argument - 5" << true;
+        QTest::newRow("altitude 92")    << "1"      << "0"   << QByteArray("0000,416C#")
+                                                                     << invalid  << true;
+        // A corner pause beyond 32 bits of milliseconds.
+        QTest::newRow("delay 3e6")      << "1"      << "3e6" << at45 << overflow << true;
+        // clang-format on
     }
     void rateThatCannotBeSentEndsLikeAStoppedSpiral() {
         QFETCH(QString, width);
+        QFETCH(QString, delay);
         QFETCH(QByteArray, reply);
         QFETCH(QString, message);
         QFETCH(bool, positionRead);
         ReportRecorder rec;
         host.width = width;
+        host.delay = delay;
         position = reply;
         ToggleSpiral(host);
 
@@ -287,6 +295,7 @@ private slots:
         // The next press starts a new spiral rather than "stopping" the failed one.
         sent.clear();
         host.width = QStringLiteral("1");
+        host.delay = QStringLiteral("0");
         position = "0000,2012#";
         stopAfterLegs(1);
         ToggleSpiral(host);
