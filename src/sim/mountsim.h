@@ -7,7 +7,9 @@
 #include <QString>
 #include <QVector>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 
 namespace skyjog {
 class SerialBackend;
@@ -36,12 +38,36 @@ struct Options {
     uint8_t trackingMode = 1;
     uint8_t backlash[2][2] = {{0, 0}, {0, 0}}; // [az=0/alt=1][positive=0/negative=1]
     uint8_t guideRate[2] = {128, 128};         // az, alt
+
+    // Which replies a fault spoils: after faultSkip answered commands, the next faultCount of
+    // them (-1: all). Both count from the last reset().
+    int faultSkip = 0;
+    int faultCount = -1;
+    QByteArray extraBytes = "EXTRA#"; // what an ExtraBytes fault appends
+    // A command whose next byte does not come within this time is dropped unanswered.
+    uint32_t commandGapMs = 250;
+    // With tracking on, a variable rate falls back to the tracking rate after this long without
+    // any command (0: never).
+    uint32_t revertMs = 20000;
+    // How long a PEC index seek takes.
+    uint32_t pecSeekMs = 2000;
+    // What the hand control and the motor controllers say about themselves.
+    uint8_t handControlVersion[2] = {4, 41};
+    uint8_t model = 20;
+    uint8_t motorVersion[2] = {7, 11};
+    // Site: latitude degrees, minutes, seconds, 0 north / 1 south, longitude d m s, 0 east / 1 west.
+    uint8_t location[8] = {50, 0, 0, 0, 8, 0, 0, 0};
 };
+
+// Fault names as the command line spells them: none silent short garbage extra late disconnect.
+QString faultName(Fault fault);
+std::optional<Fault> faultFromName(const QString& name);
 
 struct LogEntry {
     uint32_t timeMs = 0;
     bool fromClient = true; // true: a command received; false: a reply sent
     QByteArray bytes;
+    QString note; // what the command means, or what a fault did to a reply
 };
 
 class MountSim {
@@ -58,6 +84,13 @@ public:
     QByteArray takeOutput(uint32_t nowMs, int maxBytes = 1 << 20);
     // True when a Disconnect fault has fired.
     bool disconnected() const;
+    // The line is back (a new connection): forgets whatever was in flight either way.
+    void reconnect();
+    // Milliseconds from nowMs until the model next has something to do or deliver (a reply byte
+    // due, a command byte arriving, an incomplete command expiring); -1 when nothing is pending.
+    int msUntilNextEvent(uint32_t nowMs);
+    // Called with every log entry as it is made.
+    void setLogListener(std::function<void(const LogEntry&)> listener);
 
     // Every complete command received, in order (the framing splits a byte stream into them).
     QVector<QByteArray> commands() const;
@@ -65,14 +98,17 @@ public:
     void clearLog();
     // The log as text, one line per entry: time, direction, bytes in decimal.
     QString logText() const;
+    static QString formatLogEntry(const LogEntry& entry);
 
     // Mount state, for tests and the log.
+    // Axis angles: azimuth (RA axis) in [0, 360), altitude (Dec axis) in [-180, 180).
     double azimuthDegrees(uint32_t nowMs) const;
     double altitudeDegrees(uint32_t nowMs) const;
     uint8_t trackingMode() const;
     uint8_t backlash(int motor /*16|17*/, bool positive) const;
     uint8_t guideRate(int motor) const;
-    bool pecPlaying() const;
+    bool pecPlaying() const; // the azimuth/RA motor's
+    bool pecIndexFound(uint32_t nowMs) const;
     // The signed rate a motor runs at now, in quarter arc-seconds per second.
     double axisRate(int motor) const;
 
@@ -80,6 +116,9 @@ private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
+
+// The model in words, for the simulator's help text.
+QString modelDescription();
 
 // The simulated mount behind the port text "sim": one per program, living between commands.
 MountSim& sharedMountSim();
