@@ -1,0 +1,257 @@
+#include "settingsfile.h"
+
+#include "convert.h"
+#include "vberror.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <cmath>
+
+namespace skyjog {
+
+namespace settingsfile {
+
+namespace {
+
+const char* const FieldNames[FieldCount] = {
+    "UpMessage",    "DownMessage", "LeftMessage",    "RightMessage", "CommPortText",
+    "FormTop",      "FormLeft",    "AltRateIndex",   "AzRateIndex",  "TrackModeIndex",
+    "OnTop",        "SpiralWidth", "CornerDelay",
+};
+
+QString where(int field) {
+    return QStringLiteral(" (%1, field %2: %3)")
+        .arg(SettingsLocation::FileName)
+        .arg(field + 1)
+        .arg(QLatin1String(FieldNames[field]));
+}
+
+VbError pastEnd(int field) {
+    return VbError(err::BadFileFormat, QStringLiteral("Input past end of file") + where(field));
+}
+VbError mismatch(int field) {
+    return VbError(err::TypeMismatch, QStringLiteral("Type mismatch") + where(field));
+}
+VbError overflow(int field) {
+    return VbError(err::Overflow, QStringLiteral("Overflow") + where(field));
+}
+VbError tooLong(int field) {
+    return VbError(err::TypeMismatch,
+                   QStringLiteral("Type mismatch") + where(field).chopped(1) +
+                       QStringLiteral("; the file is longer than %1 bytes)").arg(MaxBytes));
+}
+VbError outOfRange(int field) {
+    return VbError(380, QStringLiteral("Invalid property value") + where(field));
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+// Splits the data into fields the way they were written: a comma or a line end (CR LF, CR or
+// LF) ends a field, blanks around a field do not count, a field that opens with a double quote
+// runs to the next double quote.
+class Reader {
+public:
+    Reader(const QByteArray& data, bool truncated) : d_(data), truncated_(truncated) {
+        if (d_.startsWith("\xEF\xBB\xBF")) pos_ = 3; // a byte-order mark left by an editor
+    }
+
+    struct Field {
+        QByteArray text;
+        bool quoted = false;
+        int index = 0;
+    };
+
+    Field next() {
+        const int field = index_++;
+        skipBlanks();
+        if (pos_ >= d_.size()) throw pastEnd(field);
+        Field f;
+        f.index = field;
+        if (d_[pos_] == '"') {
+            const qsizetype close = d_.indexOf('"', pos_ + 1);
+            if (close < 0) throw truncated_ ? tooLong(field) : pastEnd(field);
+            f.text = d_.mid(pos_ + 1, close - pos_ - 1);
+            f.quoted = true;
+            pos_ = close + 1;
+            skipBlanks();
+            if (pos_ < d_.size() && !isSeparator(d_[pos_])) throw mismatch(field);
+        } else {
+            const qsizetype start = pos_;
+            while (pos_ < d_.size() && !isSeparator(d_[pos_])) ++pos_;
+            f.text = d_.mid(start, pos_ - start).trimmed();
+        }
+        // A field that runs into the read limit may go on beyond it.
+        if (truncated_ && pos_ >= d_.size()) throw tooLong(field);
+        consumeSeparator();
+        return f;
+    }
+
+private:
+    static bool isSeparator(char c) { return c == ',' || isLineEnd(c); }
+    void skipBlanks() {
+        while (pos_ < d_.size() && isBlank(d_[pos_])) ++pos_;
+    }
+    void consumeSeparator() {
+        if (pos_ >= d_.size()) return;
+        if (d_[pos_] == '\r' && pos_ + 1 < d_.size() && d_[pos_ + 1] == '\n') pos_ += 2;
+        else ++pos_;
+    }
+
+    const QByteArray& d_;
+    bool truncated_;
+    qsizetype pos_ = 0;
+    int index_ = 0;
+};
+
+double number(const Reader::Field& f) {
+    const int field = f.index;
+    static const QRegularExpression re(
+        QStringLiteral(R"(^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$)"));
+    const QString t = QString::fromLatin1(f.text);
+    if (f.quoted || !re.match(t).hasMatch()) throw mismatch(field);
+    bool ok = false;
+    const double v = QLocale::c().toDouble(t, &ok);
+    if (!ok || !std::isfinite(v)) throw overflow(field);
+    return v;
+}
+
+int16_t int16Field(const Reader::Field& f) {
+    const double v = number(f);
+    try {
+        return conv::toInt16(v);
+    } catch (const VbError&) {
+        throw overflow(f.index);
+    }
+}
+
+int32_t int32Field(const Reader::Field& f) {
+    const double v = number(f);
+    try {
+        return conv::toInt32(v);
+    } catch (const VbError&) {
+        throw overflow(f.index);
+    }
+}
+
+int16_t indexField(const Reader::Field& f, int count) {
+    const int16_t v = int16Field(f);
+    if (v < 0 || v >= count) throw outOfRange(f.index);
+    return v;
+}
+
+bool boolField(const Reader::Field& f) {
+    if (!f.quoted) {
+        if (f.text.compare("#TRUE#", Qt::CaseInsensitive) == 0) return true;
+        if (f.text.compare("#FALSE#", Qt::CaseInsensitive) == 0) return false;
+    }
+    throw mismatch(f.index);
+}
+
+QString textField(const Reader::Field& f) {
+    // The port box never holds a quote or a control character; one here means damage.
+    for (char c : f.text)
+        if (c == '"' || (uchar(c) < 0x20)) throw mismatch(f.index);
+    return QString::fromUtf8(f.text);
+}
+
+} // namespace
+
+QByteArray format(const Settings& s) {
+    QByteArray out;
+    const auto num = [&out](qint64 v) { out += QByteArray::number(v) + ','; };
+    num(s.UpMessage);
+    num(s.DownMessage);
+    num(s.LeftMessage);
+    num(s.RightMessage);
+    out += '"' + s.CommPortText.toUtf8() + "\",";
+    num(s.FormTop);
+    num(s.FormLeft);
+    num(s.AltRateIndex);
+    num(s.AzRateIndex);
+    num(s.TrackModeIndex);
+    out += s.OnTop ? "#TRUE#," : "#FALSE#,";
+    num(s.SpiralWidth);
+    out += conv::formatShortest(s.CornerDelay).toLatin1();
+    out += "\r\n";
+    return out;
+}
+
+void parse(const QByteArray& data, Settings& s, bool truncated) {
+    Reader r(data, truncated);
+    s.UpMessage = int16Field(r.next());
+    s.DownMessage = int16Field(r.next());
+    s.LeftMessage = int16Field(r.next());
+    s.RightMessage = int16Field(r.next());
+    s.CommPortText = textField(r.next());
+    s.FormTop = int32Field(r.next());
+    s.FormLeft = int32Field(r.next());
+    s.AltRateIndex = indexField(r.next(), RateCount);
+    s.AzRateIndex = indexField(r.next(), RateCount);
+    s.TrackModeIndex = indexField(r.next(), TrackModeCount);
+    s.OnTop = boolField(r.next());
+    s.SpiralWidth = int16Field(r.next());
+    s.CornerDelay = number(r.next());
+}
+
+} // namespace settingsfile
+
+SettingsLocation::SettingsLocation(QString programDir, QString userDir)
+    : programDir_(std::move(programDir)), userDir_(std::move(userDir)) {}
+
+SettingsLocation SettingsLocation::standard() {
+    return SettingsLocation(
+        QCoreApplication::applicationDirPath(),
+        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+}
+
+QString SettingsLocation::writeDir() const {
+    const QFileInfo dir(programDir_);
+    if (!programDir_.isEmpty() && dir.isDir() && dir.isWritable()) return programDir_;
+    return userDir_;
+}
+
+QString SettingsLocation::writePath() const { return QDir(writeDir()).filePath(FileName); }
+
+QString SettingsLocation::readPath() const {
+    const QString first = writeDir();
+    const QString second = first == programDir_ ? userDir_ : programDir_;
+    for (const QString& dir : {first, second}) {
+        if (dir.isEmpty()) continue;
+        const QString path = QDir(dir).filePath(FileName);
+        if (QFileInfo(path).isFile()) return path;
+    }
+    return {};
+}
+
+void loadSettings(const QString& path, Settings& s) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw VbError(75, QStringLiteral("Path/File access error (%1: %2)").arg(path, f.errorString()));
+    const QByteArray data = f.read(settingsfile::MaxBytes);
+    const bool truncated = !f.atEnd();
+    settingsfile::parse(data, s, truncated);
+}
+
+void saveSettings(const QString& path, const Settings& s) {
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath()))
+        throw VbError(err::PathNotFound,
+                      QStringLiteral("Path not found (%1)").arg(info.absolutePath()));
+    QSaveFile f(path);
+    const QByteArray line = settingsfile::format(s);
+    // Unbuffered, so that write() reports a short write (a full disk, a file-size limit) instead of
+    // a later flush passing it over and commit() installing a cut-off line.
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        throw VbError(75, QStringLiteral("Path/File access error (%1: %2)").arg(path, f.errorString()));
+    if (f.write(line) != line.size() || !f.commit())
+        throw VbError(57, QStringLiteral("Device I/O error (%1: %2)").arg(path, f.errorString()));
+}
+
+} // namespace skyjog
