@@ -1,0 +1,536 @@
+// The Setup Scope dialog through its real widgets: what it reads and shows, what it writes and in
+// which order, and where it stops, against a mount whose stored values each test sets.
+#include "commands.h"
+#include "functions.h"
+#include "ontop.h"
+#include "setupscope.h"
+#include "testsupport.h"
+#include "updown.h"
+#include "vberror.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+#include <QWindow>
+#include <climits>
+
+using namespace skyjog;
+using namespace skyjog::test;
+
+namespace {
+
+// A hand control that keeps the six values and answers the four commands the dialog uses; it can
+// fall silent after a number of replies.
+struct ScriptedMount {
+    FakeLine line;
+    uint8_t backlash[2][2] = {{0, 0}, {0, 0}}; // [az, alt][positive, negative]
+    uint8_t guide[2] = {128, 128};             // az, alt
+    int repliesLeft = INT_MAX;
+
+    void attach() {
+        line.onWrite = [this](const QByteArray& c, uint32_t now) {
+            if (repliesLeft <= 0 || c.size() != 8 || c[0] != 'P') return;
+            --repliesLeft;
+            const int axis = uint8_t(c[2]) == cmd::AzMotor ? 0 : 1;
+            switch (uint8_t(c[3])) {
+            case 64: line.deliver(QByteArray(1, char(backlash[axis][0])) + '#', now); break;
+            case 65: line.deliver(QByteArray(1, char(backlash[axis][1])) + '#', now); break;
+            case 71: line.deliver(QByteArray(1, char(guide[axis])) + '#', now); break;
+            case 16: backlash[axis][0] = uint8_t(c[4]); line.deliver("#", now); break;
+            case 17: backlash[axis][1] = uint8_t(c[4]); line.deliver("#", now); break;
+            case 70: guide[axis] = uint8_t(c[4]); line.deliver("#", now); break;
+            default: break;
+            }
+        };
+        Comm1().setBackendFactory(line.factory());
+    }
+    QByteArrayList commands() const { return QByteArrayList(line.writes.begin(), line.writes.end()); }
+    void clearCommands() { line.writes.clear(); }
+};
+
+const QByteArrayList LoadCommands = {
+    cmd::GetBacklash(cmd::AltMotor, cmd::Direction::Positive),
+    cmd::GetBacklash(cmd::AltMotor, cmd::Direction::Negative),
+    cmd::GetBacklash(cmd::AzMotor, cmd::Direction::Positive),
+    cmd::GetBacklash(cmd::AzMotor, cmd::Direction::Negative),
+    cmd::GetGuideRate(cmd::AltMotor),
+    cmd::GetGuideRate(cmd::AzMotor),
+};
+
+// The six writes for the values altPos, altNeg, azPos, azNeg, altGuide, azGuide, as they travel.
+QByteArrayList applyCommands(std::array<uint8_t, 6> v) {
+    auto set = [](uint8_t motor, uint8_t id, uint8_t value) {
+        return QByteArray("P\x02", 2) + char(motor) + char(id) + char(value) + QByteArray(3, '\0');
+    };
+    return {set(17, 16, v[0]), set(17, 17, v[1]), set(16, 16, v[2]),
+            set(16, 17, v[3]), set(17, 70, v[4]), set(16, 70, v[5])};
+}
+
+const char* const Boxes[] = {"txtAzPos", "txtAzNeg",  "txtAltPos",
+                             "txtAltNeg", "txtAzAuto", "txtAltAuto"};
+
+// The offscreen platform cannot raise windows and says so each time.
+void quietOffscreenWarnings() {
+    static QtMessageHandler previous = nullptr;
+    previous = qInstallMessageHandler([](QtMsgType t, const QMessageLogContext& c, const QString& m) {
+        if (m.contains(QLatin1String("does not support raise()"))) return;
+        previous(t, c, m);
+    });
+}
+
+} // namespace
+
+class TestSetupScope : public QObject {
+    Q_OBJECT
+    ManualClock clk;
+    ScriptedMount mount;
+    std::vector<Qt::CursorShape> cursorsWhileSending;
+
+    SetupScope* dlg() const { return SetupScope::current(); }
+    QLineEdit* box(const char* name) const {
+        QLineEdit* e = dlg() ? dlg()->findChild<QLineEdit*>(QLatin1String(name)) : nullptr;
+        if (!e) qFatal("no box %s", name);
+        return e;
+    }
+    QPushButton* button(const char* name) const {
+        return dlg()->findChild<QPushButton*>(QLatin1String(name));
+    }
+    QStringList texts() const {
+        QStringList out;
+        for (const char* b : Boxes) out << box(b)->text();
+        return out;
+    }
+    void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+    void type(const char* boxName, const QString& text) {
+        QLineEdit* e = box(boxName);
+        e->setFocus(Qt::TabFocusReason);
+        e->selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(e, Qt::Key_Backspace);
+        else
+            QTest::keyClicks(e, text);
+        QCOMPARE(e->text(), text);
+    }
+    void open() {
+        ShowSetupScope();
+        QVERIFY(dlg());
+        QVERIFY(QTest::qWaitForWindowExposed(dlg()));
+    }
+
+private slots:
+    void initTestCase() { quietOffscreenWarnings(); }
+    void init() {
+        clk = ManualClock(20000);
+        setClock(&clk);
+        SleepTime = 1;
+        mount = ScriptedMount();
+        mount.attach();
+        cursorsWhileSending.clear();
+        clk.onSleep = [this](uint32_t) {
+            const QCursor* c = QApplication::overrideCursor();
+            cursorsWhileSending.push_back(c ? c->shape() : Qt::ArrowCursor);
+        };
+    }
+    void cleanup() {
+        for (QWidget* w : QApplication::topLevelWidgets()) w->close();
+        flushDeletes();
+        QVERIFY(!QApplication::overrideCursor());
+        setClock(nullptr);
+        Comm1().setBackendFactory({});
+    }
+
+    void layoutAndObjectNames() {
+        SetupScope d;
+        QCOMPARE(d.objectName(), QStringLiteral("SetupScope"));
+        QCOMPARE(d.windowTitle(), QStringLiteral("Setup Scope"));
+        QCOMPARE(d.size(), QSize(402, 213));
+        QVERIFY(d.minimumSize() == d.maximumSize());
+        // name, left, top, width, height in twips
+        const struct {
+            const char* name;
+            int l, t, w, h;
+        } table[] = {
+            {"Label1", 120, 120, 2175, 255},    {"Label2", 960, 480, 1695, 255},
+            {"Label4", 120, 840, 735, 255},     {"txtAzPos", 960, 840, 375, 315},
+            {"UpDown3", 1320, 840, 240, 315},   {"txtAzNeg", 1800, 840, 375, 315},
+            {"UpDown4", 2160, 840, 240, 315},   {"Label3", 120, 1320, 735, 255},
+            {"txtAltPos", 960, 1320, 375, 315}, {"UpDown1", 1320, 1320, 240, 315},
+            {"txtAltNeg", 1800, 1320, 375, 315}, {"UpDown2", 2160, 1320, 240, 315},
+            {"Label8", 3360, 120, 2175, 255},   {"Label7", 3720, 480, 1455, 255},
+            {"Label5", 3360, 840, 735, 255},    {"txtAzAuto", 4200, 840, 375, 315},
+            {"UpDown7", 4560, 840, 240, 315},   {"Label6", 3360, 1320, 735, 255},
+            {"txtAltAuto", 4200, 1320, 375, 315}, {"UpDown5", 4560, 1320, 240, 315},
+            {"OKButton", 2040, 2760, 1215, 375}, {"CancelButton", 3360, 2760, 1215, 375},
+            {"cmdApply", 4680, 2760, 1215, 375},
+        };
+        for (const auto& c : table) {
+            auto* w = d.findChild<QWidget*>(QLatin1String(c.name));
+            QVERIFY2(w, c.name);
+            QCOMPARE(w->geometry(), QRect(c.l / 15, c.t / 15, c.w / 15, c.h / 15));
+        }
+        // Each spin control drives the box it stands beside, within 0-99.
+        const std::pair<const char*, const char*> spins[] = {
+            {"UpDown3", "txtAzPos"},   {"UpDown4", "txtAzNeg"},  {"UpDown1", "txtAltPos"},
+            {"UpDown2", "txtAltNeg"},  {"UpDown7", "txtAzAuto"}, {"UpDown5", "txtAltAuto"}};
+        for (const auto& [spin, buddy] : spins) {
+            auto* u = d.findChild<UpDown*>(QLatin1String(spin));
+            QVERIFY(u);
+            QCOMPARE(u->buddy()->objectName(), QLatin1String(buddy));
+            QCOMPARE(u->minimum(), 0);
+            QCOMPARE(u->maximum(), 99);
+            QCOMPARE(u->increment(), 1);
+        }
+        QCOMPARE(d.findChild<QLabel*>("Label2")->text(), QStringLiteral("Positive      Negative"));
+        QCOMPARE(d.findChild<QLabel*>("Label7")->alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+        for (const char* big : {"Label1", "Label3", "Label4", "Label5", "Label6", "Label8"})
+            QCOMPARE(d.findChild<QLabel*>(big)->font().pointSizeF(), 9.75);
+        auto* apply = d.findChild<QPushButton*>("cmdApply");
+        QCOMPARE(apply->text(), QStringLiteral("&Apply"));
+        QVERIFY(!apply->isEnabled());
+        QVERIFY(d.findChild<QPushButton*>("OKButton")->isDefault());
+        for (const char* b : Boxes) QVERIFY(d.findChild<QLineEdit*>(b)->text().isEmpty());
+    }
+
+    void readsAndShowsTheMountsValues_data() {
+        QTest::addColumn<int>("backlash");
+        QTest::addColumn<int>("guide");
+        QTest::addColumn<QString>("percent");
+        const std::pair<int, const char*> guides[] = {{0, "0"},    {1, "0"},    {2, "1"},
+                                                      {32, "12"},  {96, "38"},  {128, "50"},
+                                                      {224, "88"}, {255, "100"}};
+        for (int backlash : {0, 255})
+            for (const auto& [g, p] : guides)
+                QTest::addRow("backlash %d, guide %d", backlash, g) << backlash << g << QString(p);
+    }
+    void readsAndShowsTheMountsValues() {
+        QFETCH(int, backlash);
+        QFETCH(int, guide);
+        QFETCH(QString, percent);
+        // Distinct values per box catch a read landing in the wrong box.
+        const uint8_t other = uint8_t(backlash == 0 ? 7 : 200);
+        mount.backlash[0][0] = uint8_t(backlash); // az +
+        mount.backlash[0][1] = other;             // az -
+        mount.backlash[1][0] = other + 1;         // alt +
+        mount.backlash[1][1] = uint8_t(backlash); // alt -
+        mount.guide[0] = uint8_t(guide);          // az
+        mount.guide[1] = 64;                      // alt: 25 percent
+        SetupScope::ValuesChanged = true;
+        open();
+
+        QCOMPARE(mount.commands(), LoadCommands);
+        QCOMPARE(texts(), (QStringList{QString::number(backlash), QString::number(other),
+                                       QString::number(other + 1), QString::number(backlash),
+                                       percent, QStringLiteral("25")}));
+        QVERIFY(!SetupScope::ValuesChanged);
+        QVERIFY(!button("cmdApply")->isEnabled());
+        QVERIFY(onTopRequested(dlg()));
+        QVERIFY(dlg()->isVisible());
+        QVERIFY(!dlg()->isModal());
+        QVERIFY(!dlg()->parentWidget());
+        QVERIFY(!cursorsWhileSending.empty());
+        for (Qt::CursorShape s : cursorsWhileSending) QCOMPARE(s, Qt::WaitCursor);
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void opensWithFocusInAzimuthPositiveAndTabsInOrder() {
+        mount.backlash[0][0] = 17;
+        open();
+        QApplication::setActiveWindow(dlg());
+        QCOMPARE(QApplication::focusWidget(), box("txtAzPos"));
+        QCOMPARE(box("txtAzPos")->selectedText(), QStringLiteral("17"));
+        // Apply is only reached once it is enabled.
+        const QStringList order = {"txtAzNeg", "txtAltPos", "txtAltNeg", "txtAzAuto",
+                                   "txtAltAuto", "OKButton", "CancelButton", "txtAzPos"};
+        for (const QString& next : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), next);
+            if (auto* e = qobject_cast<QLineEdit*>(QApplication::focusWidget()))
+                QCOMPARE(e->selectedText(), e->text());
+        }
+        // Focus moved by the mouse or by the program selects the whole text too, so typing
+        // replaces it.
+        box("txtAltAuto")->setFocus(Qt::OtherFocusReason);
+        QCOMPARE(box("txtAltAuto")->selectedText(), QStringLiteral("50"));
+        QTest::keyClicks(box("txtAltAuto"), "7");
+        QCOMPARE(box("txtAltAuto")->text(), QStringLiteral("7"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("cmdApply"));
+    }
+
+    void silentMountReportsCodeFiveAfterTheFirstRead() {
+        mount.repliesLeft = 0;
+        SetupScope::ValuesChanged = true; // a failed first read leaves it as it was
+        ReportRecorder rec;
+        bool cursorRestoredBeforeReport = false;
+        rec.onReport = [&](const ReportRecorder::Box&) {
+            cursorRestoredBeforeReport = !QApplication::overrideCursor();
+        };
+        const uint32_t t0 = clk.now();
+        open();
+        QCOMPARE(mount.commands(), LoadCommands.mid(0, 1));
+        QVERIFY(clk.now() - t0 >= 500);
+        QCOMPARE(rec.texts(), QStringList{QStringLiteral("Invalid procedure call or argument - 5")});
+        QCOMPARE(rec.boxes[0].caption, QStringLiteral("Skyjog"));
+        QVERIFY(cursorRestoredBeforeReport);
+        QCOMPARE(texts(), QStringList(6, QString()));
+        QVERIFY(!button("cmdApply")->isEnabled());
+        QVERIFY(SetupScope::ValuesChanged);
+        QVERIFY(!onTopRequested(dlg()));
+        QVERIFY(dlg()->isVisible());
+
+        // Closing sends nothing either.
+        QTest::mouseClick(button("CancelButton"), Qt::LeftButton);
+        QCOMPARE(mount.commands().size(), 1);
+    }
+
+    void mountFailingAtTheThirdRead() {
+        mount.backlash[1][0] = 3;
+        mount.backlash[1][1] = 4;
+        mount.repliesLeft = 2;
+        SetupScope::ValuesChanged = false;
+        ReportRecorder rec;
+        open();
+        QCOMPARE(mount.commands(), LoadCommands.mid(0, 3));
+        QCOMPARE(rec.texts(), QStringList{QStringLiteral("Invalid procedure call or argument - 5")});
+        QCOMPARE(texts(), (QStringList{"", "", "3", "4", "", ""}));
+        // The boxes filled so far count as changes; the load did not end, so they stand.
+        QVERIFY(SetupScope::ValuesChanged);
+        QVERIFY(button("cmdApply")->isEnabled());
+        QVERIFY(!onTopRequested(dlg()));
+    }
+
+    void applyAfterTypingSendsAllSixInOrder() {
+        mount.backlash[0][0] = 1;
+        mount.backlash[0][1] = 2;
+        mount.backlash[1][0] = 3;
+        mount.backlash[1][1] = 4;
+        mount.guide[0] = 128;
+        mount.guide[1] = 32;
+        open();
+        mount.clearCommands();
+        type("txtAzNeg", "42");
+        QVERIFY(SetupScope::ValuesChanged);
+        QVERIFY(button("cmdApply")->isEnabled());
+        QVERIFY(mount.commands().isEmpty()); // typing sends nothing
+
+        cursorsWhileSending.clear();
+        QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
+        // txtAltAuto shows 12 (from 32): 12 * 2.56 = 30.72 goes back as 31.
+        QCOMPARE(mount.commands(), applyCommands({3, 4, 1, 42, 31, 128}));
+        QCOMPARE(mount.backlash[0][1], uint8_t(42));
+        QVERIFY(!SetupScope::ValuesChanged);
+        QVERIFY(!button("cmdApply")->isEnabled());
+        for (Qt::CursorShape s : cursorsWhileSending) QCOMPARE(s, Qt::WaitCursor);
+        QVERIFY(!QApplication::overrideCursor());
+        QCOMPARE(box("txtAzNeg")->text(), QStringLiteral("42")); // boxes keep their text
+
+        // OK after a complete apply closes without sending anything.
+        mount.clearCommands();
+        QTest::mouseClick(button("OKButton"), Qt::LeftButton);
+        QVERIFY(mount.commands().isEmpty());
+        QVERIFY(!dlg());
+    }
+
+    void applyAfterASpinArrow() {
+        mount.guide[0] = 128; // az 50 percent
+        mount.guide[1] = 128;
+        open();
+        mount.clearCommands();
+        auto* spin = dlg()->findChild<UpDown*>("UpDown7");
+        QTest::mouseClick(spin->upButton(), Qt::LeftButton);
+        QCOMPARE(box("txtAzAuto")->text(), QStringLiteral("51"));
+        QVERIFY(SetupScope::ValuesChanged);
+        QVERIFY(button("cmdApply")->isEnabled());
+        QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
+        // 51 * 2.56 = 130.56 goes as 131.
+        QCOMPARE(mount.commands(), applyCommands({0, 0, 0, 0, 128, 131}));
+        QCOMPARE(mount.guide[0], uint8_t(131));
+
+        // The down arrow on a backlash box, from the value it shows.
+        mount.clearCommands();
+        QTest::mouseClick(dlg()->findChild<UpDown*>("UpDown2")->upButton(), Qt::LeftButton);
+        QCOMPARE(box("txtAltNeg")->text(), QStringLiteral("1"));
+        QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
+        QCOMPARE(mount.commands(), applyCommands({0, 1, 0, 0, 128, 131}));
+    }
+
+    void failuresWhileApplying_data() {
+        QTest::addColumn<QString>("boxName");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("code"); // 0: no failure
+        QTest::addColumn<int>("sentBefore");
+        QTest::addColumn<int>("byte"); // when there is no failure
+        QTest::newRow("letters in a backlash box") << "txtAzPos" << "abc" << 13 << 2 << 0;
+        QTest::newRow("empty backlash box") << "txtAltPos" << "" << 13 << 0 << 0;
+        QTest::newRow("300") << "txtAzNeg" << "300" << 5 << 3 << 0;
+        QTest::newRow("-1") << "txtAltNeg" << "-1" << 5 << 1 << 0;
+        QTest::newRow("40000") << "txtAltNeg" << "40000" << 6 << 1 << 0;
+        QTest::newRow("-40000") << "txtAzPos" << "-40000" << 6 << 2 << 0;
+        QTest::newRow("2.5 rounds to even") << "txtAzPos" << "2.5" << 0 << 0 << 2;
+        QTest::newRow("3.5 rounds to even") << "txtAzPos" << "3.5" << 0 << 0 << 4;
+        QTest::newRow("255") << "txtAzPos" << "255" << 0 << 0 << 255;
+        QTest::newRow("letters in an autoguide box") << "txtAltAuto" << "fast" << 13 << 4 << 0;
+        QTest::newRow("empty autoguide box") << "txtAzAuto" << "" << 13 << 5 << 0;
+        QTest::newRow("percentage of 100") << "txtAzAuto" << "100" << 0 << 0 << 255;
+        QTest::newRow("99.9 percent") << "txtAzAuto" << "99.9" << 0 << 0 << 255;
+        QTest::newRow("above 100 percent") << "txtAltAuto" << "100.5" << 5 << 4 << 0;
+        QTest::newRow("negative percentage") << "txtAzAuto" << "-1" << 5 << 5 << 0;
+        QTest::newRow("99 percent") << "txtAltAuto" << "99" << 0 << 0 << 253;
+    }
+    void failuresWhileApplying() {
+        QFETCH(QString, boxName);
+        QFETCH(QString, text);
+        QFETCH(int, code);
+        QFETCH(int, sentBefore);
+        QFETCH(int, byte);
+        mount.backlash[0][0] = 10;
+        mount.backlash[0][1] = 11;
+        mount.backlash[1][0] = 12;
+        mount.backlash[1][1] = 13;
+        mount.guide[0] = 64;
+        mount.guide[1] = 192;
+        open();
+        mount.clearCommands();
+        type(qPrintable(boxName), text);
+
+        ReportRecorder rec;
+        QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
+        std::array<uint8_t, 6> v = {12, 13, 10, 11, 192, 64};
+        const QStringList order = {"txtAltPos", "txtAltNeg", "txtAzPos",
+                                   "txtAzNeg",  "txtAltAuto", "txtAzAuto"};
+        if (code == 0) {
+            v[size_t(order.indexOf(boxName))] = uint8_t(byte);
+            QCOMPARE(mount.commands(), applyCommands(v));
+            QVERIFY(rec.boxes.empty());
+            QVERIFY(!SetupScope::ValuesChanged);
+            QVERIFY(!button("cmdApply")->isEnabled());
+            return;
+        }
+        QCOMPARE(mount.commands(), applyCommands(v).mid(0, sentBefore));
+        QCOMPARE(rec.boxes.size(), size_t(1));
+        QVERIFY(rec.boxes[0].text.endsWith(QStringLiteral(" - ") + QString::number(code)));
+        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(SetupScope::ValuesChanged);
+        QVERIFY(button("cmdApply")->isEnabled());
+
+        // Correcting the box and applying again sends all six from the first.
+        mount.clearCommands();
+        type(qPrintable(boxName), QStringLiteral("9"));
+        QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
+        const int i = int(order.indexOf(boxName));
+        v[size_t(i)] = uint8_t(i >= 4 ? 23 : 9); // 9 percent is 23.04
+        QCOMPARE(mount.commands(), applyCommands(v));
+        QCOMPARE(rec.boxes.size(), size_t(1));
+    }
+
+    void fullPercentageReadFromTheMountWritesBack() {
+        mount.guide[0] = 255;
+        mount.guide[1] = 255;
+        open();
+        QCOMPARE(box("txtAzAuto")->text(), QStringLiteral("100"));
+        mount.clearCommands();
+        type("txtAzPos", "5");
+        ReportRecorder rec;
+        QTest::mouseClick(button("OKButton"), Qt::LeftButton);
+        QVERIFY(rec.boxes.empty());
+        QCOMPARE(mount.commands(), applyCommands({0, 0, 5, 0, 255, 255}));
+        QVERIFY(!dlg());
+    }
+
+    void okAndEnterApplyOnlyAfterAChange() {
+        open();
+        mount.clearCommands();
+        QTest::mouseClick(button("OKButton"), Qt::LeftButton);
+        QVERIFY(mount.commands().isEmpty());
+        QVERIFY(!dlg());
+        flushDeletes();
+
+        open();
+        mount.clearCommands();
+        type("txtAltPos", "77");
+        QTest::keyClick(box("txtAltPos"), Qt::Key_Return);
+        QCOMPARE(mount.commands(), applyCommands({77, 0, 0, 0, 128, 128}));
+        QVERIFY(!dlg());
+        QVERIFY(!SetupScope::ValuesChanged);
+    }
+
+    void okClosesEvenWhenTheApplyFails() {
+        open();
+        mount.clearCommands();
+        type("txtAzNeg", "x");
+        ReportRecorder rec;
+        QTest::mouseClick(button("OKButton"), Qt::LeftButton);
+        QCOMPARE(rec.texts(), QStringList{QStringLiteral("Type mismatch - 13")});
+        QCOMPARE(mount.commands(), applyCommands({0, 0, 0, 0, 0, 0}).mid(0, 3));
+        QVERIFY(!dlg());
+        QVERIFY(SetupScope::ValuesChanged); // the dialog object outlives its window
+    }
+
+    void cancelEscAndCloseSendNothing_data() {
+        QTest::addColumn<int>("how");
+        QTest::newRow("Cancel") << 0;
+        QTest::newRow("Esc") << 1;
+        QTest::newRow("close command") << 2;
+    }
+    void cancelEscAndCloseSendNothing() {
+        QFETCH(int, how);
+        open();
+        mount.clearCommands();
+        type("txtAzPos", "12");
+        if (how == 0) QTest::mouseClick(button("CancelButton"), Qt::LeftButton);
+        if (how == 1) QTest::keyClick(box("txtAzPos"), Qt::Key_Escape);
+        if (how == 2) dlg()->windowHandle()->close();
+        QVERIFY(!dlg());
+        QVERIFY(mount.commands().isEmpty());
+        QVERIFY(SetupScope::ValuesChanged);
+    }
+
+    void eachOpeningReadsAgainAndAnOpenDialogIsOnlyBroughtForward() {
+        mount.backlash[0][0] = 5;
+        open();
+        QPointer<SetupScope> first = dlg();
+        type("txtAzPos", "99");
+        QTest::mouseClick(button("CancelButton"), Qt::LeftButton);
+        flushDeletes();
+        QVERIFY(!first); // closing destroyed the window
+        mount.clearCommands();
+
+        mount.backlash[0][0] = 6;
+        open();
+        QCOMPARE(mount.commands(), LoadCommands);
+        QCOMPARE(box("txtAzPos")->text(), QStringLiteral("6"));
+        QVERIFY(!SetupScope::ValuesChanged);
+
+        // Already open: nothing is read and the same window stays, changes and all.
+        SetupScope* second = dlg();
+        type("txtAzNeg", "8");
+        mount.clearCommands();
+        ShowSetupScope();
+        QCOMPARE(dlg(), second);
+        QVERIFY(mount.commands().isEmpty());
+        QCOMPARE(box("txtAzNeg")->text(), QStringLiteral("8"));
+        int dialogs = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == QLatin1String("SetupScope") && w->isVisible()) ++dialogs;
+        QCOMPARE(dialogs, 1);
+    }
+
+    void serialFailureDuringApplyDoesNotStopIt() {
+        open();
+        type("txtAzPos", "1");
+        mount.line.failOpen = std::pair{8002, QStringLiteral("The port cannot be opened")};
+        ReportRecorder rec;
+        QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
+        // Each of the six commands tried the port and reported; the values count as applied.
+        QCOMPARE(rec.boxes.size(), size_t(6));
+        QVERIFY(!SetupScope::ValuesChanged);
+        QVERIFY(!button("cmdApply")->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestSetupScope)
+#include "test_setupscope.moc"
