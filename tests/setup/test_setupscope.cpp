@@ -4,6 +4,7 @@
 #include "functions.h"
 #include "ontop.h"
 #include "setupscope.h"
+#include "mountsim.h"
 #include "testsupport.h"
 #include "updown.h"
 #include "vberror.h"
@@ -23,33 +24,25 @@ using namespace skyjog::test;
 
 namespace {
 
-// A hand control that keeps the six values and answers the four commands the dialog uses; it can
-// fall silent after a number of replies.
-struct ScriptedMount {
-    FakeLine line;
-    uint8_t backlash[2][2] = {{0, 0}, {0, 0}}; // [az, alt][positive, negative]
-    uint8_t guide[2] = {128, 128};             // az, alt
-    int repliesLeft = INT_MAX;
+// The simulated mount behind the port text "sim", with the stored values a test sets in opt
+// before start().
+struct SimMount {
+    sim::Options opt;
 
-    void attach() {
-        line.onWrite = [this](const QByteArray& c, uint32_t now) {
-            if (repliesLeft <= 0 || c.size() != 8 || c[0] != 'P') return;
-            --repliesLeft;
-            const int axis = uint8_t(c[2]) == cmd::AzMotor ? 0 : 1;
-            switch (uint8_t(c[3])) {
-            case 64: line.deliver(QByteArray(1, char(backlash[axis][0])) + '#', now); break;
-            case 65: line.deliver(QByteArray(1, char(backlash[axis][1])) + '#', now); break;
-            case 71: line.deliver(QByteArray(1, char(guide[axis])) + '#', now); break;
-            case 16: backlash[axis][0] = uint8_t(c[4]); line.deliver("#", now); break;
-            case 17: backlash[axis][1] = uint8_t(c[4]); line.deliver("#", now); break;
-            case 70: guide[axis] = uint8_t(c[4]); line.deliver("#", now); break;
-            default: break;
-            }
-        };
-        Comm1().setBackendFactory(line.factory());
+    static sim::MountSim& sim() { return sim::sharedMountSim(); }
+    void start() { sim().reset(opt); }
+    // Answers the first n commands, then falls silent.
+    void silentAfter(int n) {
+        opt.fault = sim::Fault::Silent;
+        opt.faultSkip = n;
     }
-    QByteArrayList commands() const { return QByteArrayList(line.writes.begin(), line.writes.end()); }
-    void clearCommands() { line.writes.clear(); }
+    static QByteArrayList commands() {
+        const QVector<QByteArray> c = sim().commands();
+        return QByteArrayList(c.begin(), c.end());
+    }
+    static void clearCommands() { sim().clearLog(); }
+    static uint8_t backlash(int motor, bool positive) { return sim().backlash(motor, positive); }
+    static uint8_t guideRate(int motor) { return sim().guideRate(motor); }
 };
 
 const QByteArrayList LoadCommands = {
@@ -87,8 +80,9 @@ void quietOffscreenWarnings() {
 class TestSetupScope : public QObject {
     Q_OBJECT
     ManualClock clk;
-    ScriptedMount mount;
+    SimMount mount;
     std::vector<Qt::CursorShape> cursorsWhileSending;
+    bool started = false;
 
     SetupScope* dlg() const { return SetupScope::current(); }
     QLineEdit* box(const char* name) const {
@@ -115,21 +109,29 @@ class TestSetupScope : public QObject {
             QTest::keyClicks(e, text);
         QCOMPARE(e->text(), text);
     }
+    // Starts the mount with its stored values on the first opening of a test.
     void open() {
+        if (!started) mount.start();
+        started = true;
         ShowSetupScope();
         QVERIFY(dlg());
         QVERIFY(QTest::qWaitForWindowExposed(dlg()));
     }
 
 private slots:
-    void initTestCase() { quietOffscreenWarnings(); }
+    void initTestCase() {
+        quietOffscreenWarnings();
+        sim::registerInProcessSim();
+    }
     void init() {
         clk = ManualClock(20000);
         setClock(&clk);
         SleepTime = 1;
-        mount = ScriptedMount();
-        mount.attach();
+        mount = SimMount();
+        Comm1().setBackendFactory({});
+        Comm1().setPortText(QStringLiteral("sim"));
         cursorsWhileSending.clear();
+        started = false;
         clk.onSleep = [this](uint32_t) {
             const QCursor* c = QApplication::overrideCursor();
             cursorsWhileSending.push_back(c ? c->shape() : Qt::ArrowCursor);
@@ -140,7 +142,6 @@ private slots:
         flushDeletes();
         QVERIFY(!QApplication::overrideCursor());
         setClock(nullptr);
-        Comm1().setBackendFactory({});
     }
 
     void layoutAndObjectNames() {
@@ -212,12 +213,12 @@ private slots:
         QFETCH(QString, percent);
         // Distinct values per box catch a read landing in the wrong box.
         const uint8_t other = uint8_t(backlash == 0 ? 7 : 200);
-        mount.backlash[0][0] = uint8_t(backlash); // az +
-        mount.backlash[0][1] = other;             // az -
-        mount.backlash[1][0] = other + 1;         // alt +
-        mount.backlash[1][1] = uint8_t(backlash); // alt -
-        mount.guide[0] = uint8_t(guide);          // az
-        mount.guide[1] = 64;                      // alt: 25 percent
+        mount.opt.backlash[0][0] = uint8_t(backlash); // az +
+        mount.opt.backlash[0][1] = other;             // az -
+        mount.opt.backlash[1][0] = other + 1;         // alt +
+        mount.opt.backlash[1][1] = uint8_t(backlash); // alt -
+        mount.opt.guideRate[0] = uint8_t(guide);          // az
+        mount.opt.guideRate[1] = 64;                      // alt: 25 percent
         SetupScope::ValuesChanged = true;
         open();
 
@@ -237,7 +238,7 @@ private slots:
     }
 
     void opensWithFocusInAzimuthPositiveAndTabsInOrder() {
-        mount.backlash[0][0] = 17;
+        mount.opt.backlash[0][0] = 17;
         open();
         QApplication::setActiveWindow(dlg());
         QCOMPARE(QApplication::focusWidget(), box("txtAzPos"));
@@ -262,7 +263,7 @@ private slots:
     }
 
     void silentMountReportsCodeFiveAfterTheFirstRead() {
-        mount.repliesLeft = 0;
+        mount.silentAfter(0);
         SetupScope::ValuesChanged = true; // a failed first read leaves it as it was
         ReportRecorder rec;
         bool cursorRestoredBeforeReport = false;
@@ -288,9 +289,9 @@ private slots:
     }
 
     void mountFailingAtTheThirdRead() {
-        mount.backlash[1][0] = 3;
-        mount.backlash[1][1] = 4;
-        mount.repliesLeft = 2;
+        mount.opt.backlash[1][0] = 3;
+        mount.opt.backlash[1][1] = 4;
+        mount.silentAfter(2);
         SetupScope::ValuesChanged = false;
         ReportRecorder rec;
         open();
@@ -304,12 +305,12 @@ private slots:
     }
 
     void applyAfterTypingSendsAllSixInOrder() {
-        mount.backlash[0][0] = 1;
-        mount.backlash[0][1] = 2;
-        mount.backlash[1][0] = 3;
-        mount.backlash[1][1] = 4;
-        mount.guide[0] = 128;
-        mount.guide[1] = 32;
+        mount.opt.backlash[0][0] = 1;
+        mount.opt.backlash[0][1] = 2;
+        mount.opt.backlash[1][0] = 3;
+        mount.opt.backlash[1][1] = 4;
+        mount.opt.guideRate[0] = 128;
+        mount.opt.guideRate[1] = 32;
         open();
         mount.clearCommands();
         type("txtAzNeg", "42");
@@ -321,7 +322,7 @@ private slots:
         QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
         // txtAltAuto shows 12 (from 32): 12 * 2.56 = 30.72 goes back as 31.
         QCOMPARE(mount.commands(), applyCommands({3, 4, 1, 42, 31, 128}));
-        QCOMPARE(mount.backlash[0][1], uint8_t(42));
+        QCOMPARE(mount.backlash(16, false), uint8_t(42));
         QVERIFY(!SetupScope::ValuesChanged);
         QVERIFY(!button("cmdApply")->isEnabled());
         for (Qt::CursorShape s : cursorsWhileSending) QCOMPARE(s, Qt::WaitCursor);
@@ -336,8 +337,8 @@ private slots:
     }
 
     void applyAfterASpinArrow() {
-        mount.guide[0] = 128; // az 50 percent
-        mount.guide[1] = 128;
+        mount.opt.guideRate[0] = 128; // az 50 percent
+        mount.opt.guideRate[1] = 128;
         open();
         mount.clearCommands();
         auto* spin = dlg()->findChild<UpDown*>("UpDown7");
@@ -348,7 +349,7 @@ private slots:
         QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
         // 51 * 2.56 = 130.56 goes as 131.
         QCOMPARE(mount.commands(), applyCommands({0, 0, 0, 0, 128, 131}));
-        QCOMPARE(mount.guide[0], uint8_t(131));
+        QCOMPARE(mount.guideRate(16), uint8_t(131));
 
         // The down arrow on a backlash box, from the value it shows.
         mount.clearCommands();
@@ -387,12 +388,12 @@ private slots:
         QFETCH(int, code);
         QFETCH(int, sentBefore);
         QFETCH(int, byte);
-        mount.backlash[0][0] = 10;
-        mount.backlash[0][1] = 11;
-        mount.backlash[1][0] = 12;
-        mount.backlash[1][1] = 13;
-        mount.guide[0] = 64;
-        mount.guide[1] = 192;
+        mount.opt.backlash[0][0] = 10;
+        mount.opt.backlash[0][1] = 11;
+        mount.opt.backlash[1][0] = 12;
+        mount.opt.backlash[1][1] = 13;
+        mount.opt.guideRate[0] = 64;
+        mount.opt.guideRate[1] = 192;
         open();
         mount.clearCommands();
         type(qPrintable(boxName), text);
@@ -428,8 +429,8 @@ private slots:
     }
 
     void fullPercentageReadFromTheMountWritesBack() {
-        mount.guide[0] = 255;
-        mount.guide[1] = 255;
+        mount.opt.guideRate[0] = 255;
+        mount.opt.guideRate[1] = 255;
         open();
         QCOMPARE(box("txtAzAuto")->text(), QStringLiteral("100"));
         mount.clearCommands();
@@ -490,7 +491,7 @@ private slots:
     }
 
     void eachOpeningReadsAgainAndAnOpenDialogIsOnlyBroughtForward() {
-        mount.backlash[0][0] = 5;
+        mount.opt.backlash[0][0] = 5;
         open();
         QPointer<SetupScope> first = dlg();
         type("txtAzPos", "99");
@@ -499,7 +500,8 @@ private slots:
         QVERIFY(!first); // closing destroyed the window
         mount.clearCommands();
 
-        mount.backlash[0][0] = 6;
+        mount.opt.backlash[0][0] = 6;
+        mount.start();
         open();
         QCOMPARE(mount.commands(), LoadCommands);
         QCOMPARE(box("txtAzPos")->text(), QStringLiteral("6"));
@@ -522,13 +524,15 @@ private slots:
     void serialFailureDuringApplyDoesNotStopIt() {
         open();
         type("txtAzPos", "1");
-        mount.line.failOpen = std::pair{8002, QStringLiteral("The port cannot be opened")};
+        // A port whose device does not exist fails to open on every command.
+        Comm1().setPortText(QStringLiteral("/dev/skyjog-no-such-port"));
         ReportRecorder rec;
         QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
         // Each of the six commands tried the port and reported; the values count as applied.
         QCOMPARE(rec.boxes.size(), size_t(6));
         QVERIFY(!SetupScope::ValuesChanged);
         QVERIFY(!button("cmdApply")->isEnabled());
+        QVERIFY(!QApplication::overrideCursor());
     }
 };
 
