@@ -673,8 +673,32 @@ struct MountSim::Impl {
             }
             break;
         }
+        case 'p':
+            s = QStringLiteral("pier side");
+            break;
+        case 'w':
+        case 'W':
+            s = QStringLiteral(c == 'w' ? "get location" : "set location");
+            break;
+        case 'h':
+        case 'i':
+        case 'H':
+        case 'I':
+            s = QStringLiteral(c == 'h' || c == 'i' ? "get time" : "set time");
+            break;
+        case 'R':
+        case 'r':
+        case 'B':
+        case 'b':
+            s = QStringLiteral("goto");
+            break;
+        case 'S':
+        case 's':
+            s = QStringLiteral("sync");
+            break;
         default:
-            s = QStringLiteral("'%1'").arg(QChar(c));
+            s = (c > 32 && c < 127) ? QStringLiteral("unknown command '%1'").arg(QChar(c))
+                                    : QStringLiteral("unknown command");
         }
         if (!answered) s += QStringLiteral(", not answered");
         return s;
