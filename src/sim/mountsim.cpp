@@ -678,13 +678,13 @@ struct MountSim::Impl {
             break;
         case 'w':
         case 'W':
-            s = QStringLiteral(c == 'w' ? "get location" : "set location");
+            s = c == 'w' ? QStringLiteral("get location") : QStringLiteral("set location");
             break;
         case 'h':
         case 'i':
         case 'H':
         case 'I':
-            s = QStringLiteral(c == 'h' || c == 'i' ? "get time" : "set time");
+            s = (c == 'h' || c == 'i') ? QStringLiteral("get time") : QStringLiteral("set time");
             break;
         case 'R':
         case 'r':
