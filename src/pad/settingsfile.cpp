@@ -20,9 +20,9 @@ namespace settingsfile {
 namespace {
 
 const char* const FieldNames[FieldCount] = {
-    "UpMessage",    "DownMessage", "LeftMessage",    "RightMessage", "CommPortText",
-    "FormTop",      "FormLeft",    "AltRateIndex",   "AzRateIndex",  "TrackModeIndex",
-    "OnTop",        "SpiralWidth", "CornerDelay",
+    "UpMessage", "DownMessage", "LeftMessage",  "RightMessage", "CommPortText",
+    "FormTop",   "FormLeft",    "AltRateIndex", "AzRateIndex",  "TrackModeIndex",
+    "OnTop",     "SpiralWidth", "CornerDelay",
 };
 
 QString where(int field) {
@@ -50,8 +50,12 @@ VbError outOfRange(int field) {
     return VbError(380, QStringLiteral("Invalid property value") + where(field));
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-bool isLineEnd(char c) { return c == '\r' || c == '\n'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool isLineEnd(char c) {
+    return c == '\r' || c == '\n';
+}
 
 // Splits the data into fields the way they were written: a comma or a line end (CR LF, CR or
 // LF) ends a field, blanks around a field do not count, a field that opens with a double quote
@@ -84,7 +88,8 @@ public:
             if (pos_ < d_.size() && !isSeparator(d_[pos_])) throw mismatch(field);
         } else {
             const qsizetype start = pos_;
-            while (pos_ < d_.size() && !isSeparator(d_[pos_])) ++pos_;
+            while (pos_ < d_.size() && !isSeparator(d_[pos_]))
+                ++pos_;
             f.text = d_.mid(start, pos_ - start).trimmed();
         }
         // A field that runs into the read limit may go on beyond it.
@@ -96,12 +101,15 @@ public:
 private:
     static bool isSeparator(char c) { return c == ',' || isLineEnd(c); }
     void skipBlanks() {
-        while (pos_ < d_.size() && isBlank(d_[pos_])) ++pos_;
+        while (pos_ < d_.size() && isBlank(d_[pos_]))
+            ++pos_;
     }
     void consumeSeparator() {
         if (pos_ >= d_.size()) return;
-        if (d_[pos_] == '\r' && pos_ + 1 < d_.size() && d_[pos_ + 1] == '\n') pos_ += 2;
-        else ++pos_;
+        if (d_[pos_] == '\r' && pos_ + 1 < d_.size() && d_[pos_ + 1] == '\n')
+            pos_ += 2;
+        else
+            ++pos_;
     }
 
     const QByteArray& d_;
@@ -206,9 +214,8 @@ SettingsLocation::SettingsLocation(QString programDir, QString userDir)
     : programDir_(std::move(programDir)), userDir_(std::move(userDir)) {}
 
 SettingsLocation SettingsLocation::standard() {
-    return SettingsLocation(
-        QCoreApplication::applicationDirPath(),
-        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+    return SettingsLocation(QCoreApplication::applicationDirPath(),
+                            QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
 }
 
 QString SettingsLocation::writeDir() const {
@@ -217,7 +224,9 @@ QString SettingsLocation::writeDir() const {
     return userDir_;
 }
 
-QString SettingsLocation::writePath() const { return QDir(writeDir()).filePath(FileName); }
+QString SettingsLocation::writePath() const {
+    return QDir(writeDir()).filePath(FileName);
+}
 
 QString SettingsLocation::readPath() const {
     const QString first = writeDir();
@@ -233,7 +242,8 @@ QString SettingsLocation::readPath() const {
 void loadSettings(const QString& path, Settings& s) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
-        throw VbError(75, QStringLiteral("Path/File access error (%1: %2)").arg(path, f.errorString()));
+        throw VbError(75,
+                      QStringLiteral("Path/File access error (%1: %2)").arg(path, f.errorString()));
     const QByteArray data = f.read(settingsfile::MaxBytes);
     const bool truncated = !f.atEnd();
     settingsfile::parse(data, s, truncated);
@@ -249,7 +259,8 @@ void saveSettings(const QString& path, const Settings& s) {
     // Unbuffered, so that write() reports a short write (a full disk, a file-size limit) instead of
     // a later flush passing it over and commit() installing a cut-off line.
     if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw VbError(75, QStringLiteral("Path/File access error (%1: %2)").arg(path, f.errorString()));
+        throw VbError(75,
+                      QStringLiteral("Path/File access error (%1: %2)").arg(path, f.errorString()));
     if (f.write(line) != line.size() || !f.commit())
         throw VbError(57, QStringLiteral("Device I/O error (%1: %2)").arg(path, f.errorString()));
 }

@@ -1,0 +1,35 @@
+#pragma once
+// A picture button that reports press and release of any mouse button, for the arrows that slew
+// the mount for as long as they are held.
+#include <QPushButton>
+
+namespace skyjog {
+
+class ArrowButton : public QPushButton {
+    Q_OBJECT
+public:
+    explicit ArrowButton(QWidget* parent = nullptr);
+
+    bool isHeld() const { return held_; }
+    // Ends a hold whose release will never arrive (the mouse was taken away from the button):
+    // reports it exactly as the release would.
+    void loseMouse();
+
+signals:
+    // The first mouse button went down on the button.
+    void mouseDown();
+    // The last mouse button came up (wherever the pointer is by then), or the hold was lost.
+    void mouseUp();
+
+protected:
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    bool event(QEvent* e) override;
+
+private:
+    bool held_ = false;
+};
+
+} // namespace skyjog

@@ -1,0 +1,755 @@
+#include "interface.h"
+
+#include "arrowbutton.h"
+#include "commands.h"
+#include "convert.h"
+#include "functions.h"
+#include "icons.h"
+#include "infowindows.h"
+#include "ontop.h"
+#include "report.h"
+#include "setupscope.h"
+#include "updown.h"
+#include "vberror.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QWindow>
+#include <cmath>
+
+namespace skyjog {
+
+const std::array<Interface::RateEntry, 14> Interface::Rates = {{
+    {".5x", 30},
+    {"1x", 60},
+    {"2x", 120},
+    {"4x", 240},
+    {"8x", 480},
+    {"16x", 960},
+    {"32x", 1920},
+    {"64x", 3840},
+    {"128x", 7680},
+    {"1 deg/sec", 14400},
+    {"1.5 deg/sec", 21600},
+    {"2 deg/sec", 28800},
+    {"2.5 deg/sec", 36000},
+    {"3 deg/sec", 43200},
+}};
+
+const std::array<const char*, 4> Interface::TrackModes = {"Off", "Alt/Az", "EQ North", "EQ South"};
+
+int twipsToPixels(int twips) {
+    return int(std::lround(twips / 15.0));
+}
+
+namespace {
+
+const QString PortLineSettings = QStringLiteral("9600,N,8,1");
+
+void send(const QByteArray& command) {
+    SendCommand(command, cmd::AckLength, cmd::TimeoutMs);
+}
+
+// A value that goes into a command as one byte; anything else is refused as an invalid argument
+// rather than cut down to a byte the user never chose.
+uint8_t commandByte(int v) {
+    if (v < 0 || v > 255) throw err::invalidArgument();
+    return uint8_t(v);
+}
+
+// Runs one event handler: a failure inside it ends it with the standard message.
+template <typename F> void handler(F&& f) {
+    try {
+        f();
+    } catch (const VbError& e) {
+        reportError(e);
+    }
+}
+
+uint8_t motorOf(Interface::Arrow a) {
+    return (a == Interface::Arrow::Up || a == Interface::Arrow::Down) ? cmd::AltMotor
+                                                                      : cmd::AzMotor;
+}
+int axisOf(Interface::Arrow a) {
+    return motorOf(a) == cmd::AltMotor ? 0 : 1;
+}
+
+std::optional<Interface::Arrow> arrowForKey(int key) {
+    switch (key) {
+    case Qt::Key_Up:
+        return Interface::Arrow::Up;
+    case Qt::Key_Down:
+        return Interface::Arrow::Down;
+    case Qt::Key_Left:
+        return Interface::Arrow::Left;
+    case Qt::Key_Right:
+        return Interface::Arrow::Right;
+    default:
+        return std::nullopt;
+    }
+}
+
+// The window's font: small enough for captions 13 pixels high (the option buttons), narrow
+// enough for "Always on top" beside its box in 87 pixels: a condensed sans-serif face (DejaVu Sans
+// Condensed on most Linux systems; elsewhere the stretch narrows what there is).
+QFont padFont() {
+    QFont f;
+    f.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans Narrow"),
+                   QStringLiteral("Arial Narrow"), QStringLiteral("Arial"),
+                   QStringLiteral("Helvetica")});
+    f.setStyleHint(QFont::SansSerif);
+    f.setStretch(QFont::Condensed);
+    f.setPixelSize(11);
+    return f;
+}
+
+} // namespace
+
+Interface::Interface(SettingsLocation location, QWidget* parent)
+    : QMainWindow(parent), location_(std::move(location)),
+      programEnd_([] { QCoreApplication::exit(0); }) {
+    setObjectName(QStringLiteral("Interface"));
+    setWindowTitle(QStringLiteral("Skyjog"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFont(padFont());
+    buildControls();
+    buildMenus();
+    // Key preview: arrows and S are seen here before any control of this window gets them.
+    qApp->installEventFilter(this);
+    Form_Load();
+}
+
+Interface::~Interface() {
+    qApp->removeEventFilter(this);
+}
+
+void Interface::buildControls() {
+    client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(twipsToPixels(4125), twipsToPixels(2940));
+    setCentralWidget(client);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    auto place = [](QWidget* w, const char* name, int left, int top, int width, int height) {
+        w->setObjectName(QLatin1String(name));
+        w->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
+                       twipsToPixels(height));
+    };
+    auto label = [&](const char* name, const char* text, bool centred, int l, int t, int w, int h,
+                     QWidget* parent) {
+        auto* lbl = new QLabel(QString::fromLatin1(text), parent);
+        lbl->setAlignment((centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
+        place(lbl, name, l, t, w, h);
+        return lbl;
+    };
+    auto combo = [&](const char* name, int l, int t, int w, int h) {
+        auto* c = new QComboBox(client);
+        c->setEditable(false);
+        place(c, name, l, t, w, h);
+        return c;
+    };
+    auto arrowButton = [&](const char* name, Qt::ArrowType dir, int l, int t, int w, int h) {
+        auto* b = new ArrowButton(client);
+        place(b, name, l, t, w, h);
+        b->setIcon(QIcon(arrowPixmap(dir)));
+        const int side = std::min(b->width(), b->height()) - 4;
+        b->setIconSize(QSize(side, side));
+        return b;
+    };
+    auto lineEdit = [&](const char* name, int l, int t, int w, int h) {
+        auto* e = new QLineEdit(client);
+        place(e, name, l, t, w, h);
+        return e;
+    };
+    auto upDown = [&](const char* name, QLineEdit* buddy, int min, int max, int step, int l, int t,
+                      int w, int h) {
+        auto* u = new UpDown(client);
+        place(u, name, l, t, w, h);
+        u->setBuddy(buddy);
+        u->setRange(min, max);
+        u->setIncrement(step);
+        return u;
+    };
+
+    Label1 = label("Label1", "Alt-NS Rate", true, 2040, 0, 975, 255, client);
+    cmbAltRate = combo("cmbAltRate", 2040, 240, 1215, 315);
+    cmdUp = arrowButton("cmdUp", Qt::UpArrow, 2040, 600, 375, 615);
+    cmdDown = arrowButton("cmdDown", Qt::DownArrow, 2040, 1320, 375, 615);
+    cmdLeft = arrowButton("cmdLeft", Qt::LeftArrow, 1320, 1080, 615, 375);
+    cmdRight = arrowButton("cmdRight", Qt::RightArrow, 2520, 1080, 615, 375);
+    cmdRevLR = new QPushButton(QStringLiteral("Reverse"), client);
+    place(cmdRevLR, "cmdRevLR", 3240, 1080, 855, 375);
+    cmdRevUD = new QPushButton(QStringLiteral("Reverse"), client);
+    place(cmdRevUD, "cmdRevUD", 1800, 2040, 855, 375);
+    Label2 = label("Label2", "Az-EW Rate", true, 40, 880, 975, 255, client);
+    cmbAzRate = combo("cmbAzRate", 40, 1120, 1215, 315);
+    Label5 = label("Label5", "Tracking Mode", false, 45, 1800, 1095, 255, client);
+    cmbTrackMode = combo("cmbTrackMode", 40, 2040, 1095, 315);
+    Label3 = label("Label3", "Comm Port:", false, 3240, 1800, 855, 255, client);
+    txtCommPort = lineEdit("txtCommPort", 3240, 2040, 615, 315);
+    // The port text is stored between double quotes without escaping: a quote (or a line
+    // break) in it would cut the settings line short at the next start.
+    txtCommPort->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[^\"\\x00-\\x1f\\x7f]*")), txtCommPort));
+    txtCommPort->setMaxLength(255);
+    UpDown1 = upDown("UpDown1", txtCommPort, 0, 1000, 1, 3840, 2040, 240, 315);
+
+    Frame1 = new QFrame(client);
+    place(Frame1, "Frame1", 80, 2520, 2000, 375);
+    Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    Label6 = label("Label6", "PEC:", false, 120, 130, 495, 195, Frame1);
+    optOn = new QRadioButton(QStringLiteral("On"), Frame1);
+    place(optOn, "optOn", 600, 130, 555, 195);
+    optOff = new QRadioButton(QStringLiteral("Off"), Frame1);
+    place(optOff, "optOff", 1320, 130, 580, 195);
+
+    chkOnTop = new QCheckBox(QStringLiteral("Always on top"), client);
+    place(chkOnTop, "chkOnTop", 2760, 2640, 1300, 255);
+
+    cmdSpiral = new QPushButton(client);
+    place(cmdSpiral, "cmdSpiral", 70, 240, 480, 480);
+    cmdSpiral->setIcon(QIcon(spiralPixmap()));
+    cmdSpiral->setIconSize(QSize(cmdSpiral->width() - 6, cmdSpiral->height() - 6));
+
+    lblSpiral = label("lblSpiral", "spiral in progress", false, 120, 0, 1215, 195, client);
+    QPalette red = lblSpiral->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    lblSpiral->setPalette(red);
+    lblSpiral->hide();
+
+    Label4 = label("Label4", "Width", true, 630, 200, 615, 255, client);
+    txtWidth = lineEdit("txtWidth", 630, 400, 375, 315);
+    UpDown2 = upDown("UpDown2", txtWidth, 0, 10, 1, 1000, 400, 240, 315);
+    Label7 = label("Label7", "Delay", true, 1270, 200, 615, 255, client);
+    txtCornerDelay = lineEdit("txtCornerDelay", 1270, 400, 390, 315);
+    txtDummy = lineEdit("txtDummy", 1440, 720, 375, 285);
+    txtDummy->hide();
+    UpDown3 = upDown("UpDown3", txtDummy, 0, 100, 5, 1670, 400, 240, 315);
+    UpDown3->setValue(0);
+
+    // The specified events, and only those, reach the handlers: a list raises its selection
+    // event on a user's pick (activated), never on Qt's own selection of the first entry; an
+    // option button on every click, also on the one already selected.
+    connect(cmbAltRate, &QComboBox::activated, this, [this] { cmbAltRate_Click(); });
+    connect(cmbAzRate, &QComboBox::activated, this, [this] { cmbAzRate_Click(); });
+    connect(cmbTrackMode, &QComboBox::activated, this, [this] { cmbTrackMode_Click(); });
+    connect(optOn, &QRadioButton::clicked, this, [this] { optOn_Click(); });
+    connect(optOff, &QRadioButton::clicked, this, [this] { optOff_Click(); });
+    connect(chkOnTop, &QCheckBox::stateChanged, this, [this] { chkOnTop_Click(); });
+    connect(txtCommPort, &QLineEdit::textChanged, this, [this] { txtCommPort_Change(); });
+    connect(txtWidth, &QLineEdit::textChanged, this, [this] { txtWidth_Change(); });
+    connect(txtCornerDelay, &QLineEdit::textChanged, this, [this] { txtCornerDelay_Change(); });
+    connect(UpDown3, &UpDown::changed, this, [this] { UpDown3_Change(); });
+    connect(cmdRevLR, &QPushButton::clicked, this, [this] { cmdRevLR_Click(); });
+    connect(cmdRevUD, &QPushButton::clicked, this, [this] { cmdRevUD_Click(); });
+    connect(cmdSpiral, &QPushButton::clicked, this, [this] { cmdSpiral_Click(); });
+    const std::pair<ArrowButton*, Arrow> arrows[] = {{cmdUp, Arrow::Up},
+                                                     {cmdDown, Arrow::Down},
+                                                     {cmdLeft, Arrow::Left},
+                                                     {cmdRight, Arrow::Right}};
+    for (auto [button, arrow] : arrows) {
+        connect(button, &ArrowButton::mouseDown, this,
+                [this, a = arrow] { cmdArrow_MouseDown(a); });
+        connect(button, &ArrowButton::mouseUp, this, [this, a = arrow] { cmdArrow_MouseUp(a); });
+    }
+}
+
+void Interface::buildMenus() {
+    auto entry = [this](QMenu* menu, const char* name, const QString& caption, auto fn) {
+        QAction* a = menu->addAction(caption);
+        a->setObjectName(QLatin1String(name));
+        connect(a, &QAction::triggered, this, fn);
+        return a;
+    };
+    mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuExit = entry(mnuFile, "mnuExit", QStringLiteral("E&xit"), [this] { mnuExit_Click(); });
+    mnuTools = menuBar()->addMenu(QStringLiteral("&Tools"));
+    mnuTools->setObjectName(QStringLiteral("mnuTools"));
+    mnuSetup =
+        entry(mnuTools, "mnuSetup", QStringLiteral("&Setup Scope"), [this] { mnuSetup_Click(); });
+    mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
+    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+    mnuInstructions = entry(mnuHelp, "mnuInstructions", QStringLiteral("&Quick Instructions"),
+                            [this] { mnuInstructions_Click(); });
+    mnuInstructions->setShortcut(QKeySequence(Qt::Key_F1));
+    mnuSeparator1 = mnuHelp->addSeparator();
+    mnuSeparator1->setObjectName(QStringLiteral("mnuSeparator1"));
+    mnuAbout =
+        entry(mnuHelp, "mnuAbout", QStringLiteral("&About Skyjog"), [this] { mnuAbout_Click(); });
+}
+
+// ---- start-up and shutdown ------------------------------------------------------------------
+
+void Interface::Form_Load() {
+    // 1. Whether the settings file exists is asked in step 4.
+    // 2.
+    InitSleepTime();
+    // 3.
+    SkipTrackModeClick = true;
+    SkipPecOffClick = true;
+
+    // 4. A damaged file is reported, and start-up goes on with what was read before the damage
+    // and the defaults for the rest: the window must open usable and closable either way.
+    Settings s;
+    const QString path = location_.readPath();
+    if (!path.isEmpty()) {
+        try {
+            loadSettings(path, s);
+        } catch (const VbError& e) {
+            reportError(e);
+        }
+    }
+    UpMessage = s.UpMessage;
+    DownMessage = s.DownMessage;
+    LeftMessage = s.LeftMessage;
+    RightMessage = s.RightMessage;
+    CommPortText = s.CommPortText;
+    FormTop = s.FormTop;
+    FormLeft = s.FormLeft;
+    AltRateIndex = s.AltRateIndex;
+    AzRateIndex = s.AzRateIndex;
+    TrackModeIndex = s.TrackModeIndex;
+    OnTop = s.OnTop;
+    SpiralWidth = s.SpiralWidth;
+    CornerDelay = s.CornerDelay;
+
+    try {
+        // 5. The frame's top-left corner, the same corner that unload saves.
+        move(twipsToPixels(FormLeft), twipsToPixels(FormTop));
+        loadedPos_ = pos();
+        loadedLeft_ = FormLeft;
+        loadedTop_ = FormTop;
+        // 6.
+        KeyIsDown = false;
+        // 7. A change of state runs chkOnTop_Click.
+        chkOnTop->setChecked(OnTop);
+        // 8.
+        fillRateList(cmbAltRate, AltRateIndex, &Interface::cmbAltRate_Click);
+        fillRateList(cmbAzRate, AzRateIndex, &Interface::cmbAzRate_Click);
+        ratesFromSelection(cmbAltRate, AltRateHigh, AltRateLow);
+        ratesFromSelection(cmbAzRate, AzRateHigh, AzRateLow);
+        // 9. The selection event this raises consumes SkipTrackModeClick.
+        for (const char* text : TrackModes)
+            cmbTrackMode->addItem(QString::fromLatin1(text));
+        selectListIndex(cmbTrackMode, TrackModeIndex, &Interface::cmbTrackMode_Click);
+        for (int i = 0; i < int(TrackModes.size()); ++i)
+            cmbTrackMode->setItemData(i, i);
+        // 10. Runs txtCommPort_Change.
+        txtCommPort->setText(CommPortText);
+        // 11.
+        txtWidth->setText(QString::number(SpiralWidth));
+        // 12. The click this raises consumes SkipPecOffClick.
+        optOff->setChecked(true);
+        optOff_Click();
+        // 13.
+        txtCornerDelay->setText(conv::formatShortestLocale(CornerDelay));
+        txtDummy->setText(conv::formatShortestLocale(CornerDelay * 10));
+        UpDown3->setValue(int(std::lround(std::clamp(CornerDelay * 10, -1e6, 1e6))));
+        // 14.
+        StopSpiral = true;
+        // 15.
+        Comm1().setPortText(txtCommPort->text());
+        // 16.
+        Comm1().setSettings(PortLineSettings);
+    } catch (const VbError& e) {
+        reportError(e);
+    }
+}
+
+void Interface::closeEvent(QCloseEvent* e) {
+    if (unloading_) {
+        e->accept();
+        return;
+    }
+    // Form_QueryUnload
+    if (!StopSpiral) {
+        report(QStringLiteral("Please stop the spiral!"), QStringLiteral("Alert"));
+        e->ignore();
+        return;
+    }
+    e->accept();
+    unloading_ = true;
+    Form_Unload();
+}
+
+void Interface::Form_Unload() {
+    try {
+        // 1. Unmoved, the window keeps the twips it was loaded with, whatever pixel they
+        // rounded to.
+        if (pos() == loadedPos_) {
+            FormLeft = loadedLeft_;
+            FormTop = loadedTop_;
+        } else {
+            FormLeft = pos().x() * 15;
+            FormTop = pos().y() * 15;
+        }
+        // 2.
+        AltRateIndex = int16_t(cmbAltRate->currentIndex());
+        AzRateIndex = int16_t(cmbAzRate->currentIndex());
+        TrackModeIndex = int16_t(cmbTrackMode->currentIndex());
+        // 3.
+        CommPortText = txtCommPort->text();
+        // 4.
+        OnTop = chkOnTop->checkState() != Qt::Unchecked;
+        // 5.
+        SpiralWidth = conv::textToInt16(txtWidth->text());
+        // 6.
+        CornerDelay = conv::textToDouble(txtCornerDelay->text());
+        // 7.
+        Settings s;
+        s.UpMessage = UpMessage;
+        s.DownMessage = DownMessage;
+        s.LeftMessage = LeftMessage;
+        s.RightMessage = RightMessage;
+        s.CommPortText = CommPortText;
+        s.FormTop = FormTop;
+        s.FormLeft = FormLeft;
+        s.AltRateIndex = AltRateIndex;
+        s.AzRateIndex = AzRateIndex;
+        s.TrackModeIndex = TrackModeIndex;
+        s.OnTop = OnTop;
+        s.SpiralWidth = SpiralWidth;
+        s.CornerDelay = CornerDelay;
+        saveSettings(location_.writePath(), s);
+        // 8.
+        programEnd_();
+    } catch (const VbError& e) {
+        reportError(e);
+    }
+}
+
+void Interface::mnuExit_Click() {
+    close();
+}
+
+void Interface::txtCommPort_Change() {
+    handler([this] {
+        CommPortText = txtCommPort->text();
+        Comm1().setPortText(CommPortText);
+    });
+}
+
+// ---- window options and menus ---------------------------------------------------------------
+
+void Interface::chkOnTop_Click() {
+    handler([this] { SetOnTop(this, chkOnTop->checkState() != Qt::Unchecked); });
+}
+
+void Interface::Form_Resize() {
+    handler([this] { SetOnTop(this, chkOnTop->checkState() != Qt::Unchecked); });
+}
+
+void Interface::resizeEvent(QResizeEvent* e) {
+    QMainWindow::resizeEvent(e);
+    Form_Resize();
+}
+
+void Interface::changeEvent(QEvent* e) {
+    QMainWindow::changeEvent(e);
+    if (e->type() == QEvent::WindowStateChange) Form_Resize();
+    if (e->type() == QEvent::ActivationChange && !isActiveWindow()) releaseLostHolds();
+}
+
+void Interface::mnuSetup_Click() {
+    handler([] { ShowSetupScope(); });
+}
+void Interface::mnuInstructions_Click() {
+    handler([] { ShowHelp(); });
+}
+void Interface::mnuAbout_Click() {
+    handler([] { ShowAbout(); });
+}
+
+// ---- slew rates and directions --------------------------------------------------------------
+
+void Interface::selectListIndex(QComboBox* list, int index, void (Interface::*handler)()) {
+    {
+        const QSignalBlocker quiet(list);
+        list->setCurrentIndex(index);
+    }
+    (this->*handler)();
+}
+
+void Interface::fillRateList(QComboBox* list, int16_t index, void (Interface::*handler)()) {
+    for (const RateEntry& r : Rates)
+        list->addItem(QString::fromLatin1(r.text));
+    selectListIndex(list, index, handler);
+    for (int i = 0; i < int(Rates.size()); ++i)
+        list->setItemData(i, Rates[size_t(i)].value);
+}
+
+void Interface::ratesFromSelection(QComboBox* list, int16_t& high, int16_t& low) {
+    const int i = list->currentIndex();
+    if (i < 0) throw VbError(381, QStringLiteral("Invalid property array index"));
+    const int v = list->itemData(i).toInt();
+    high = int16_t(v / 256);
+    low = int16_t(v % 256);
+}
+
+void Interface::cmbAltRate_Click() {
+    handler([this] { ratesFromSelection(cmbAltRate, AltRateHigh, AltRateLow); });
+}
+
+void Interface::cmbAzRate_Click() {
+    handler([this] { ratesFromSelection(cmbAzRate, AzRateHigh, AzRateLow); });
+}
+
+void Interface::cmdRevLR_Click() {
+    handler([this] {
+        if (LeftMessage != 6) {
+            LeftMessage = 6;
+            RightMessage = 7;
+        } else {
+            LeftMessage = 7;
+            RightMessage = 6;
+        }
+        windowOperation();
+    });
+}
+
+void Interface::cmdRevUD_Click() {
+    handler([this] {
+        if (UpMessage != 6) {
+            UpMessage = 6;
+            DownMessage = 7;
+        } else {
+            UpMessage = 7;
+            DownMessage = 6;
+        }
+        windowOperation();
+    });
+}
+
+void Interface::windowOperation() {
+    repaint();
+}
+
+// ---- tracking and PEC -----------------------------------------------------------------------
+
+uint8_t Interface::trackingMode() const {
+    const int i = cmbTrackMode->currentIndex();
+    if (i < 0) throw VbError(381, QStringLiteral("Invalid property array index"));
+    return commandByte(cmbTrackMode->itemData(i).toInt());
+}
+
+void Interface::cmbTrackMode_Click() {
+    handler([this] {
+        if (SkipTrackModeClick) {
+            SkipTrackModeClick = false;
+            return;
+        }
+        send(cmd::SetTrackingMode(trackingMode()));
+    });
+}
+
+void Interface::optOn_Click() {
+    handler([] {
+        send(cmd::PecSeekIndex());
+        send(cmd::PecPlayback(true));
+    });
+}
+
+void Interface::optOff_Click() {
+    handler([this] {
+        if (SkipPecOffClick) {
+            SkipPecOffClick = false;
+            return;
+        }
+        send(cmd::PecPlayback(false));
+    });
+}
+
+// ---- arrows ---------------------------------------------------------------------------------
+
+void Interface::startSlew(Arrow a) {
+    if (trackingMode() == 1) send(cmd::SetTrackingMode(0));
+    int16_t message = 0;
+    switch (a) {
+    case Arrow::Up:
+        message = UpMessage;
+        break;
+    case Arrow::Down:
+        message = DownMessage;
+        break;
+    case Arrow::Left:
+        message = LeftMessage;
+        break;
+    case Arrow::Right:
+        message = RightMessage;
+        break;
+    }
+    const bool alt = motorOf(a) == cmd::AltMotor;
+    LastCommand = cmd::VariableRateSlew(motorOf(a), commandByte(message),
+                                        commandByte(alt ? AltRateHigh : AzRateHigh),
+                                        commandByte(alt ? AltRateLow : AzRateLow));
+    send(LastCommand);
+}
+
+void Interface::stopSlew(Arrow a) {
+    LastCommand = cmd::FixedRateSlew(motorOf(a));
+    send(LastCommand);
+    send(cmd::SetTrackingMode(trackingMode()));
+}
+
+void Interface::cmdArrow_MouseDown(Arrow a) {
+    ++pressDepth_;
+    handler([&] { startSlew(a); });
+    --pressDepth_;
+    if (pressDepth_ == 0) {
+        const auto deferred = std::exchange(deferredReleases_, {});
+        for (auto [arrow, source] : deferred)
+            arrowUp(arrow, source);
+    }
+}
+
+void Interface::cmdArrow_MouseUp(Arrow a) {
+    arrowUp(a, Source::Button);
+}
+
+void Interface::arrowUp(Arrow a, Source source) {
+    if (pressDepth_ > 0) {
+        deferredReleases_.emplace_back(a, source);
+        return;
+    }
+    if (source == Source::Key) {
+        KeyIsDown = false;
+        keySlew_[size_t(axisOf(a))].reset();
+    }
+    handler([&] {
+        stopSlew(a);
+        if (source == Source::Button) windowOperation();
+    });
+}
+
+bool Interface::Form_KeyDown(QKeyEvent* e) {
+    if (e->key() == Qt::Key_S) {
+        // One press is one toggle: a held S repeats its key-downs, and each would otherwise
+        // stop the spiral it has just started, or start a new one.
+        if (e->isAutoRepeat()) return true;
+        cmdSpiral_Click();
+        return true;
+    }
+    const std::optional<Arrow> a = arrowForKey(e->key());
+    if (!a) return false;
+    if (KeyIsDown) return true;
+    KeyIsDown = true;
+    keySlew_[size_t(axisOf(*a))] = *a;
+    bool ok = true;
+    ++pressDepth_;
+    try {
+        startSlew(*a);
+    } catch (const VbError& err) {
+        reportError(err);
+        ok = false;
+    }
+    --pressDepth_;
+    if (pressDepth_ == 0) {
+        const auto deferred = std::exchange(deferredReleases_, {});
+        for (auto [arrow, source] : deferred)
+            arrowUp(arrow, source);
+    }
+    return ok;
+}
+
+bool Interface::Form_KeyUp(QKeyEvent* e) {
+    const std::optional<Arrow> a = arrowForKey(e->key());
+    if (!a) return false;
+    // X11 turns a held key into release and press pairs; only the real release counts.
+    if (e->isAutoRepeat()) return true;
+    arrowUp(*a, Source::Key);
+    return true;
+}
+
+void Interface::releaseLostHolds() {
+    for (auto& slot : keySlew_) {
+        if (slot) {
+            const Arrow a = *slot;
+            slot.reset();
+            arrowUp(a, Source::Key);
+        }
+    }
+    for (ArrowButton* b : {cmdUp, cmdDown, cmdLeft, cmdRight})
+        b->loseMouse();
+}
+
+bool Interface::isOwnKeyTarget(QWidget* w) const {
+    QWidget* top = w->window();
+    if (top == this) return true;
+    // An open drop-down list belongs to its list; a menu is left to do its own navigation.
+    if (top->windowType() == Qt::Popup && !qobject_cast<QMenu*>(top)) {
+        for (QWidget* p = top->parentWidget(); p; p = p->parentWidget())
+            if (p == this) return true;
+    }
+    return false;
+}
+
+bool Interface::eventFilter(QObject* watched, QEvent* e) {
+    const QEvent::Type type = e->type();
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)
+        return false;
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (!w || !isOwnKeyTarget(w)) return false;
+    auto* ke = static_cast<QKeyEvent*>(e);
+    if (ke->key() != Qt::Key_S && !arrowForKey(ke->key())) return false;
+    switch (type) {
+    case QEvent::ShortcutOverride:
+        // Claimed, so that no shortcut takes these keys before the key press.
+        ke->accept();
+        return true;
+    case QEvent::KeyPress:
+        return Form_KeyDown(ke);
+    default:
+        return Form_KeyUp(ke);
+    }
+}
+
+// ---- spiral ---------------------------------------------------------------------------------
+
+void Interface::cmdSpiral_Click() {
+    handler([this] { ToggleSpiral(*this); });
+}
+
+void Interface::txtWidth_Change() {
+    handler([this] { SpiralWidth = conv::textToInt16(txtWidth->text()); });
+}
+
+void Interface::txtCornerDelay_Change() {
+    handler([this] { CornerDelay = conv::textToDouble(txtCornerDelay->text()); });
+}
+
+void Interface::UpDown3_Change() {
+    handler([this] {
+        const double counter = conv::textToDouble(txtDummy->text());
+        txtCornerDelay->setText(
+            QLocale::c().toString(counter / 10, 'g', QLocale::FloatingPointShortest));
+    });
+}
+
+QString Interface::widthText() const {
+    return txtWidth->text();
+}
+QString Interface::delayText() const {
+    return txtCornerDelay->text();
+}
+void Interface::setSpiralLabelVisible(bool visible) {
+    lblSpiral->setVisible(visible);
+}
+void Interface::processEvents() {
+    QCoreApplication::processEvents();
+}
+
+} // namespace skyjog
