@@ -20,42 +20,42 @@ namespace {
 const char* const HelpTitle = "Skyjog  -  SKJG";
 
 const char* const HelpParagraphs[] = {
-        "SKJG provides arrow button control from a PC connected to most Celestron GoTo "
-        "telescopes.  Models NOT supported are the original NexStar 5/8, the NexStar GT models "
-        "and the Ultima 2000 line.  All newer models should work with this program.",
-        "CAUTION: Just as with the arrow buttons on the hand control, SKJG can easily move the "
-        "scope such that something makes contact with the mount.  Unlike the hand control, when "
-        "using SKJG you might not be watching the scope closely and thus you might DAMAGE "
-        "something!  Use appropriate caution.",
-        "SKJG is especially useful for remote control of your scope and for imaging purposes "
-        "when you are already using a PC to capture images.",
-        "When you start, be sure to set the correct communications port (serial port number) as "
-        "well as the tracking mode your scope will be using (Alt/Az, EQ North, EQ South).  If "
-        "you you have a CGE with hand control version 3.01 or AS-GT scope with hand control "
-        "version 3.04 or 3.03, you must select Alt/Az if you are in the Northern Hemisphere and "
-        "EQ North if you are in the Southern Hemisphere (these versions have a small bug).  "
-        "Also, note that if you want to temporarily suspend tracking (for example, if stepping "
-        "away from the scope for a couple of hours), there is an option to set tracking off.",
-        "In addition to using the arrow buttons shown on the PC screen, the arrow keys on your "
-        "PC provide the same function.  Note the option to set different rates for each axis "
-        "(don't you wish the hand control did that!).  Also, you can easily change the direction "
-        "of each pair of arrows with the 'Reverse' buttons.",
-        "The button with the square spiral will cause the scope to spiral out from the current "
-        "location - useful if the GoTo didn't place an object in the field of view of the "
-        "eyepiece or camera.  Click the button once to begin the spiral - click it again to "
-        "stop.  In addition to clicking the spiral button on the screen, you can also press the "
-        "'s' key on the PC keyboard.  Adjust to a higher 'Width' for lower magnification, wider "
-        "fields of view.  Use the 'Delay' to pause at each corner of the spiral.  The delay is "
-        "measured in seconds and can allow a CCD camera to capture a quick image of a faint "
-        "object and thus let you know when to stop the spiral.  For visual use, web cams or "
-        "other cameras that can see in real-time, the delay should be 0.",
-        "For the scope models that offer it, SKJG can turn on and off PEC playback.",
-        "On the Tools menu you will find Scope Setup.  Here you can set Anti-Backlash on the "
-        "scope (just as if you were using the hand control).  This is especially useful if you "
-        "notice that after using the arrow buttons the tracking seems to pause for a few moments "
-        "- this is normally caused by backlash in the gears and is compensated for with "
-        "Anti-Backlash.  Also, you can set the AutoGuide Rate - useful if you are using a camera "
-        "interfaced to the AutoGuide port on the scope.",
+    "SKJG provides arrow button control from a PC connected to most Celestron GoTo "
+    "telescopes.  Models NOT supported are the original NexStar 5/8, the NexStar GT models "
+    "and the Ultima 2000 line.  All newer models should work with this program.",
+    "CAUTION: Just as with the arrow buttons on the hand control, SKJG can easily move the "
+    "scope such that something makes contact with the mount.  Unlike the hand control, when "
+    "using SKJG you might not be watching the scope closely and thus you might DAMAGE "
+    "something!  Use appropriate caution.",
+    "SKJG is especially useful for remote control of your scope and for imaging purposes "
+    "when you are already using a PC to capture images.",
+    "When you start, be sure to set the correct communications port (serial port number) as "
+    "well as the tracking mode your scope will be using (Alt/Az, EQ North, EQ South).  If "
+    "you you have a CGE with hand control version 3.01 or AS-GT scope with hand control "
+    "version 3.04 or 3.03, you must select Alt/Az if you are in the Northern Hemisphere and "
+    "EQ North if you are in the Southern Hemisphere (these versions have a small bug).  "
+    "Also, note that if you want to temporarily suspend tracking (for example, if stepping "
+    "away from the scope for a couple of hours), there is an option to set tracking off.",
+    "In addition to using the arrow buttons shown on the PC screen, the arrow keys on your "
+    "PC provide the same function.  Note the option to set different rates for each axis "
+    "(don't you wish the hand control did that!).  Also, you can easily change the direction "
+    "of each pair of arrows with the 'Reverse' buttons.",
+    "The button with the square spiral will cause the scope to spiral out from the current "
+    "location - useful if the GoTo didn't place an object in the field of view of the "
+    "eyepiece or camera.  Click the button once to begin the spiral - click it again to "
+    "stop.  In addition to clicking the spiral button on the screen, you can also press the "
+    "'s' key on the PC keyboard.  Adjust to a higher 'Width' for lower magnification, wider "
+    "fields of view.  Use the 'Delay' to pause at each corner of the spiral.  The delay is "
+    "measured in seconds and can allow a CCD camera to capture a quick image of a faint "
+    "object and thus let you know when to stop the spiral.  For visual use, web cams or "
+    "other cameras that can see in real-time, the delay should be 0.",
+    "For the scope models that offer it, SKJG can turn on and off PEC playback.",
+    "On the Tools menu you will find Scope Setup.  Here you can set Anti-Backlash on the "
+    "scope (just as if you were using the hand control).  This is especially useful if you "
+    "notice that after using the arrow buttons the tracking seems to pause for a few moments "
+    "- this is normally caused by backlash in the gears and is compensated for with "
+    "Anti-Backlash.  Also, you can set the AutoGuide Rate - useful if you are using a camera "
+    "interfaced to the AutoGuide port on the scope.",
 };
 
 // The classic dialog font; its Windows name first, then metric look-alikes found on Linux.
@@ -69,7 +69,9 @@ QFont classicFont(double points) {
 }
 
 // Twips to pixels at 96 dots per inch, to the nearest pixel.
-constexpr int px(int twips) { return (twips + 7) / 15; }
+constexpr int px(int twips) {
+    return (twips + 7) / 15;
+}
 
 void place(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(px(left), px(top), px(width), px(height));
@@ -110,7 +112,8 @@ QPointer<AboutWindow>& openAbout() {
 QString HelpText() {
     const QString crlf = QStringLiteral("\r\n");
     QString text = QString::fromLatin1(HelpTitle) + crlf + crlf;
-    for (const char* p : HelpParagraphs) text += QString::fromLatin1(p) + crlf + crlf;
+    for (const char* p : HelpParagraphs)
+        text += QString::fromLatin1(p) + crlf + crlf;
     return text;
 }
 
@@ -161,7 +164,9 @@ bool HelpWindow::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
-void ShowHelp() { showOnce(openHelp()); }
+void ShowHelp() {
+    showOnce(openHelp());
+}
 
 // --- About ---
 
@@ -215,6 +220,8 @@ void AboutWindow::Form_Load() {
     }
 }
 
-void ShowAbout() { showOnce(openAbout()); }
+void ShowAbout() {
+    showOnce(openAbout());
+}
 
 } // namespace skyjog

@@ -9,6 +9,7 @@
 #include "vberror.h"
 
 #include <QApplication>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,6 +17,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
 #include <cmath>
 
 namespace skyjog {
@@ -24,7 +26,9 @@ bool SetupScope::ValuesChanged = false;
 
 namespace setup {
 
-int guideRatePercent(uint8_t byte) { return int(std::nearbyint(double(byte) * 100.0 / 256.0)); }
+int guideRatePercent(uint8_t byte) {
+    return int(std::nearbyint(double(byte) * 100.0 / 256.0));
+}
 
 uint8_t backlashByte(const QString& text) {
     const int16_t v = conv::textToInt16(text);
@@ -78,19 +82,31 @@ protected:
     }
 };
 
-// The classic dialog font; its Windows name first, then metric look-alikes found on Linux.
-QFont dialogFont(double points) {
+// The classic dialog font; its Windows name first, then metric look-alikes found on Linux. Where
+// only a wider face is at hand, it is narrowed until a sample fits the room the layout gives it,
+// so that no caption is cut off.
+QFont dialogFont(double points, const QString& sample, qreal room) {
     QFont f;
     f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
                    QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
                    QStringLiteral("DejaVu Sans")});
     f.setPointSizeF(points);
     f.setWeight(QFont::Normal);
+    const qreal width = QFontMetricsF(f).horizontalAdvance(sample);
+    if (width > room) f.setStretch(std::max(60, int(100.0 * room / width)));
     return f;
+}
+QFont smallFont() {
+    return dialogFont(8.0, QStringLiteral("Percent of Sidereal"), 93);
+}
+QFont largeFont() {
+    return dialogFont(9.75, QStringLiteral("Azimuth"), 47);
 }
 
 // Twips to pixels at 96 dots per inch; Qt scales pixels for other densities.
-constexpr int px(int twips) { return twips / 15; }
+constexpr int px(int twips) {
+    return twips / 15;
+}
 
 void place(QWidget* w, int left, int top, int width, int height) {
     w->setGeometry(px(left), px(top), px(width), px(height));
@@ -109,14 +125,14 @@ SetupScope::SetupScope(QWidget* parent) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                    Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setAttribute(Qt::WA_DeleteOnClose);
-    setFont(dialogFont(8.0));
+    setFont(smallFont());
     setFixedSize(px(6030), px(3195));
 
     auto label = [this](const char* name, const QString& text, bool large, int l, int t, int w,
                         int h) {
         auto* lbl = new QLabel(text, this);
         lbl->setObjectName(QLatin1String(name));
-        if (large) lbl->setFont(dialogFont(9.75));
+        if (large) lbl->setFont(largeFont());
         place(lbl, l, t, w, h);
         return lbl;
     };
@@ -176,9 +192,10 @@ SetupScope::SetupScope(QWidget* parent) : QDialog(parent) {
     connect(CancelButton, &QPushButton::clicked, this, &SetupScope::CancelButton_Click);
     connect(cmdApply, &QPushButton::clicked, this, &SetupScope::cmdApply_Click);
 
-    QWidget* order[] = {txtAzPos,  txtAzNeg, txtAltPos, txtAltNeg,   txtAzAuto,
+    QWidget* order[] = {txtAzPos,   txtAzNeg, txtAltPos, txtAltNeg,   txtAzAuto,
                         txtAltAuto, cmdApply, OKButton,  CancelButton};
-    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
 
     txtAzPos->setFocus();
 
@@ -214,8 +231,7 @@ void SetupScope::Form_Load() {
     try {
         BusyPointer busy;
         for (const Read& r : reads) {
-            const QByteArray reply =
-                SendCommand(r.command, cmd::ValueReplyLength, cmd::TimeoutMs);
+            const QByteArray reply = SendCommand(r.command, cmd::ValueReplyLength, cmd::TimeoutMs);
             // A silent mount leaves no value to show; the second byte is only the hand
             // control's acknowledgement.
             if (reply.isEmpty()) throw err::invalidArgument();

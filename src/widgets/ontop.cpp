@@ -55,7 +55,8 @@ bool x11SetAbove(QWidget* window, bool onTop) {
 
     bool mapped = false;
     xcb_window_t root = XCB_WINDOW_NONE;
-    if (auto* attrs = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, win), nullptr)) {
+    if (auto* attrs =
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, win), nullptr)) {
         mapped = attrs->map_state != XCB_MAP_STATE_UNMAPPED;
         std::free(attrs);
     }

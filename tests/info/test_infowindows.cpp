@@ -70,13 +70,16 @@ const char* const ExpectedHelp =
 
 void quietOffscreenWarnings() {
     static QtMessageHandler previous = nullptr;
-    previous = qInstallMessageHandler([](QtMsgType t, const QMessageLogContext& c, const QString& m) {
-        if (m.contains(QLatin1String("does not support raise()"))) return;
-        previous(t, c, m);
-    });
+    previous =
+        qInstallMessageHandler([](QtMsgType t, const QMessageLogContext& c, const QString& m) {
+            if (m.contains(QLatin1String("does not support raise()"))) return;
+            previous(t, c, m);
+        });
 }
 
-void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+void flushDeletes() {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
 
 int visibleWindowsNamed(const char* name) {
     int n = 0;
@@ -93,7 +96,8 @@ class TestInfoWindows : public QObject {
 private slots:
     void initTestCase() { quietOffscreenWarnings(); }
     void cleanup() {
-        for (QWidget* w : QApplication::topLevelWidgets()) w->close();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            w->close();
         flushDeletes();
     }
 
@@ -133,8 +137,8 @@ private slots:
         QCOMPARE(box->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
         QCOMPARE(box->lineWrapMode(), QPlainTextEdit::WidgetWidth);
         // The box shows the page line for line.
-        QCOMPARE(box->toPlainText(),
-                 QString::fromLatin1(ExpectedHelp).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        QCOMPARE(box->toPlainText(), QString::fromLatin1(ExpectedHelp)
+                                         .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
         QVERIFY(box->verticalScrollBar()->maximum() > 0); // the page is longer than the box
     }
 
@@ -174,7 +178,8 @@ private slots:
         HelpWindow* second = HelpWindow::current();
         QVERIFY(second && second != first);
         QCOMPARE(visibleWindowsNamed("Help"), 1);
-        QVERIFY(second->findChild<QPlainTextEdit*>()->toPlainText().startsWith("Skyjog  -  SKJG\n\n"));
+        QVERIFY(
+            second->findChild<QPlainTextEdit*>()->toPlainText().startsWith("Skyjog  -  SKJG\n\n"));
     }
 
     void aboutWindow() {

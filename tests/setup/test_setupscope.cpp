@@ -2,9 +2,9 @@
 // which order, and where it stops, against a mount whose stored values each test sets.
 #include "commands.h"
 #include "functions.h"
+#include "mountsim.h"
 #include "ontop.h"
 #include "setupscope.h"
-#include "mountsim.h"
 #include "testsupport.h"
 #include "updown.h"
 #include "vberror.h"
@@ -63,16 +63,17 @@ QByteArrayList applyCommands(std::array<uint8_t, 6> v) {
             set(16, 17, v[3]), set(17, 70, v[4]), set(16, 70, v[5])};
 }
 
-const char* const Boxes[] = {"txtAzPos", "txtAzNeg",  "txtAltPos",
+const char* const Boxes[] = {"txtAzPos",  "txtAzNeg",  "txtAltPos",
                              "txtAltNeg", "txtAzAuto", "txtAltAuto"};
 
 // The offscreen platform cannot raise windows and says so each time.
 void quietOffscreenWarnings() {
     static QtMessageHandler previous = nullptr;
-    previous = qInstallMessageHandler([](QtMsgType t, const QMessageLogContext& c, const QString& m) {
-        if (m.contains(QLatin1String("does not support raise()"))) return;
-        previous(t, c, m);
-    });
+    previous =
+        qInstallMessageHandler([](QtMsgType t, const QMessageLogContext& c, const QString& m) {
+            if (m.contains(QLatin1String("does not support raise()"))) return;
+            previous(t, c, m);
+        });
 }
 
 } // namespace
@@ -95,7 +96,8 @@ class TestSetupScope : public QObject {
     }
     QStringList texts() const {
         QStringList out;
-        for (const char* b : Boxes) out << box(b)->text();
+        for (const char* b : Boxes)
+            out << box(b)->text();
         return out;
     }
     void flushDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
@@ -138,7 +140,8 @@ private slots:
         };
     }
     void cleanup() {
-        for (QWidget* w : QApplication::topLevelWidgets()) w->close();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            w->close();
         flushDeletes();
         QVERIFY(!QApplication::overrideCursor());
         setClock(nullptr);
@@ -155,17 +158,17 @@ private slots:
             const char* name;
             int l, t, w, h;
         } table[] = {
-            {"Label1", 120, 120, 2175, 255},    {"Label2", 960, 480, 1695, 255},
-            {"Label4", 120, 840, 735, 255},     {"txtAzPos", 960, 840, 375, 315},
-            {"UpDown3", 1320, 840, 240, 315},   {"txtAzNeg", 1800, 840, 375, 315},
-            {"UpDown4", 2160, 840, 240, 315},   {"Label3", 120, 1320, 735, 255},
-            {"txtAltPos", 960, 1320, 375, 315}, {"UpDown1", 1320, 1320, 240, 315},
-            {"txtAltNeg", 1800, 1320, 375, 315}, {"UpDown2", 2160, 1320, 240, 315},
-            {"Label8", 3360, 120, 2175, 255},   {"Label7", 3720, 480, 1455, 255},
-            {"Label5", 3360, 840, 735, 255},    {"txtAzAuto", 4200, 840, 375, 315},
-            {"UpDown7", 4560, 840, 240, 315},   {"Label6", 3360, 1320, 735, 255},
+            {"Label1", 120, 120, 2175, 255},      {"Label2", 960, 480, 1695, 255},
+            {"Label4", 120, 840, 735, 255},       {"txtAzPos", 960, 840, 375, 315},
+            {"UpDown3", 1320, 840, 240, 315},     {"txtAzNeg", 1800, 840, 375, 315},
+            {"UpDown4", 2160, 840, 240, 315},     {"Label3", 120, 1320, 735, 255},
+            {"txtAltPos", 960, 1320, 375, 315},   {"UpDown1", 1320, 1320, 240, 315},
+            {"txtAltNeg", 1800, 1320, 375, 315},  {"UpDown2", 2160, 1320, 240, 315},
+            {"Label8", 3360, 120, 2175, 255},     {"Label7", 3720, 480, 1455, 255},
+            {"Label5", 3360, 840, 735, 255},      {"txtAzAuto", 4200, 840, 375, 315},
+            {"UpDown7", 4560, 840, 240, 315},     {"Label6", 3360, 1320, 735, 255},
             {"txtAltAuto", 4200, 1320, 375, 315}, {"UpDown5", 4560, 1320, 240, 315},
-            {"OKButton", 2040, 2760, 1215, 375}, {"CancelButton", 3360, 2760, 1215, 375},
+            {"OKButton", 2040, 2760, 1215, 375},  {"CancelButton", 3360, 2760, 1215, 375},
             {"cmdApply", 4680, 2760, 1215, 375},
         };
         for (const auto& c : table) {
@@ -175,8 +178,8 @@ private slots:
         }
         // Each spin control drives the box it stands beside, within 0-99.
         const std::pair<const char*, const char*> spins[] = {
-            {"UpDown3", "txtAzPos"},   {"UpDown4", "txtAzNeg"},  {"UpDown1", "txtAltPos"},
-            {"UpDown2", "txtAltNeg"},  {"UpDown7", "txtAzAuto"}, {"UpDown5", "txtAltAuto"}};
+            {"UpDown3", "txtAzPos"},  {"UpDown4", "txtAzNeg"},  {"UpDown1", "txtAltPos"},
+            {"UpDown2", "txtAltNeg"}, {"UpDown7", "txtAzAuto"}, {"UpDown5", "txtAltAuto"}};
         for (const auto& [spin, buddy] : spins) {
             auto* u = d.findChild<UpDown*>(QLatin1String(spin));
             QVERIFY(u);
@@ -193,7 +196,8 @@ private slots:
         QCOMPARE(apply->text(), QStringLiteral("&Apply"));
         QVERIFY(!apply->isEnabled());
         QVERIFY(d.findChild<QPushButton*>("OKButton")->isDefault());
-        for (const char* b : Boxes) QVERIFY(d.findChild<QLineEdit*>(b)->text().isEmpty());
+        for (const char* b : Boxes)
+            QVERIFY(d.findChild<QLineEdit*>(b)->text().isEmpty());
     }
 
     void readsAndShowsTheMountsValues_data() {
@@ -217,8 +221,8 @@ private slots:
         mount.opt.backlash[0][1] = other;             // az -
         mount.opt.backlash[1][0] = other + 1;         // alt +
         mount.opt.backlash[1][1] = uint8_t(backlash); // alt -
-        mount.opt.guideRate[0] = uint8_t(guide);          // az
-        mount.opt.guideRate[1] = 64;                      // alt: 25 percent
+        mount.opt.guideRate[0] = uint8_t(guide);      // az
+        mount.opt.guideRate[1] = 64;                  // alt: 25 percent
         SetupScope::ValuesChanged = true;
         open();
 
@@ -233,7 +237,8 @@ private slots:
         QVERIFY(!dlg()->isModal());
         QVERIFY(!dlg()->parentWidget());
         QVERIFY(!cursorsWhileSending.empty());
-        for (Qt::CursorShape s : cursorsWhileSending) QCOMPARE(s, Qt::WaitCursor);
+        for (Qt::CursorShape s : cursorsWhileSending)
+            QCOMPARE(s, Qt::WaitCursor);
         QVERIFY(!QApplication::overrideCursor());
     }
 
@@ -244,8 +249,8 @@ private slots:
         QCOMPARE(QApplication::focusWidget(), box("txtAzPos"));
         QCOMPARE(box("txtAzPos")->selectedText(), QStringLiteral("17"));
         // Apply is only reached once it is enabled.
-        const QStringList order = {"txtAzNeg", "txtAltPos", "txtAltNeg", "txtAzAuto",
-                                   "txtAltAuto", "OKButton", "CancelButton", "txtAzPos"};
+        const QStringList order = {"txtAzNeg",   "txtAltPos", "txtAltNeg",    "txtAzAuto",
+                                   "txtAltAuto", "OKButton",  "CancelButton", "txtAzPos"};
         for (const QString& next : order) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget()->objectName(), next);
@@ -274,7 +279,8 @@ private slots:
         open();
         QCOMPARE(mount.commands(), LoadCommands.mid(0, 1));
         QVERIFY(clk.now() - t0 >= 500);
-        QCOMPARE(rec.texts(), QStringList{QStringLiteral("Invalid procedure call or argument - 5")});
+        QCOMPARE(rec.texts(),
+                 QStringList{QStringLiteral("Invalid procedure call or argument - 5")});
         QCOMPARE(rec.boxes[0].caption, QStringLiteral("Skyjog"));
         QVERIFY(cursorRestoredBeforeReport);
         QCOMPARE(texts(), QStringList(6, QString()));
@@ -296,7 +302,8 @@ private slots:
         ReportRecorder rec;
         open();
         QCOMPARE(mount.commands(), LoadCommands.mid(0, 3));
-        QCOMPARE(rec.texts(), QStringList{QStringLiteral("Invalid procedure call or argument - 5")});
+        QCOMPARE(rec.texts(),
+                 QStringList{QStringLiteral("Invalid procedure call or argument - 5")});
         QCOMPARE(texts(), (QStringList{"", "", "3", "4", "", ""}));
         // The boxes filled so far count as changes; the load did not end, so they stand.
         QVERIFY(SetupScope::ValuesChanged);
@@ -325,7 +332,8 @@ private slots:
         QCOMPARE(mount.backlash(16, false), uint8_t(42));
         QVERIFY(!SetupScope::ValuesChanged);
         QVERIFY(!button("cmdApply")->isEnabled());
-        for (Qt::CursorShape s : cursorsWhileSending) QCOMPARE(s, Qt::WaitCursor);
+        for (Qt::CursorShape s : cursorsWhileSending)
+            QCOMPARE(s, Qt::WaitCursor);
         QVERIFY(!QApplication::overrideCursor());
         QCOMPARE(box("txtAzNeg")->text(), QStringLiteral("42")); // boxes keep their text
 
@@ -351,12 +359,17 @@ private slots:
         QCOMPARE(mount.commands(), applyCommands({0, 0, 0, 0, 128, 131}));
         QCOMPARE(mount.guideRate(16), uint8_t(131));
 
-        // The down arrow on a backlash box, from the value it shows.
+        // An arrow on a backlash box steps from the value it shows; Alt+A applies.
         mount.clearCommands();
-        QTest::mouseClick(dlg()->findChild<UpDown*>("UpDown2")->upButton(), Qt::LeftButton);
-        QCOMPARE(box("txtAltNeg")->text(), QStringLiteral("1"));
-        QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
-        QCOMPARE(mount.commands(), applyCommands({0, 1, 0, 0, 128, 131}));
+        type("txtAltNeg", "7");
+        QTest::mouseClick(dlg()->findChild<UpDown*>("UpDown2")->downButton(), Qt::LeftButton);
+        QCOMPARE(box("txtAltNeg")->text(), QStringLiteral("6"));
+        QApplication::setActiveWindow(dlg());
+        QVERIFY(QTest::qWaitForWindowActive(dlg()));
+        QTest::keyClick(box("txtAltNeg"), Qt::Key_A, Qt::AltModifier);
+        // The access key presses the button visibly, so its click comes a moment later.
+        QTRY_VERIFY_WITH_TIMEOUT(!button("cmdApply")->isEnabled(), 5000);
+        QCOMPARE(mount.commands(), applyCommands({0, 6, 0, 0, 128, 131}));
     }
 
     void failuresWhileApplying_data() {
@@ -365,22 +378,38 @@ private slots:
         QTest::addColumn<int>("code"); // 0: no failure
         QTest::addColumn<int>("sentBefore");
         QTest::addColumn<int>("byte"); // when there is no failure
-        QTest::newRow("letters in a backlash box") << "txtAzPos" << "abc" << 13 << 2 << 0;
-        QTest::newRow("empty backlash box") << "txtAltPos" << "" << 13 << 0 << 0;
-        QTest::newRow("300") << "txtAzNeg" << "300" << 5 << 3 << 0;
-        QTest::newRow("-1") << "txtAltNeg" << "-1" << 5 << 1 << 0;
-        QTest::newRow("40000") << "txtAltNeg" << "40000" << 6 << 1 << 0;
-        QTest::newRow("-40000") << "txtAzPos" << "-40000" << 6 << 2 << 0;
-        QTest::newRow("2.5 rounds to even") << "txtAzPos" << "2.5" << 0 << 0 << 2;
-        QTest::newRow("3.5 rounds to even") << "txtAzPos" << "3.5" << 0 << 0 << 4;
-        QTest::newRow("255") << "txtAzPos" << "255" << 0 << 0 << 255;
-        QTest::newRow("letters in an autoguide box") << "txtAltAuto" << "fast" << 13 << 4 << 0;
-        QTest::newRow("empty autoguide box") << "txtAzAuto" << "" << 13 << 5 << 0;
-        QTest::newRow("percentage of 100") << "txtAzAuto" << "100" << 0 << 0 << 255;
-        QTest::newRow("99.9 percent") << "txtAzAuto" << "99.9" << 0 << 0 << 255;
-        QTest::newRow("above 100 percent") << "txtAltAuto" << "100.5" << 5 << 4 << 0;
-        QTest::newRow("negative percentage") << "txtAzAuto" << "-1" << 5 << 5 << 0;
-        QTest::newRow("99 percent") << "txtAltAuto" << "99" << 0 << 0 << 253;
+        QTest::newRow("letters in a backlash box") << "txtAzPos"
+                                                   << "abc" << 13 << 2 << 0;
+        QTest::newRow("empty backlash box") << "txtAltPos"
+                                            << "" << 13 << 0 << 0;
+        QTest::newRow("300") << "txtAzNeg"
+                             << "300" << 5 << 3 << 0;
+        QTest::newRow("-1") << "txtAltNeg"
+                            << "-1" << 5 << 1 << 0;
+        QTest::newRow("40000") << "txtAltNeg"
+                               << "40000" << 6 << 1 << 0;
+        QTest::newRow("-40000") << "txtAzPos"
+                                << "-40000" << 6 << 2 << 0;
+        QTest::newRow("2.5 rounds to even") << "txtAzPos"
+                                            << "2.5" << 0 << 0 << 2;
+        QTest::newRow("3.5 rounds to even") << "txtAzPos"
+                                            << "3.5" << 0 << 0 << 4;
+        QTest::newRow("255") << "txtAzPos"
+                             << "255" << 0 << 0 << 255;
+        QTest::newRow("letters in an autoguide box") << "txtAltAuto"
+                                                     << "fast" << 13 << 4 << 0;
+        QTest::newRow("empty autoguide box") << "txtAzAuto"
+                                             << "" << 13 << 5 << 0;
+        QTest::newRow("percentage of 100") << "txtAzAuto"
+                                           << "100" << 0 << 0 << 255;
+        QTest::newRow("99.9 percent") << "txtAzAuto"
+                                      << "99.9" << 0 << 0 << 255;
+        QTest::newRow("above 100 percent") << "txtAltAuto"
+                                           << "100.5" << 5 << 4 << 0;
+        QTest::newRow("negative percentage") << "txtAzAuto"
+                                             << "-1" << 5 << 5 << 0;
+        QTest::newRow("99 percent") << "txtAltAuto"
+                                    << "99" << 0 << 0 << 253;
     }
     void failuresWhileApplying() {
         QFETCH(QString, boxName);
@@ -401,7 +430,7 @@ private slots:
         ReportRecorder rec;
         QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
         std::array<uint8_t, 6> v = {12, 13, 10, 11, 192, 64};
-        const QStringList order = {"txtAltPos", "txtAltNeg", "txtAzPos",
+        const QStringList order = {"txtAltPos", "txtAltNeg",  "txtAzPos",
                                    "txtAzNeg",  "txtAltAuto", "txtAzAuto"};
         if (code == 0) {
             v[size_t(order.indexOf(boxName))] = uint8_t(byte);

@@ -29,13 +29,15 @@ xcb_connection_t* qtConnection() {
 }
 
 xcb_atom_t atom(xcb_connection_t* c, const char* name) {
-    Freed<xcb_intern_atom_reply_t> r{
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr)};
-    return r ? r->atom : XCB_ATOM_NONE;
+    Freed<xcb_intern_atom_reply_t> r{xcb_intern_atom_reply(
+        c, xcb_intern_atom(c, 0, uint16_t(std::strlen(name)), name), nullptr)};
+    return r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
 // Waits until the server has handled everything the connection sent so far.
-void sync(xcb_connection_t* c) { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
+void sync(xcb_connection_t* c) {
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
 
 struct StateMessage {
     xcb_window_t window = 0;
@@ -53,7 +55,8 @@ class TestOnTopX11 : public QObject {
 
     QList<xcb_atom_t> states(WId w) {
         Freed<xcb_get_property_reply_t> r{xcb_get_property_reply(
-            qt, xcb_get_property(qt, 0, xcb_window_t(w), netWmState, XCB_ATOM_ATOM, 0, 64), nullptr)};
+            qt, xcb_get_property(qt, 0, xcb_window_t(w), netWmState, XCB_ATOM_ATOM, 0, 64),
+            nullptr)};
         QList<xcb_atom_t> out;
         if (r && r->format == 32) {
             const auto* v = static_cast<const xcb_atom_t*>(xcb_get_property_value(r.p));
