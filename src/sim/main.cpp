@@ -117,6 +117,8 @@ int main(int argc, char** argv) {
         {"tracking", "Starting tracking mode 0-3 (default 1, Alt/Az).", "mode", "1"},
         {"backlash", "Starting anti-backlash: azm+,azm-,alt+,alt- (0-255).", "values", "0,0,0,0"},
         {"guide-rate", "Starting autoguide rates: azm,alt (0-255).", "values", "128,128"},
+        {"hc-version", "Hand-control version the mount reports (default 4.41).", "major.minor",
+         "4.41"},
         {"log", "Print each log entry on standard output as it happens."},
         {"log-file", "Write each log entry to <file> as it happens.", "file"},
     });
@@ -144,6 +146,13 @@ int main(int argc, char** argv) {
     opt.backlash[0][1] = uint8_t(bl[1]);
     opt.backlash[1][0] = uint8_t(bl[2]);
     opt.backlash[1][1] = uint8_t(bl[3]);
+    const QStringList hc = p.value("hc-version").split(u'.');
+    bool okMajor = false, okMinor = false;
+    const int major = hc.value(0).toInt(&okMajor), minor = hc.value(1).toInt(&okMinor);
+    if (hc.size() != 2 || !okMajor || !okMinor || major < 0 || major > 255 || minor < 0 || minor > 255)
+        fail(QStringLiteral("--hc-version wants MAJOR.MINOR, each 0-255"));
+    opt.handControlVersion[0] = uint8_t(major);
+    opt.handControlVersion[1] = uint8_t(minor);
     const auto gr = numbers(p, "guide-rate", 2, 255);
     opt.guideRate[0] = uint8_t(gr[0]);
     opt.guideRate[1] = uint8_t(gr[1]);

@@ -33,6 +33,12 @@ constexpr double FixedRateQas[10] = {0,
                                      2.0 * 14400,
                                      4.0 * 14400};
 
+// PEC: a worm turn of 7200 arc-seconds in 88 bins; recording takes one worm turn at the
+// sidereal rate.
+constexpr int PecBins = 88;
+constexpr double WormArcsec = 7200.0;
+constexpr double WormTurnMs = WormArcsec / (SiderealQas / 4.0) * 1000.0;
+
 constexpr uint8_t AzMotor = 16;
 constexpr uint8_t AltMotor = 17;
 
@@ -112,6 +118,8 @@ struct Axis {
     uint8_t guideRate = 128;
     bool pecPlaying = false;
     double pecIndexAt = Never; // when the index is (or was) reached
+    double pecRecordDoneAt = Never;
+    uint8_t pecTable[PecBins] = {}; // one signed rate correction per bin
 };
 
 struct OutByte {
@@ -214,8 +222,15 @@ struct MountSim::Impl {
 
     // --- time -----------------------------------------------------------------------------
 
-    // Moves model time to the caller's clock reading; a reading from the past changes nothing.
+    // Moves model time to the caller's clock reading and runs what has happened by then.
     double sync(uint32_t raw) {
+        clockTo(raw);
+        advance(now);
+        return now;
+    }
+
+    // Reads the caller's clock; a reading from the past changes nothing.
+    void clockTo(uint32_t raw) {
         if (!started) {
             started = true;
             firstRaw = lastRaw = raw;
@@ -227,8 +242,6 @@ struct MountSim::Impl {
                 lastRaw = raw;
             }
         }
-        advance(now);
-        return now;
     }
 
     uint32_t rawOf(double t) const { return firstRaw + uint32_t(int64_t(std::llround(t))); }
@@ -489,10 +502,14 @@ struct MountSim::Impl {
             return QByteArray("#");
         case 'P':
             return passThrough(cmd, t);
+        case 'v':
+            // The variant (0x11, NexStar) is known to hand controls from version 5.28 on; older
+            // ones do not answer it.
+            if (opt.handControlVersion[0] * 100 + opt.handControlVersion[1] < 528) return std::nullopt;
+            return bytes({0x11, '#'});
         default:
-            // 'v' (the variant) is not known to hand controls of this version: no reply, as
-            // for anything else the hand control does not know.
-            return std::nullopt;
+            return std::nullopt; // unknown to the hand control: no reply
+
         }
     }
 
@@ -561,6 +578,29 @@ struct MountSim::Impl {
             break;
         case 13:
             x.pecPlaying = d1 != 0;
+            break;
+        case 14: { // the PEC bin the worm is in now
+            const double arcsec = wrapTurn(turnsAt(dest - AzMotor, t)) * QasPerTurn / 4.0;
+            data += char(int(std::fmod(arcsec, WormArcsec) / WormArcsec * PecBins) % PecBins);
+            break;
+        }
+        case 12: // PEC recording: start, stop, done?
+            x.pecRecordDoneAt = t + WormTurnMs;
+            break;
+        case 22:
+            x.pecRecordDoneAt = Never;
+            break;
+        case 21:
+            data += char(x.pecRecordDoneAt <= t ? 1 : 0);
+            break;
+        case 48: // PEC memory: 0x3F holds the number of bins, 0x40 + i bin i's value
+            if (d1 == 0x3F) data += char(PecBins);
+            else if (d1 >= 0x40 && d1 < 0x40 + PecBins) data += char(x.pecTable[d1 - 0x40]);
+            else return failed;
+            break;
+        case 49:
+            if (d1 < 0x40 || d1 >= 0x40 + PecBins) return failed;
+            x.pecTable[d1 - 0x40] = d2;
             break;
         case 1: { // the motor's position, 24 bits
             const uint32_t p = uint32_t(std::floor(wrapTurn(turnsAt(dest - AzMotor, t)) *
@@ -668,6 +708,20 @@ struct MountSim::Impl {
             case 13:
                 s = QStringLiteral("%1 PEC playback %2").arg(motor, cmd[4] ? "on" : "off");
                 break;
+            case 14:
+                s = QStringLiteral("%1 PEC bin?").arg(motor);
+                break;
+            case 12:
+            case 22:
+                s = QStringLiteral("%1 PEC record %2").arg(motor, id == 12 ? "start" : "stop");
+                break;
+            case 21:
+                s = QStringLiteral("%1 PEC record done?").arg(motor);
+                break;
+            case 48:
+            case 49:
+                s = QStringLiteral("%1 PEC %2 %3").arg(motor, id == 48 ? "read" : "write").arg(uint8_t(cmd[4]));
+                break;
             default:
                 s = QStringLiteral("%1 message %2").arg(motor).arg(id);
             }
@@ -712,7 +766,9 @@ Options& MountSim::options() { return d->opt; }
 void MountSim::reset(Options options) { d->reset(std::move(options)); }
 
 void MountSim::receive(const QByteArray& bytes, uint32_t nowMs) {
-    d->sync(nowMs);
+    // The bytes join the line before time moves on, so that a byte arriving just as an
+    // incomplete command would expire still completes it.
+    d->clockTo(nowMs);
     d->receive(bytes, d->now);
 }
 
@@ -805,7 +861,8 @@ QString modelDescription() {
         "\n"
         "Framing: the first byte of a command fixes its length (K T 2; P 8; B R S 10; b r s 18;\n"
         "H I W 9; all others 1). A command whose next byte is more than the gap time (250 ms)\n"
-        "late is dropped unanswered. Unknown commands, and v (variant), get no reply.\n"
+        "late is dropped unanswered. Unknown commands get no reply; v (variant) gets 17 # only\n"
+        "from a hand-control version of 5.28 on (the default version, 4.41, does not answer).\n"
         "\n"
         "Replies: K x -> x#; V -> 4 41 #; m -> 20 # (AVX); J -> 1 #; L -> 0#; M -> #; T n -> #;\n"
         "t -> mode #; Z/E -> AAAA,BBBB#; z/e -> AAAAAA00,BBBBBB00# (E and e report the same axis\n"
@@ -816,9 +873,11 @@ QString modelDescription() {
         "1/1024 arc-seconds per second); 36/37 fixed rate 1-9 (2x 4x 8x 16x 32x sidereal, 0.5 1\n"
         "2 4 degrees per second), 0 stops; 16/17 set and 64/65 get anti-backlash; 70 set and 71\n"
         "get the autoguide rate; 25 seek PEC index, 24 at index (00 until the seek is done\n"
-        "after 2 s, then FF); 13 PEC playback on/off; 254 version 7.11; 1 position; 19 GoTo\n"
-        "done. A reply has exactly n data bytes, then #; another device, or an unknown id, gets\n"
-        "n+1 zero bytes, then #.\n"
+        "after 2 s, then FF); 13 PEC playback on/off; 14 PEC bin (88 bins over a 7200\n"
+        "arc-second worm turn); 12/22 start/stop PEC recording, 21 recording done (after one\n"
+        "worm turn, 8 minutes); 48/49 read/write PEC memory; 254 version 7.11; 1 position;\n"
+        "19 GoTo done. A reply has exactly n data bytes, then #; another device, or an unknown\n"
+        "id, gets n+1 zero bytes, then #.\n"
         "\n"
         "Motion: each axis runs at one rate at a time. A variable-rate or fixed-rate command\n"
         "replaces what the axis did before. A fixed-rate stop (36 or 37 with rate 0) ends the\n"

@@ -1,0 +1,406 @@
+// The mount model on its own: framing, replies, motion, stored values, faults, pacing and log,
+// with time given explicitly.
+#include "mountsim.h"
+
+#include <QTest>
+#include <cmath>
+
+using namespace skyjog::sim;
+
+namespace {
+
+QByteArray b(std::initializer_list<int> values) {
+    QByteArray out;
+    for (int v : values) out += char(uint8_t(v));
+    return out;
+}
+
+QByteArray pass(int len, int dest, int id, int d1, int d2, int d3, int n) {
+    return b({'P', len, dest, id, d1, d2, d3, n});
+}
+
+// Sends a command at time t and returns what has arrived by then.
+QByteArray ask(MountSim& sim, const QByteArray& cmd, uint32_t t) {
+    sim.receive(cmd, t);
+    return sim.takeOutput(t);
+}
+
+Options still() {
+    Options o;
+    o.trackingMode = 0;
+    return o;
+}
+
+} // namespace
+
+class TestMountSim : public QObject {
+    Q_OBJECT
+
+private slots:
+    void framingSplitsAndJoinsByCommandLength() {
+        MountSim sim(still());
+        // One command in three pieces, the pieces well inside the gap.
+        sim.receive(b({'P', 3, 16}), 100);
+        QVERIFY(sim.takeOutput(100).isEmpty());
+        sim.receive(b({6, 3}), 150);
+        sim.receive(b({232, 0, 0}), 200);
+        QCOMPARE(sim.takeOutput(200), QByteArray("#"));
+        QCOMPARE(sim.axisRate(16), 1000.0);
+        // Several commands in one piece, each answered in turn.
+        QCOMPARE(ask(sim, b({'K', 'a', 'K', 0, 'T', 2, 't'}), 300), b({'a', '#', 0, '#', '#', 2, '#'}));
+        QCOMPARE(sim.commands(), QVector<QByteArray>({pass(3, 16, 6, 3, 232, 0, 0), "Ka",
+                                                      b({'K', 0}), b({'T', 2}), "t"}));
+    }
+
+    void truncatedCommandIsDroppedUnanswered() {
+        MountSim sim(still());
+        sim.receive(b({'P', 2, 17}), 1000);
+        // A next byte exactly at the gap still belongs to the command ...
+        sim.receive(b({36}), 1250);
+        // ... one later than the gap does not: the rest is dropped, and framing starts afresh.
+        sim.receive(b({9}), 1501);
+        QVERIFY(sim.takeOutput(1501).isEmpty());
+        QCOMPARE(ask(sim, "Kx", 2000), QByteArray("x#"));
+        // The late byte began a command of its own (an unknown one, unanswered).
+        QCOMPARE(sim.commands(), QVector<QByteArray>({b({9}), "Kx"}));
+        QCOMPARE(sim.axisRate(17), 0.0); // the fixed-rate move never happened
+        // The drop is in the log, with the bytes that were dropped.
+        QCOMPARE(sim.log().first().bytes, b({'P', 2, 17, 36}));
+        QVERIFY(sim.log().first().note.contains("dropped"));
+        QCOMPARE(sim.log().first().timeMs, 1250u + 250u);
+    }
+
+    void unknownCommandsGetNoReply() {
+        MountSim sim(still());
+        QVERIFY(ask(sim, "Q", 10).isEmpty());
+        QVERIFY(ask(sim, "v", 10).isEmpty()); // a 4.41 hand control knows no variant
+        QCOMPARE(ask(sim, "Kz", 10), QByteArray("z#")); // framing went on
+        sim.options().handControlVersion[0] = 5;
+        sim.options().handControlVersion[1] = 28;
+        QCOMPARE(ask(sim, "v", 20), b({0x11, '#'}));
+    }
+
+    void repliesAreByteExact_data() {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("echo") << QByteArray("Kx") << QByteArray("x#");
+        QTest::newRow("echo 0") << b({'K', 0}) << b({0, '#'});
+        QTest::newRow("version") << QByteArray("V") << b({4, 41, '#'});
+        QTest::newRow("model") << QByteArray("m") << b({20, '#'});
+        QTest::newRow("aligned") << QByteArray("J") << b({1, '#'});
+        QTest::newRow("goto?") << QByteArray("L") << QByteArray("0#");
+        QTest::newRow("cancel") << QByteArray("M") << QByteArray("#");
+        QTest::newRow("tracking") << QByteArray("t") << b({3, '#'});
+        QTest::newRow("set tracking") << b({'T', 0}) << QByteArray("#");
+        QTest::newRow("Z") << QByteArray("Z") << QByteArray("1234,C000#");
+        QTest::newRow("z") << QByteArray("z") << QByteArray("12340000,C0000000#");
+        QTest::newRow("E") << QByteArray("E") << QByteArray("1234,C000#");
+        QTest::newRow("e") << QByteArray("e") << QByteArray("12340000,C0000000#");
+        QTest::newRow("pier") << QByteArray("p") << QByteArray("W#");
+        QTest::newRow("location") << QByteArray("w") << b({50, 0, 0, 0, 8, 0, 0, 0, '#'});
+        QTest::newRow("set location") << b({'W', 1, 2, 3, 0, 4, 5, 6, 1}) << QByteArray("#");
+        QTest::newRow("goto") << QByteArray("R1234,C000") << QByteArray("#");
+        QTest::newRow("mc version azm") << pass(1, 16, 254, 0, 0, 0, 2) << b({7, 11, '#'});
+        QTest::newRow("mc version alt") << pass(1, 17, 254, 0, 0, 0, 2) << b({7, 11, '#'});
+        QTest::newRow("no focuser") << pass(1, 18, 254, 0, 0, 0, 4) << b({0, 0, 0, 0, 0, '#'});
+        QTest::newRow("unknown id") << pass(1, 16, 99, 0, 0, 0, 1) << b({0, 0, '#'});
+        QTest::newRow("backlash az+") << pass(1, 16, 64, 0, 0, 0, 1) << b({11, '#'});
+        QTest::newRow("backlash az-") << pass(1, 16, 65, 0, 0, 0, 1) << b({12, '#'});
+        QTest::newRow("backlash alt+") << pass(1, 17, 64, 0, 0, 0, 1) << b({0, '#'});
+        QTest::newRow("backlash alt-") << pass(1, 17, 65, 0, 0, 0, 1) << b({99, '#'});
+        QTest::newRow("guide az") << pass(1, 16, 71, 0, 0, 0, 1) << b({35, '#'});
+        QTest::newRow("guide alt") << pass(1, 17, 71, 0, 0, 0, 1) << b({255, '#'});
+        QTest::newRow("set guide") << pass(2, 16, 70, 1, 0, 0, 0) << QByteArray("#");
+        QTest::newRow("slew") << pass(3, 17, 7, 168, 192, 0, 0) << QByteArray("#");
+        QTest::newRow("stop") << pass(2, 17, 37, 0, 0, 0, 0) << QByteArray("#");
+        QTest::newRow("pec index?") << pass(1, 16, 24, 0, 0, 0, 1) << b({0, '#'});
+        QTest::newRow("pec bins") << pass(2, 16, 48, 0x3F, 0, 0, 1) << b({88, '#'});
+        QTest::newRow("position") << pass(1, 16, 1, 0, 0, 0, 3) << b({0x12, 0x34, 0, '#'});
+        // The reply carries as many data bytes as the command asks for.
+        QTest::newRow("n pads") << pass(1, 16, 64, 0, 0, 0, 3) << b({11, 0, 0, '#'});
+        QTest::newRow("n cuts") << pass(1, 16, 254, 0, 0, 0, 1) << b({7, '#'});
+    }
+    void repliesAreByteExact() {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, reply);
+        Options o;
+        o.azimuth = 0x1234;
+        o.altitude = 0xC000;
+        o.trackingMode = 3;
+        o.backlash[0][0] = 11;
+        o.backlash[0][1] = 12;
+        o.backlash[1][1] = 99;
+        o.guideRate[0] = 35;
+        o.guideRate[1] = 255;
+        MountSim sim(o);
+        QCOMPARE(ask(sim, command, 5000), reply);
+    }
+
+    void clockAndSiteCanBeSetAndRead() {
+        MountSim sim(still());
+        QCOMPARE(ask(sim, b({'W', 33, 51, 10, 1, 151, 12, 30, 0}), 0), QByteArray("#"));
+        QCOMPARE(ask(sim, "w", 0), b({33, 51, 10, 1, 151, 12, 30, 0, '#'}));
+        // 23:59:30 on 31 December 2024, UTC+1, no summer time; the clock runs on.
+        QCOMPARE(ask(sim, b({'H', 23, 59, 30, 12, 31, 24, 1, 0}), 1000), QByteArray("#"));
+        QCOMPARE(ask(sim, "h", 91000), b({0, 1, 0, 1, 1, 25, 1, 0, '#'}));
+        QCOMPARE(ask(sim, "i", 91000), b({0, 1, 0, 1, 1, 25, 4, 0, '#'})); // offset in quarters
+    }
+
+    void variableRateMovesTheAxisForItsTime() {
+        MountSim sim(still());
+        // 1000 quarter arc-seconds per second is 250"/s: 14.4 s make one degree.
+        ask(sim, pass(3, 16, 6, 3, 232, 0, 0), 1000);
+        QCOMPARE(sim.azimuthDegrees(1000 + 14400), 1.0);
+        QCOMPARE(ask(sim, "Z", 1000 + 14400), QByteArray("00B6,0000#")); // 65536/360 = 182.04
+        // Three degrees per second down for 30 s: -90 degrees, reported as C000.
+        ask(sim, pass(3, 17, 7, 168, 192, 0, 0), 20000);
+        QCOMPARE(sim.altitudeDegrees(50000), -90.0);
+        QCOMPARE(ask(sim, "Z", 50000).mid(5), QByteArray("C000#"));
+        // The 24-bit form, in 1/1024 arc-second per second: 256000 is again 250"/s.
+        ask(sim, pass(4, 17, 6, 0x03, 0xE8, 0x00, 0), 50000);
+        QCOMPARE(sim.axisRate(17), 1000.0);
+        // Special values select the tracking rates.
+        ask(sim, pass(3, 16, 7, 0xFF, 0xFF, 0, 0), 60000);
+        QCOMPARE(sim.axisRate(16), -60.0);
+        ask(sim, pass(3, 16, 6, 0xFF, 0xFE, 0, 0), 60000);
+        QVERIFY(sim.axisRate(16) < 60.0 && sim.axisRate(16) > 59.0);
+    }
+
+    void trackingTurnsTheAzimuthAxisAtTheSiderealRate() {
+        Options o;
+        o.trackingMode = 2;
+        MountSim sim(o);
+        sim.receive("t", 0);
+        // 240 s at 15"/s is one degree.
+        QCOMPARE(sim.azimuthDegrees(240000), 1.0);
+        QCOMPARE(sim.altitudeDegrees(240000), 0.0);
+        ask(sim, b({'T', 0}), 240000);
+        QCOMPARE(sim.azimuthDegrees(480000), 1.0);
+        QCOMPARE(sim.trackingMode(), uint8_t(0));
+    }
+
+    void fixedRatesFollowTheHandControlTable() {
+        MountSim sim(still());
+        const double expected[10] = {0, 120, 240, 480, 960, 1920, 7200, 14400, 28800, 57600};
+        for (int r = 1; r <= 9; ++r) {
+            ask(sim, pass(2, 17, 36, r, 0, 0, 0), 100);
+            QCOMPARE(sim.axisRate(17), expected[r]);
+            ask(sim, pass(2, 17, 37, r, 0, 0, 0), 100);
+            QCOMPARE(sim.axisRate(17), -expected[r]);
+        }
+    }
+
+    void stopsAndModeChangesEndMoves() {
+        Options o;
+        o.trackingMode = 2;
+        o.revertMs = 0;
+        MountSim sim(o);
+        // A fixed-rate stop ends a variable move; the axis goes back to tracking.
+        ask(sim, pass(3, 16, 6, 56, 64, 0, 0), 0);
+        QCOMPARE(sim.axisRate(16), 14400.0);
+        ask(sim, pass(2, 16, 37, 0, 0, 0, 0), 1000);
+        QCOMPARE(sim.axisRate(16), 60.0);
+        // Either direction's stop does it, and it ends a fixed move too.
+        ask(sim, pass(2, 17, 37, 5, 0, 0, 0), 1000);
+        ask(sim, pass(2, 17, 36, 0, 0, 0, 0), 1000);
+        QCOMPARE(sim.axisRate(17), 0.0);
+        // A mode change puts both axes back to the new mode's tracking rates.
+        ask(sim, pass(3, 16, 7, 1, 0, 0, 0), 2000);
+        ask(sim, pass(3, 17, 6, 1, 0, 0, 0), 2000);
+        ask(sim, b({'T', 1}), 3000);
+        QCOMPARE(sim.axisRate(16), 60.0);
+        QCOMPARE(sim.axisRate(17), 0.0);
+        // Off stops both.
+        ask(sim, pass(3, 16, 7, 1, 0, 0, 0), 4000);
+        ask(sim, pass(3, 17, 6, 1, 0, 0, 0), 4000);
+        ask(sim, b({'T', 0}), 5000);
+        QCOMPARE(sim.axisRate(16), 0.0);
+        QCOMPARE(sim.axisRate(17), 0.0);
+        // The azimuth integrated each rate over its own second: 14400, 60, -256, 60, -256.
+        QCOMPARE(sim.azimuthDegrees(9000), (14400.0 + 60.0 - 256.0 + 60.0 - 256.0) / 14400.0);
+    }
+
+    void variableRateRevertsToTrackingAfterSilence() {
+        Options o;
+        o.trackingMode = 1;
+        MountSim sim(o);
+        ask(sim, pass(3, 17, 6, 3, 232, 0, 0), 0);
+        sim.receive("Kx", 15000); // any command restarts the wait
+        QCOMPARE(sim.axisRate(17), 1000.0);
+        QCOMPARE(sim.altitudeDegrees(34999), 1000.0 * 34.999 / 14400.0);
+        QCOMPARE(sim.altitudeDegrees(35000), 1000.0 * 35.0 / 14400.0);
+        QCOMPARE(sim.axisRate(17), 0.0);
+        QCOMPARE(sim.altitudeDegrees(60000), 1000.0 * 35.0 / 14400.0);
+        // With tracking off nothing reverts.
+        ask(sim, b({'T', 0}), 60000);
+        ask(sim, pass(3, 17, 6, 3, 232, 0, 0), 60000);
+        QCOMPARE(sim.altitudeDegrees(160000), 1000.0 * 135.0 / 14400.0);
+    }
+
+    void backlashAndGuideRatesAreStored() {
+        MountSim sim(still());
+        QCOMPARE(ask(sim, pass(2, 17, 17, 42, 0, 0, 0), 0), QByteArray("#"));
+        QCOMPARE(ask(sim, pass(2, 16, 16, 200, 0, 0, 0), 0), QByteArray("#"));
+        QCOMPARE(ask(sim, pass(1, 17, 65, 0, 0, 0, 1), 0), b({42, '#'}));
+        QCOMPARE(ask(sim, pass(1, 16, 64, 0, 0, 0, 1), 0), b({200, '#'}));
+        QCOMPARE(ask(sim, pass(1, 17, 64, 0, 0, 0, 1), 0), b({0, '#'}));
+        QCOMPARE(sim.backlash(17, false), uint8_t(42));
+        QCOMPARE(sim.backlash(16, true), uint8_t(200));
+        QCOMPARE(ask(sim, pass(2, 17, 70, 0, 0, 0, 0), 0), QByteArray("#"));
+        QCOMPARE(ask(sim, pass(1, 17, 71, 0, 0, 0, 1), 0), b({0, '#'}));
+        QCOMPARE(ask(sim, pass(1, 16, 71, 0, 0, 0, 1), 0), b({128, '#'}));
+        QCOMPARE(sim.guideRate(17), uint8_t(0));
+        QCOMPARE(sim.guideRate(16), uint8_t(128));
+    }
+
+    void pecSeekTakesTimeAndPlaybackIsRemembered() {
+        MountSim sim(still());
+        QCOMPARE(ask(sim, pass(1, 16, 25, 0, 0, 0, 0), 1000), QByteArray("#"));
+        QCOMPARE(ask(sim, pass(1, 16, 24, 0, 0, 0, 1), 2999), b({0x00, '#'}));
+        QVERIFY(!sim.pecIndexFound(2999));
+        QCOMPARE(ask(sim, pass(1, 16, 24, 0, 0, 0, 1), 3000), b({0xFF, '#'}));
+        // A second seek finds it at once.
+        ask(sim, pass(1, 16, 25, 0, 0, 0, 0), 9000);
+        QCOMPARE(ask(sim, pass(1, 16, 24, 0, 0, 0, 1), 9000), b({0xFF, '#'}));
+        QCOMPARE(ask(sim, pass(2, 16, 13, 1, 0, 0, 0), 9000), QByteArray("#"));
+        QVERIFY(sim.pecPlaying());
+        ask(sim, pass(2, 16, 13, 0, 0, 0, 0), 9000);
+        QVERIFY(!sim.pecPlaying());
+    }
+
+    void faultsSpoilReplies_data() {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("none") << int(Fault::None) << QByteArray("x#");
+        QTest::newRow("silent") << int(Fault::Silent) << QByteArray();
+        QTest::newRow("short") << int(Fault::ShortReply) << QByteArray("x");
+        QTest::newRow("garbage") << int(Fault::Garbage) << b({0x87, 0xDC});
+        QTest::newRow("extra") << int(Fault::ExtraBytes) << QByteArray("x#EXTRA#");
+        QTest::newRow("late") << int(Fault::LateReply) << QByteArray();
+    }
+    void faultsSpoilReplies() {
+        QFETCH(int, fault);
+        QFETCH(QByteArray, reply);
+        Options o = still();
+        o.fault = Fault(fault);
+        MountSim sim(o);
+        QCOMPARE(ask(sim, "Kx", 100), reply);
+        QVERIFY(!sim.disconnected());
+        // The command itself was taken either way.
+        QCOMPARE(sim.commands(), QVector<QByteArray>({"Kx"}));
+    }
+
+    void lateReplyComesAfterItsDelay() {
+        Options o = still();
+        o.fault = Fault::LateReply;
+        o.lateReplyMs = 800;
+        MountSim sim(o);
+        sim.receive("Kx", 100);
+        QVERIFY(sim.takeOutput(899).isEmpty());
+        QCOMPARE(sim.takeOutput(900), QByteArray("x#"));
+        // The reply is logged when it is sent, not when it was asked for.
+        QCOMPARE(sim.log().last().timeMs, 900u);
+        QVERIFY(!sim.log().last().fromClient);
+    }
+
+    void faultsCanSkipAndCount() {
+        Options o = still();
+        o.fault = Fault::Silent;
+        o.faultSkip = 1;
+        o.faultCount = 2;
+        MountSim sim(o);
+        ask(sim, "v", 0); // not answered, so not counted
+        QCOMPARE(ask(sim, "Ka", 0), QByteArray("a#"));
+        QCOMPARE(ask(sim, "Kb", 0), QByteArray());
+        QCOMPARE(ask(sim, "Kc", 0), QByteArray());
+        QCOMPARE(ask(sim, "Kd", 0), QByteArray("d#"));
+    }
+
+    void disconnectDropsTheLineUntilReconnected() {
+        Options o = still();
+        o.fault = Fault::Disconnect;
+        o.faultCount = 1;
+        MountSim sim(o);
+        QVERIFY(ask(sim, "Kx", 0).isEmpty());
+        QVERIFY(sim.disconnected());
+        QVERIFY(ask(sim, "Ky", 10).isEmpty()); // nobody is listening
+        QCOMPARE(sim.commands().size(), 1);
+        sim.reconnect();
+        QVERIFY(!sim.disconnected());
+        QCOMPARE(ask(sim, "Kz", 20), QByteArray("z#"));
+    }
+
+    void pacingAndLatencyDelayReplies() {
+        Options o = still();
+        o.pace9600 = true;
+        MountSim sim(o);
+        // Two bytes in take 2.08 ms; the reply's bytes follow 1.04 ms apart.
+        sim.receive("Kx", 1000);
+        QVERIFY(sim.commands().isEmpty());
+        QCOMPARE(sim.msUntilNextEvent(1000), 2); // the first byte is in at 1001.04
+        QVERIFY(sim.takeOutput(1003).isEmpty());
+        QCOMPARE(sim.commands().size(), 1);
+        QCOMPARE(sim.takeOutput(1004), QByteArray("x"));
+        QCOMPARE(sim.takeOutput(1005), QByteArray("#"));
+        QCOMPARE(sim.msUntilNextEvent(1005), -1);
+
+        sim.options().pace9600 = false;
+        sim.options().latencyMs = 30;
+        sim.receive("Ky", 2000);
+        QVERIFY(sim.takeOutput(2029).isEmpty());
+        QCOMPARE(sim.takeOutput(2030, 1), QByteArray("y")); // at most maxBytes
+        QCOMPARE(sim.takeOutput(2030), QByteArray("#"));
+    }
+
+    void logKeepsCommandsAndRepliesWithTimes() {
+        MountSim sim(still());
+        QVector<LogEntry> heard;
+        sim.setLogListener([&](const LogEntry& e) { heard << e; });
+        ask(sim, b({'T', 0}), 4000);
+        ask(sim, pass(3, 16, 6, 168, 192, 0, 0), 4100);
+        QCOMPARE(sim.log().size(), 4);
+        QCOMPARE(heard.size(), 4);
+        QCOMPARE(sim.log()[0].timeMs, 4000u);
+        QVERIFY(sim.log()[0].fromClient);
+        QCOMPARE(sim.log()[1].bytes, QByteArray("#"));
+        QVERIFY(!sim.log()[1].fromClient);
+        QCOMPARE(sim.log()[2].timeMs, 4100u);
+        const QStringList lines = sim.logText().split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 4);
+        QVERIFY(lines[2].contains(QStringLiteral("4100 cmd   80 3 16 6 168 192 0 0")));
+        QVERIFY(lines[2].contains(QStringLiteral("azm variable rate +43200")));
+        QVERIFY(lines[3].contains(QStringLiteral("reply 35")));
+        sim.clearLog();
+        QVERIFY(sim.log().isEmpty() && sim.commands().isEmpty());
+    }
+
+    void wrappingClockDoesNoHarm() {
+        MountSim sim(still());
+        const uint32_t t0 = 0xFFFFF000u;
+        ask(sim, pass(3, 16, 6, 3, 232, 0, 0), t0);
+        QCOMPARE(sim.azimuthDegrees(t0 + 14400u), 1.0);
+        QCOMPARE(ask(sim, "Z", t0 + 14400u), QByteArray("00B6,0000#"));
+        QCOMPARE(sim.log().last().timeMs, t0 + 14400u);
+    }
+
+    void resetStartsAfresh() {
+        MountSim sim(still());
+        ask(sim, pass(2, 16, 16, 9, 0, 0, 0), 0);
+        Options o;
+        o.backlash[0][0] = 3;
+        sim.reset(o);
+        QCOMPARE(sim.backlash(16, true), uint8_t(3));
+        QCOMPARE(sim.trackingMode(), uint8_t(1));
+        QVERIFY(sim.log().isEmpty());
+    }
+
+    void faultNamesRoundTrip() {
+        for (Fault f : {Fault::None, Fault::Silent, Fault::ShortReply, Fault::Garbage,
+                        Fault::ExtraBytes, Fault::LateReply, Fault::Disconnect})
+            QCOMPARE(faultFromName(faultName(f)), std::optional<Fault>(f));
+        QVERIFY(!faultFromName("sometimes"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMountSim)
+#include "test_mountsim.moc"
