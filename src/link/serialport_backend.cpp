@@ -76,8 +76,12 @@ QByteArray SerialPortBackend::read(int maxChars) {
     if (maxChars <= 0) return {};
     // No event loop runs during a command: pull in whatever the device has for us now.
     if (port_.bytesAvailable() < maxChars) port_.waitForReadyRead(0);
-    if (port_.error() == QSerialPort::ResourceError) {
-        const QString why = port_.errorString();
+    // A line that was hung up or pulled out reports a resource error or, for a terminal whose
+    // other end went away, a read error; either way nothing more will come.
+    if (port_.error() == QSerialPort::ResourceError || port_.error() == QSerialPort::ReadError) {
+        const QString why = port_.error() == QSerialPort::ResourceError
+                                ? port_.errorString()
+                                : QStringLiteral("the device can no longer be read");
         port_.clearError();
         throw VbError(err::ReadFailed, QStringLiteral("Lost %1: %2").arg(device_, why));
     }
