@@ -16,7 +16,12 @@ QString sysError() { return QString::fromLocal8Bit(std::strerror(errno)); }
 } // namespace
 
 PtyHost::PtyHost(SimRunner& runner, QString linkPath, QObject* parent)
-    : QObject(parent), runner_(runner), link_(std::move(linkPath)) {}
+    : QObject(parent), runner_(runner), link_(std::move(linkPath)) {
+    // Nothing tells the master when a client changes the terminal's settings, so they are
+    // checked often as well as around every exchange.
+    rawTimer_.setInterval(50);
+    connect(&rawTimer_, &QTimer::timeout, this, &PtyHost::keepRaw);
+}
 
 PtyHost::~PtyHost() {
     runner_.removeLine(this);
@@ -36,6 +41,7 @@ bool PtyHost::start(QString* error) {
     }
     if (!openPty(error)) return false;
     runner_.addLine(this);
+    rawTimer_.start();
     return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include <QSocketNotifier>
 #include <QString>
+#include <QTimer>
 #include <memory>
 
 namespace skyjog::sim {
@@ -37,6 +38,7 @@ private:
     int master_ = -1;
     int slave_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
+    QTimer rawTimer_;
 };
 
 } // namespace skyjog::sim

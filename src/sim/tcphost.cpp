@@ -34,7 +34,10 @@ void TcpHost::accept() {
 
 void TcpHost::send(const QByteArray& bytes) {
     for (QTcpSocket* s : clients_)
-        if (s->state() == QAbstractSocket::ConnectedState) s->write(bytes);
+        if (s->state() == QAbstractSocket::ConnectedState) {
+            s->write(bytes);
+            s->flush(); // on the wire now, not when the event loop next comes round
+        }
 }
 
 void TcpHost::hangUp() {
