@@ -127,6 +127,7 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
     setFont(padFont());
     buildControls();
     buildMenus();
+    layout()->activate(); // fixed to its size before it is first shown
     // Key preview: arrows and S are seen here before any control of this window gets them.
     qApp->installEventFilter(this);
     Form_Load();
@@ -705,6 +706,9 @@ bool Interface::eventFilter(QObject* watched, QEvent* e) {
     if (!w || !isOwnKeyTarget(w)) return false;
     auto* ke = static_cast<QKeyEvent*>(e);
     if (ke->key() != Qt::Key_S && !arrowForKey(ke->key())) return false;
+    // The port box takes names as well as numbers ("sim", "/dev/ttyS0", host names): there an
+    // S is a letter being typed, not a request for the spiral.
+    if (ke->key() == Qt::Key_S && w == txtCommPort) return false;
     switch (type) {
     case QEvent::ShortcutOverride:
         // Claimed, so that no shortcut takes these keys before the key press.

@@ -68,11 +68,13 @@ private slots:
         s.FormLeft = 2147483647;
         s.CornerDelay = 0.5;
         QTest::newRow("every field changed")
-            << s << QByteArray("-7,12,13,14,\"host, port:1\",-2147483648,2147483647,2,3,3,#TRUE#,"
-                               "17,.5\r\n");
+            << s
+            << QByteArray("-7,12,13,14,\"host, port:1\",-2147483648,2147483647,2,3,3,#TRUE#,"
+                          "17,.5\r\n");
         Settings d;
         d.CornerDelay = 2;
-        QTest::newRow("whole delay") << d << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,2\r\n");
+        QTest::newRow("whole delay")
+            << d << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,2\r\n");
         d.CornerDelay = -0.25;
         QTest::newRow("negative delay")
             << d << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,-.25\r\n");
@@ -84,7 +86,8 @@ private slots:
         QTest::newRow("non-ASCII port text in UTF-8")
             << d << QByteArray("7,6,7,6,\"/dev/tty\xC3\x9CSB0\",100,100,8,8,1,#FALSE#,3,0\r\n");
         d.CommPortText.clear();
-        QTest::newRow("empty port text") << d << QByteArray("7,6,7,6,\"\",100,100,8,8,1,#FALSE#,3,0\r\n");
+        QTest::newRow("empty port text")
+            << d << QByteArray("7,6,7,6,\"\",100,100,8,8,1,#FALSE#,3,0\r\n");
     }
     void writtenForms() {
         QFETCH(Settings, settings);
@@ -112,8 +115,8 @@ private slots:
         QTest::addColumn<QByteArray>("data");
         QTest::newRow("spaces and tabs around fields")
             << QByteArray(" 7 ,\t6, 7 ,6 , \"1\" ,100,100,8,8,1, #FALSE# ,3, 0 \r\n");
-        QTest::newRow("one field per line, CR LF")
-            << QByteArray("7\r\n6\r\n7\r\n6\r\n\"1\"\r\n100\r\n100\r\n8\r\n8\r\n1\r\n#FALSE#\r\n3\r\n0\r\n");
+        QTest::newRow("one field per line, CR LF") << QByteArray(
+            "7\r\n6\r\n7\r\n6\r\n\"1\"\r\n100\r\n100\r\n8\r\n8\r\n1\r\n#FALSE#\r\n3\r\n0\r\n");
         QTest::newRow("LF line ends") << QByteArray("7,6,7,6,\"1\",100,100\n8,8,1,#FALSE#,3,0\n");
         QTest::newRow("CR line ends") << QByteArray("7,6,7,6,\"1\",100,100\r8,8,1,#FALSE#,3,0\r");
         QTest::newRow("no final line end") << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,0");
@@ -121,8 +124,11 @@ private slots:
             << QByteArray("+7,6,7,6,\"1\",100.0,1e2,8,8,1,#FALSE#,3,0.0\r\n");
         QTest::newRow("Boolean in other case")
             << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#false#,3,0\r\n");
-        QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF" "7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,0\r\n");
-        QTest::newRow("unquoted port text") << QByteArray("7,6,7,6,1,100,100,8,8,1,#FALSE#,3,0\r\n");
+        QTest::newRow("byte-order mark")
+            << QByteArray("\xEF\xBB\xBF"
+                          "7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,0\r\n");
+        QTest::newRow("unquoted port text")
+            << QByteArray("7,6,7,6,1,100,100,8,8,1,#FALSE#,3,0\r\n");
         QTest::newRow("more after the 13th field")
             << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,0,99\r\nsecond line\r\n");
     }
@@ -161,26 +167,45 @@ private slots:
         QTest::newRow("empty file") << QByteArray() << 62 << 0;
         QTest::newRow("blank line") << QByteArray("\r\n") << 13 << 0;
         QTest::newRow("ends after field 7") << QByteArray("7,6,7,6,\"1\",100,100\r\n") << 62 << 7;
-        QTest::newRow("ends after field 12") << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,") << 62 << 12;
-        QTest::newRow("empty field") << QByteArray("7,,7,6,\"1\",100,100,8,8,1,#FALSE#,3,0") << 13 << 1;
-        QTest::newRow("text in a number") << QByteArray("7,6,7,6,\"1\",top,100,8,8,1,#FALSE#,3,0") << 13 << 5;
-        QTest::newRow("number with trailing junk") << QByteArray("7,6,7,6,\"1\",100,100px,8,8,1,#FALSE#,3,0") << 13 << 6;
-        QTest::newRow("decimal comma") << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,0,5") << 0 << 13;
-        QTest::newRow("quoted number") << QByteArray("\"7\",6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,0") << 13 << 0;
-        QTest::newRow("16-bit overflow") << QByteArray("32768,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,0") << 6 << 0;
-        QTest::newRow("32-bit overflow") << QByteArray("7,6,7,6,\"1\",2147483648,100,8,8,1,#FALSE#,3,0") << 6 << 5;
-        QTest::newRow("huge exponent") << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,1e999") << 6 << 12;
-        QTest::newRow("rate position past the list") << QByteArray("7,6,7,6,\"1\",100,100,14,8,1,#FALSE#,3,0") << 380 << 7;
-        QTest::newRow("negative rate position") << QByteArray("7,6,7,6,\"1\",100,100,8,-1,1,#FALSE#,3,0") << 380 << 8;
-        QTest::newRow("tracking position past the list") << QByteArray("7,6,7,6,\"1\",100,100,8,8,4,#FALSE#,3,0") << 380 << 9;
-        QTest::newRow("Boolean as word") << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,True,3,0") << 13 << 10;
-        QTest::newRow("Boolean as number") << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,-1,3,0") << 13 << 10;
-        QTest::newRow("unclosed quote") << QByteArray("7,6,7,6,\"1,100,100,8,8,1,#FALSE#,3,0") << 62 << 4;
-        QTest::newRow("junk after the quote") << QByteArray("7,6,7,6,\"1\"x,100,100,8,8,1,#FALSE#,3,0") << 13 << 4;
-        QTest::newRow("line end inside quotes") << QByteArray("7,6,7,6,\"1\r\n\",100,100,8,8,1,#FALSE#,3,0") << 13 << 4;
-        QTest::newRow("quote inside unquoted text") << QByteArray("7,6,7,6,a\"b,100,100,8,8,1,#FALSE#,3,0") << 13 << 4;
+        QTest::newRow("ends after field 12")
+            << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,") << 62 << 12;
+        QTest::newRow("empty field")
+            << QByteArray("7,,7,6,\"1\",100,100,8,8,1,#FALSE#,3,0") << 13 << 1;
+        QTest::newRow("text in a number")
+            << QByteArray("7,6,7,6,\"1\",top,100,8,8,1,#FALSE#,3,0") << 13 << 5;
+        QTest::newRow("number with trailing junk")
+            << QByteArray("7,6,7,6,\"1\",100,100px,8,8,1,#FALSE#,3,0") << 13 << 6;
+        QTest::newRow("decimal comma")
+            << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,0,5") << 0 << 13;
+        QTest::newRow("quoted number")
+            << QByteArray("\"7\",6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,0") << 13 << 0;
+        QTest::newRow("16-bit overflow")
+            << QByteArray("32768,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,0") << 6 << 0;
+        QTest::newRow("32-bit overflow")
+            << QByteArray("7,6,7,6,\"1\",2147483648,100,8,8,1,#FALSE#,3,0") << 6 << 5;
+        QTest::newRow("huge exponent")
+            << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,1e999") << 6 << 12;
+        QTest::newRow("rate position past the list")
+            << QByteArray("7,6,7,6,\"1\",100,100,14,8,1,#FALSE#,3,0") << 380 << 7;
+        QTest::newRow("negative rate position")
+            << QByteArray("7,6,7,6,\"1\",100,100,8,-1,1,#FALSE#,3,0") << 380 << 8;
+        QTest::newRow("tracking position past the list")
+            << QByteArray("7,6,7,6,\"1\",100,100,8,8,4,#FALSE#,3,0") << 380 << 9;
+        QTest::newRow("Boolean as word")
+            << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,True,3,0") << 13 << 10;
+        QTest::newRow("Boolean as number")
+            << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,-1,3,0") << 13 << 10;
+        QTest::newRow("unclosed quote")
+            << QByteArray("7,6,7,6,\"1,100,100,8,8,1,#FALSE#,3,0") << 62 << 4;
+        QTest::newRow("junk after the quote")
+            << QByteArray("7,6,7,6,\"1\"x,100,100,8,8,1,#FALSE#,3,0") << 13 << 4;
+        QTest::newRow("line end inside quotes")
+            << QByteArray("7,6,7,6,\"1\r\n\",100,100,8,8,1,#FALSE#,3,0") << 13 << 4;
+        QTest::newRow("quote inside unquoted text")
+            << QByteArray("7,6,7,6,a\"b,100,100,8,8,1,#FALSE#,3,0") << 13 << 4;
         QTest::newRow("binary garbage") << QByteArray("\x00\x01\xFF\xFE garbage", 12) << 13 << 0;
-        QTest::newRow("not a number: nan") << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,nan") << 13 << 12;
+        QTest::newRow("not a number: nan")
+            << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,nan") << 13 << 12;
     }
     void damagedLines() {
         QFETCH(QByteArray, data);
@@ -197,7 +222,8 @@ private slots:
         }
         QCOMPARE(number, errorNumber);
         if (errorNumber != 0) {
-            QVERIFY2(text.contains(QStringLiteral("field %1").arg(fieldsRead + 1)), qPrintable(text));
+            QVERIFY2(text.contains(QStringLiteral("field %1").arg(fieldsRead + 1)),
+                     qPrintable(text));
             QVERIFY(text.endsWith(QStringLiteral(" - %1").arg(errorNumber)));
         }
         // Compare field by field against "read" (default values in the data) or "left alone".
@@ -221,7 +247,8 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(SettingsLocation::FileName);
         // A port text that never closes within the read limit.
-        writeFile(path, "7,6,7,6,\"" + QByteArray(4 * 1024 * 1024, 'x') + "\",100,100,8,8,1,#FALSE#,3,0\r\n");
+        writeFile(path, "7,6,7,6,\"" + QByteArray(4 * 1024 * 1024, 'x') +
+                            "\",100,100,8,8,1,#FALSE#,3,0\r\n");
         Settings s = sentinel();
         try {
             loadSettings(path, s);
