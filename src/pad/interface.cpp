@@ -451,6 +451,7 @@ void Interface::chkOnTop_Click() {
 }
 
 void Interface::Form_Resize() {
+    if (!chkOnTop) return; // resized while its controls are still being built
     handler([this] { SetOnTop(this, chkOnTop->checkState() != Qt::Unchecked); });
 }
 

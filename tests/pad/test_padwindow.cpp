@@ -4,6 +4,7 @@
 #include "infowindows.h"
 #include "ontop.h"
 #include "padfixture.h"
+#include "setupscope.h"
 #include "updown.h"
 
 #include <QCheckBox>
@@ -250,9 +251,24 @@ private slots:
         QTest::keyClick(&w, Qt::Key_F1);
         QVERIFY(HelpWindow::current());
         HelpWindow::current()->close();
+        w.mnuAbout->trigger();
+        QVERIFY(AboutWindow::current());
+        AboutWindow::current()->close();
         w.mnuExit->trigger();
         QVERIFY(!w.isVisible());
         QCOMPARE(pad.programEnds, 1);
+    }
+
+    void setupScopeOpensOnTheMountOnce() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        w.mnuSetup->trigger();
+        QVERIFY(SetupScope::current());
+        QCOMPARE(pad.takeSent().size(), 6); // four backlash values, two guide rates
+        w.mnuSetup->trigger();
+        QVERIFY(pad.takeSent().isEmpty()); // already open: brought forward, not read again
+        SetupScope::current()->close();
+        QVERIFY(pad.reports.boxes.empty());
     }
 
     void defaultsRoundTripToTheExactLine() {
