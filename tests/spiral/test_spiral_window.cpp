@@ -1,0 +1,222 @@
+// The spiral driven through the real main window on the simulated mount: the button, the S key,
+// the Width and Delay boxes and their arrows, lists and arrows used mid-spiral, the close
+// request, and a spiral that cannot send its rates.
+#include "padfixture.h"
+#include "spiralfixture.h"
+
+#include "arrowbutton.h"
+#include "updown.h"
+
+#include <QAbstractItemView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+
+using namespace skyjog;
+using namespace skyjog::test;
+
+namespace {
+
+// User input reaches the window through its event queue, and the spiral handles it at its next
+// poll. Scheduling it on the clock and queueing it there keeps it out of a command in flight.
+void userAt(Pad& pad, uint32_t at, std::function<void()> fn) {
+    pad.clock.at(
+        at, [fn = std::move(fn)] { QMetaObject::invokeMethod(qApp, fn, Qt::QueuedConnection); });
+}
+
+void pick(QComboBox* list, int index) {
+    list->showPopup();
+    QAbstractItemView* view = list->view();
+    const QRect r = view->visualRect(view->model()->index(index, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
+}
+
+QVector<Sent> received() {
+    QVector<Sent> out;
+    for (const sim::LogEntry& e : sim::sharedMountSim().log())
+        if (e.fromClient) out.push_back({e.timeMs, e.bytes});
+    return out;
+}
+
+} // namespace
+
+class TestSpiralWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void buttonWithTheBoxesAndTheirArrows() {
+        Pad pad;
+        Settings s = Pad::simSettings();
+        s.CornerDelay = 0.5;
+        Interface& w = pad.startOnSim(s);
+        QCOMPARE(w.txtDummy->text(), QStringLiteral("5"));
+        // A typed delay leaves the counter where it was: one step up from 5 is 10, one second.
+        w.txtCornerDelay->setFocus();
+        w.txtCornerDelay->selectAll();
+        QTest::keyClicks(w.txtCornerDelay, QStringLiteral("3"));
+        QCOMPARE(w.txtCornerDelay->text(), QStringLiteral("3"));
+        QTest::mouseClick(w.UpDown3->upButton(), Qt::LeftButton);
+        QCOMPARE(w.txtCornerDelay->text(), QStringLiteral("1"));
+        QCOMPARE(w.txtDummy->text(), QStringLiteral("10"));
+        // Width 3 up to 4: altitude legs at 2000, azimuth legs at 1997 at altitude 0.
+        QTest::mouseClick(w.UpDown2->upButton(), Qt::LeftButton);
+        QCOMPARE(w.txtWidth->text(), QStringLiteral("4"));
+        QVERIFY(pad.takeSent().isEmpty());
+
+        const uint32_t t0 = pad.clock.now();
+        // Halfway through the third leg, the second click.
+        userAt(pad, t0 + 3300, [&] { QTest::mouseClick(w.cmdSpiral, Qt::LeftButton); });
+        QTest::mouseClick(w.cmdSpiral, Qt::LeftButton);
+        QVERIFY(pad.clock.now() > t0 + 3300);
+        QVERIFY(StopSpiral);
+        QVERIFY(w.lblSpiral->isHidden());
+
+        const QVector<Sent> in = received();
+        // clang-format off
+        const QByteArrayList expected = {
+            cmd::GetAzAlt(),
+            T(0), Stop(17), Slew(16, 6, 7, 205),
+            Stop(17), Stop(16), T(1),
+            T(0), Stop(16), Slew(17, 7, 7, 208),
+            Stop(17), Stop(16), T(1),
+            T(0), Stop(17), Slew(16, 7, 7, 205),
+            Stop(17), Stop(16), T(1),
+        };
+        // clang-format on
+        QCOMPARE(bytesOf(in), expected);
+        // Legs of 500, 500 and (cut short) 1000 ms; pauses of one second with tracking back on.
+        QCOMPARE(in[4].at - (in[1].at + 1), 501u);
+        QCOMPARE(in[7].at - (in[6].at + 1), 1000u);
+        QCOMPARE(in[10].at - (in[7].at + 1), 501u);
+        QCOMPARE(in[13].at - (in[12].at + 1), 1000u);
+        QVERIFY(pad.reports.boxes.empty());
+    }
+
+    void sKeyInTheWidthBoxStartsAndStopsWithoutTyping() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        w.txtWidth->setFocus();
+        const uint32_t t0 = pad.clock.now();
+        userAt(pad, t0 + 700, [&] {
+            Pad::press(w.txtWidth, Qt::Key_S);
+            Pad::release(w.txtWidth, Qt::Key_S);
+        });
+        Pad::press(w.txtWidth, Qt::Key_S);
+        Pad::release(w.txtWidth, Qt::Key_S);
+        QVERIFY(StopSpiral);
+        QCOMPARE(w.txtWidth->text(), QStringLiteral("3"));
+        // Width 3 at altitude 0: azimuth 1497, altitude 1500; stopped during the second leg.
+        // clang-format off
+        QCOMPARE(pad.takeSent(), (QVector<QByteArray>{
+            cmd::GetAzAlt(),
+            T(0), Stop(17), Slew(16, 6, 5, 217),
+            T(0), Stop(16), Slew(17, 7, 5, 220),
+            Stop(17), Stop(16), T(1),
+        }));
+        // clang-format on
+    }
+
+    void trackingListPickedMidSpiralIsWhatTrackingReturnsTo() {
+        Pad pad;
+        Settings s = Pad::simSettings();
+        s.CornerDelay = 0.5;
+        Interface& w = pad.startOnSim(s);
+        const uint32_t t0 = pad.clock.now();
+        userAt(pad, t0 + 200, [&] { pick(w.cmbTrackMode, 2); }); // EQ North, during leg 0
+        userAt(pad, t0 + 1300, [&] { QTest::mouseClick(w.cmdSpiral, Qt::LeftButton); });
+        QTest::mouseClick(w.cmdSpiral, Qt::LeftButton);
+        QVERIFY(StopSpiral);
+        // clang-format off
+        QCOMPARE(pad.takeSent(), (QVector<QByteArray>{
+            cmd::GetAzAlt(),
+            T(0), Stop(17), Slew(16, 6, 5, 217),
+            T(2),                         // the pick, between the spiral's commands
+            Stop(17), Stop(16), T(2),     // the corner restores the new mode
+            T(0), Stop(16), Slew(17, 7, 5, 220),
+            Stop(17), Stop(16), T(2),
+        }));
+        // clang-format on
+        QCOMPARE(sim::sharedMountSim().trackingMode(), uint8_t(2));
+    }
+
+    void arrowButtonMidSpiralSendsBetweenTheSpiralsCommands() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        const uint32_t t0 = pad.clock.now();
+        userAt(pad, t0 + 200, [&] { QTest::mousePress(w.cmdUp, Qt::LeftButton); });
+        userAt(pad, t0 + 300, [&] { QTest::mouseRelease(w.cmdUp, Qt::LeftButton); });
+        userAt(pad, t0 + 1200, [&] { QTest::mouseClick(w.cmdSpiral, Qt::LeftButton); });
+        QTest::mouseClick(w.cmdSpiral, Qt::LeftButton);
+        QVERIFY(StopSpiral);
+        // clang-format off
+        QCOMPARE(pad.takeSent(), (QVector<QByteArray>{
+            cmd::GetAzAlt(),
+            T(0), Stop(17), Slew(16, 6, 5, 217),
+            T(0), Slew(17, 7, 30, 0),     // Up pressed in Alt/Az: tracking off, slew
+            Stop(17), T(1),               // released: stop, tracking back on
+            T(0), Stop(16), Slew(17, 7, 5, 220),
+            T(0), Stop(17), Slew(16, 7, 5, 217),
+            Stop(17), Stop(16), T(1),
+        }));
+        // clang-format on
+    }
+
+    void closeIsRefusedWhileTheSpiralGoesOn() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        const uint32_t t0 = pad.clock.now();
+        bool closed = true;
+        userAt(pad, t0 + 300, [&] { closed = w.close(); });
+        userAt(pad, t0 + 1800, [&] { QTest::mouseClick(w.cmdSpiral, Qt::LeftButton); });
+        QTest::mouseClick(w.cmdSpiral, Qt::LeftButton);
+        QVERIFY(!closed);
+        QCOMPARE(pad.reports.boxes.size(), size_t(1));
+        QCOMPARE(pad.reports.boxes[0].text, QStringLiteral("Please stop the spiral!"));
+        QCOMPARE(pad.reports.boxes[0].caption, QStringLiteral("Alert"));
+        // The refusal did not disturb the spiral: legs kept starting after it.
+        int legsAfterRefusal = 0;
+        for (const Sent& s : received())
+            legsAfterRefusal += isSlew(s.bytes) && s.at > t0 + 300;
+        QCOMPARE(legsAfterRefusal, 2);
+        QCOMPARE(pad.programEnds, 0);
+        QVERIFY(w.isVisible());
+
+        QVERIFY(w.close());
+        QCOMPARE(pad.programEnds, 1);
+        QCOMPARE(pad.reports.boxes.size(), size_t(1));
+    }
+
+    void spiralThatCannotSendItsRatesLeavesTheWindowFreeToClose_data() {
+        QTest::addColumn<QString>("width");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("70") << "70"
+                            << "Overflow - 6";
+        QTest::newRow("-1") << "-1"
+                            << "Invalid procedure call or argument - 5";
+    }
+    void spiralThatCannotSendItsRatesLeavesTheWindowFreeToClose() {
+        QFETCH(QString, width);
+        QFETCH(QString, message);
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        w.txtWidth->setText(width);
+        QTest::mouseClick(w.cmdSpiral, Qt::LeftButton);
+        QCOMPARE(pad.reports.texts(), QStringList{message});
+        QCOMPARE(pad.reports.boxes[0].caption, AppTitle);
+        QCOMPARE(pad.takeSent(), (QVector<QByteArray>{Stop(17), Stop(16), T(1)}));
+        QVERIFY(StopSpiral);
+        QVERIFY(w.lblSpiral->isHidden());
+
+        // The next click starts a spiral, and after it the window closes at once.
+        w.txtWidth->setText(QStringLiteral("1"));
+        userAt(pad, pad.clock.now() + 100, [&] { QTest::mouseClick(w.cmdSpiral, Qt::LeftButton); });
+        QTest::mouseClick(w.cmdSpiral, Qt::LeftButton);
+        QCOMPARE(pad.takeSent().first(), cmd::GetAzAlt());
+        QVERIFY(w.close());
+        QCOMPARE(pad.reports.boxes.size(), size_t(1));
+    }
+};
+
+QTEST_MAIN(TestSpiralWindow)
+#include "test_spiral_window.moc"
