@@ -10,7 +10,21 @@
 #include <QTest>
 #include <functional>
 
+#ifdef Q_OS_LINUX
+#include <csignal>
+#include <sys/prctl.h>
+#endif
+
 namespace skyjog::test {
+
+// A child that must not outlive the test, even when the test itself is killed.
+inline void endWithParent(QProcess& p) {
+#ifdef Q_OS_LINUX
+    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+#else
+    Q_UNUSED(p);
+#endif
+}
 
 struct SimLogEntry {
     uint32_t timeMs = 0;
@@ -35,6 +49,7 @@ public:
         proc_.setProgram(QStringLiteral(SKYJOG_MOUNT_SIM));
         proc_.setArguments(args);
         proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        endWithParent(proc_);
         proc_.start();
         if (!proc_.waitForStarted(10000)) return fail(QStringLiteral("did not start"));
         QDeadlineTimer deadline(15000);

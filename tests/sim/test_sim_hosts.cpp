@@ -111,10 +111,7 @@ private slots:
     void silentMountGivesEmptyText() {
         startSim({"--fault", "silent"});
         ReportRecorder rec;
-        QElapsedTimer t;
-        t.start();
         QVERIFY(SendCommand(cmd::GetAzAlt(), 10, 500).isEmpty());
-        QVERIFY(t.elapsed() >= 500); // it waited the whole time-out
         QVERIFY(rec.boxes.empty());
         QVERIFY(!StopSpiral);
         QCOMPARE(sim->commands(), QVector<QByteArray>({"Z"}));
