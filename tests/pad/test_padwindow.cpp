@@ -259,6 +259,22 @@ private slots:
         QCOMPARE(pad.programEnds, 1);
     }
 
+    void alwaysOnTopFollowsTheBoxAndSurvivesMinimizing() {
+        Pad pad;
+        Interface& w = pad.start();
+        w.show();
+        QVERIFY(!onTopRequested(&w));
+        QTest::mouseClick(w.chkOnTop, Qt::LeftButton);
+        QVERIFY(onTopRequested(&w));
+        w.setProperty(OnTopProperty, false); // forget it, to see the restore apply it again
+        w.showMinimized();
+        w.showNormal();
+        QVERIFY(onTopRequested(&w));
+        QTest::mouseClick(w.chkOnTop, Qt::LeftButton);
+        QVERIFY(!onTopRequested(&w));
+        QVERIFY(pad.reports.boxes.empty());
+    }
+
     void setupScopeOpensOnTheMountOnce() {
         Pad pad;
         Interface& w = pad.startOnSim();
