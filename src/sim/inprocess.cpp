@@ -33,7 +33,8 @@ public:
 
 private:
     static VbError lost() {
-        return VbError(err::ReadFailed, QStringLiteral("Lost the simulated mount: the line was dropped"));
+        return VbError(err::ReadFailed,
+                       QStringLiteral("Lost the simulated mount: the line was dropped"));
     }
     MountSim& sim_;
     bool open_ = false;

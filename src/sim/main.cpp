@@ -74,7 +74,10 @@ QList<long long> numbers(const QCommandLineParser& p, const QString& name, int c
         out << v;
     }
     if (out.size() != count)
-        fail(QStringLiteral("--%1 wants %2 comma-separated numbers from 0 to %3").arg(name).arg(count).arg(hi));
+        fail(QStringLiteral("--%1 wants %2 comma-separated numbers from 0 to %3")
+                 .arg(name)
+                 .arg(count)
+                 .arg(hi));
     return out;
 }
 
@@ -149,7 +152,8 @@ int main(int argc, char** argv) {
     const QStringList hc = p.value("hc-version").split(u'.');
     bool okMajor = false, okMinor = false;
     const int major = hc.value(0).toInt(&okMajor), minor = hc.value(1).toInt(&okMinor);
-    if (hc.size() != 2 || !okMajor || !okMinor || major < 0 || major > 255 || minor < 0 || minor > 255)
+    if (hc.size() != 2 || !okMajor || !okMinor || major < 0 || major > 255 || minor < 0 ||
+        minor > 255)
         fail(QStringLiteral("--hc-version wants MAJOR.MINOR, each 0-255"));
     opt.handControlVersion[0] = uint8_t(major);
     opt.handControlVersion[1] = uint8_t(minor);
@@ -157,7 +161,8 @@ int main(int argc, char** argv) {
     opt.guideRate[0] = uint8_t(gr[0]);
     opt.guideRate[1] = uint8_t(gr[1]);
 
-    if (!p.isSet("pty") && !p.isSet("tcp")) fail(QStringLiteral("nothing to serve: give --pty PATH and/or --tcp PORT"));
+    if (!p.isSet("pty") && !p.isSet("tcp"))
+        fail(QStringLiteral("nothing to serve: give --pty PATH and/or --tcp PORT"));
 
     MountSim sim(opt);
     SimRunner runner(sim);
@@ -166,7 +171,8 @@ int main(int argc, char** argv) {
     if (p.isSet("log-file")) {
         logFile = std::make_unique<QFile>(p.value("log-file"));
         if (!logFile->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-            fail(QStringLiteral("cannot write %1: %2").arg(logFile->fileName(), logFile->errorString()));
+            fail(QStringLiteral("cannot write %1: %2")
+                     .arg(logFile->fileName(), logFile->errorString()));
     }
     const bool printLog = p.isSet("log");
     sim.setLogListener([&](const LogEntry& e) {
@@ -203,7 +209,8 @@ int main(int argc, char** argv) {
 
 #ifdef Q_OS_UNIX
     // Signals arrive through a pipe, so that they are handled in the event loop.
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) fail(QStringLiteral("socketpair failed"));
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        fail(QStringLiteral("socketpair failed"));
     QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&] {
         char c = 0;
@@ -220,7 +227,8 @@ int main(int argc, char** argv) {
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) ::sigaction(sig, &sa, nullptr);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
+        ::sigaction(sig, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 #endif
 

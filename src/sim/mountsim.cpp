@@ -69,11 +69,14 @@ int commandLength(uint8_t first) {
 
 QByteArray bytes(std::initializer_list<int> values) {
     QByteArray b;
-    for (int v : values) b += char(uint8_t(v));
+    for (int v : values)
+        b += char(uint8_t(v));
     return b;
 }
 
-double wrapTurn(double turns) { return turns - std::floor(turns); }
+double wrapTurn(double turns) {
+    return turns - std::floor(turns);
+}
 
 // A fraction of a turn as n hex digits of a 16- or 32-bit value. A hair is added before rounding
 // down so that a position that should be exactly on a step does not come out one step short.
@@ -103,7 +106,8 @@ bool parseHexPair(const QByteArray& text, bool precise, double& a, double& b) {
 
 QString hexBytes(const QByteArray& bytes) {
     QStringList parts;
-    for (char c : bytes) parts << QString::number(uint8_t(c));
+    for (char c : bytes)
+        parts << QString::number(uint8_t(c));
     return parts.join(u' ');
 }
 
@@ -364,7 +368,8 @@ struct MountSim::Impl {
                 reply->chop(1);
                 break;
             case Fault::Garbage:
-                for (char& c : *reply) c = char(~uint8_t(c));
+                for (char& c : *reply)
+                    c = char(~uint8_t(c));
                 break;
             case Fault::ExtraBytes:
                 *reply += opt.extraBytes;
@@ -411,7 +416,8 @@ struct MountSim::Impl {
         if (!parseHexPair(args, precise, a, b)) return;
         axes[0].turns = a;
         axes[1].turns = b;
-        for (Axis& x : axes) x.motion = Motion::Tracking;
+        for (Axis& x : axes)
+            x.motion = Motion::Tracking;
     }
 
     QByteArray clockReply(bool quarters) const {
@@ -461,7 +467,8 @@ struct MountSim::Impl {
             const uint8_t mode = uint8_t(cmd[1]);
             if (mode <= 3) {
                 trackingMode = mode;
-                for (Axis& x : axes) x.motion = Motion::Tracking;
+                for (Axis& x : axes)
+                    x.motion = Motion::Tracking;
             }
             return QByteArray("#");
         }
@@ -480,7 +487,8 @@ struct MountSim::Impl {
         case 'w':
             return QByteArray(reinterpret_cast<const char*>(location), 8) + '#';
         case 'W':
-            for (int i = 0; i < 8; ++i) location[i] = uint8_t(cmd[1 + i]);
+            for (int i = 0; i < 8; ++i)
+                location[i] = uint8_t(cmd[1 + i]);
             return QByteArray("#");
         case 'h':
             return clockReply(false);
@@ -505,11 +513,11 @@ struct MountSim::Impl {
         case 'v':
             // The variant (0x11, NexStar) is known to hand controls from version 5.28 on; older
             // ones do not answer it.
-            if (opt.handControlVersion[0] * 100 + opt.handControlVersion[1] < 528) return std::nullopt;
+            if (opt.handControlVersion[0] * 100 + opt.handControlVersion[1] < 528)
+                return std::nullopt;
             return bytes({0x11, '#'});
         default:
             return std::nullopt; // unknown to the hand control: no reply
-
         }
     }
 
@@ -532,7 +540,7 @@ struct MountSim::Impl {
                 rate = double((d1 << 16) | (d2 << 8) | d3) / 1024.0 * 4.0;
             } else {
                 const uint16_t v = uint16_t((d1 << 8) | d2);
-                rate = v == 0xFFFF ? SiderealQas
+                rate = v == 0xFFFF   ? SiderealQas
                        : v == 0xFFFE ? SolarQas
                        : v == 0xFFFD ? LunarQas
                                      : double(v);
@@ -594,17 +602,21 @@ struct MountSim::Impl {
             data += char(x.pecRecordDoneAt <= t ? 1 : 0);
             break;
         case 48: // PEC memory: 0x3F holds the number of bins, 0x40 + i bin i's value
-            if (d1 == 0x3F) data += char(PecBins);
-            else if (d1 >= 0x40 && d1 < 0x40 + PecBins) data += char(x.pecTable[d1 - 0x40]);
-            else return failed;
+            if (d1 == 0x3F)
+                data += char(PecBins);
+            else if (d1 >= 0x40 && d1 < 0x40 + PecBins)
+                data += char(x.pecTable[d1 - 0x40]);
+            else
+                return failed;
             break;
         case 49:
             if (d1 < 0x40 || d1 >= 0x40 + PecBins) return failed;
             x.pecTable[d1 - 0x40] = d2;
             break;
         case 1: { // the motor's position, 24 bits
-            const uint32_t p = uint32_t(std::floor(wrapTurn(turnsAt(dest - AzMotor, t)) *
-                                                   16777216.0 + 1e-6)) & 0xFFFFFFu;
+            const uint32_t p =
+                uint32_t(std::floor(wrapTurn(turnsAt(dest - AzMotor, t)) * 16777216.0 + 1e-6)) &
+                0xFFFFFFu;
             data += char(p >> 16);
             data += char(p >> 8);
             data += char(p);
@@ -670,15 +682,16 @@ struct MountSim::Impl {
             switch (id) {
             case 6:
             case 7:
-                s = QStringLiteral("%1 variable rate %2%3").arg(motor, id == 6 ? "+" : "-").arg(v16);
+                s = QStringLiteral("%1 variable rate %2%3")
+                        .arg(motor, id == 6 ? "+" : "-")
+                        .arg(v16);
                 break;
             case 36:
             case 37:
-                s = uint8_t(cmd[4]) == 0
-                        ? QStringLiteral("%1 stop").arg(motor)
-                        : QStringLiteral("%1 fixed rate %2%3")
-                              .arg(motor, id == 36 ? "+" : "-")
-                              .arg(uint8_t(cmd[4]));
+                s = uint8_t(cmd[4]) == 0 ? QStringLiteral("%1 stop").arg(motor)
+                                         : QStringLiteral("%1 fixed rate %2%3")
+                                               .arg(motor, id == 36 ? "+" : "-")
+                                               .arg(uint8_t(cmd[4]));
                 break;
             case 16:
             case 17:
@@ -720,7 +733,9 @@ struct MountSim::Impl {
                 break;
             case 48:
             case 49:
-                s = QStringLiteral("%1 PEC %2 %3").arg(motor, id == 48 ? "read" : "write").arg(uint8_t(cmd[4]));
+                s = QStringLiteral("%1 PEC %2 %3")
+                        .arg(motor, id == 48 ? "read" : "write")
+                        .arg(uint8_t(cmd[4]));
                 break;
             default:
                 s = QStringLiteral("%1 message %2").arg(motor).arg(id);
@@ -762,8 +777,12 @@ struct MountSim::Impl {
 MountSim::MountSim(Options options) : d(std::make_unique<Impl>(std::move(options))) {}
 MountSim::~MountSim() = default;
 
-Options& MountSim::options() { return d->opt; }
-void MountSim::reset(Options options) { d->reset(std::move(options)); }
+Options& MountSim::options() {
+    return d->opt;
+}
+void MountSim::reset(Options options) {
+    d->reset(std::move(options));
+}
 
 void MountSim::receive(const QByteArray& bytes, uint32_t nowMs) {
     // The bytes join the line before time moves on, so that a byte arriving just as an
@@ -782,7 +801,9 @@ QByteArray MountSim::takeOutput(uint32_t nowMs, int maxBytes) {
     return out;
 }
 
-bool MountSim::disconnected() const { return d->disconnected; }
+bool MountSim::disconnected() const {
+    return d->disconnected;
+}
 
 void MountSim::reconnect() {
     d->dropLine();
@@ -804,8 +825,12 @@ void MountSim::setLogListener(std::function<void(const LogEntry&)> listener) {
     d->listener = std::move(listener);
 }
 
-QVector<QByteArray> MountSim::commands() const { return d->commands; }
-const QVector<LogEntry>& MountSim::log() const { return d->log; }
+QVector<QByteArray> MountSim::commands() const {
+    return d->commands;
+}
+const QVector<LogEntry>& MountSim::log() const {
+    return d->log;
+}
 
 void MountSim::clearLog() {
     d->log.clear();
@@ -823,7 +848,8 @@ QString MountSim::formatLogEntry(const LogEntry& e) {
 
 QString MountSim::logText() const {
     QString text;
-    for (const LogEntry& e : d->log) text += formatLogEntry(e) + u'\n';
+    for (const LogEntry& e : d->log)
+        text += formatLogEntry(e) + u'\n';
     return text;
 }
 
@@ -837,22 +863,30 @@ double MountSim::altitudeDegrees(uint32_t nowMs) const {
     return (wrapTurn(d->turnsAt(1, t) + 0.5) - 0.5) * 360.0;
 }
 
-uint8_t MountSim::trackingMode() const { return d->trackingMode; }
+uint8_t MountSim::trackingMode() const {
+    return d->trackingMode;
+}
 
 uint8_t MountSim::backlash(int motor, bool positive) const {
     return d->axes[motor == AltMotor ? 1 : 0].backlash[positive ? 0 : 1];
 }
 
-uint8_t MountSim::guideRate(int motor) const { return d->axes[motor == AltMotor ? 1 : 0].guideRate; }
+uint8_t MountSim::guideRate(int motor) const {
+    return d->axes[motor == AltMotor ? 1 : 0].guideRate;
+}
 
-bool MountSim::pecPlaying() const { return d->axes[0].pecPlaying; }
+bool MountSim::pecPlaying() const {
+    return d->axes[0].pecPlaying;
+}
 
 bool MountSim::pecIndexFound(uint32_t nowMs) const {
     const double t = d->sync(nowMs);
     return d->pecIndexFound(t);
 }
 
-double MountSim::axisRate(int motor) const { return d->rateOf(motor == AltMotor ? 1 : 0); }
+double MountSim::axisRate(int motor) const {
+    return d->rateOf(motor == AltMotor ? 1 : 0);
+}
 
 QString modelDescription() {
     return QStringLiteral(

@@ -19,21 +19,21 @@ namespace skyjog::sim {
 
 enum class Fault {
     None,
-    Silent,      // no reply at all
-    ShortReply,  // one byte less than a full reply
-    Garbage,     // a reply of the right length made of wrong bytes
-    ExtraBytes,  // the right reply followed by more bytes
-    LateReply,   // the reply after a delay longer than a client's time-out
-    Disconnect,  // the host drops the line (pty hangs up, TCP closes)
+    Silent,     // no reply at all
+    ShortReply, // one byte less than a full reply
+    Garbage,    // a reply of the right length made of wrong bytes
+    ExtraBytes, // the right reply followed by more bytes
+    LateReply,  // the reply after a delay longer than a client's time-out
+    Disconnect, // the host drops the line (pty hangs up, TCP closes)
 };
 
 struct Options {
-    bool pace9600 = false;    // bytes take 10 bits at 9600 baud each way
-    uint32_t latencyMs = 0;   // from the end of a command to the start of its reply
+    bool pace9600 = false;  // bytes take 10 bits at 9600 baud each way
+    uint32_t latencyMs = 0; // from the end of a command to the start of its reply
     Fault fault = Fault::None;
     uint32_t lateReplyMs = 1500;
     // Starting state.
-    uint16_t azimuth = 0x0000;   // 16-bit fraction of a turn
+    uint16_t azimuth = 0x0000; // 16-bit fraction of a turn
     uint16_t altitude = 0x0000;
     uint8_t trackingMode = 1;
     uint8_t backlash[2][2] = {{0, 0}, {0, 0}}; // [az=0/alt=1][positive=0/negative=1]
@@ -55,7 +55,7 @@ struct Options {
     uint8_t handControlVersion[2] = {4, 41};
     uint8_t model = 20;
     uint8_t motorVersion[2] = {7, 11};
-    // Site: latitude degrees, minutes, seconds, 0 north / 1 south, longitude d m s, 0 east / 1 west.
+    // Site: latitude d m s, 0 north / 1 south; longitude d m s, 0 east / 1 west.
     uint8_t location[8] = {50, 0, 0, 0, 8, 0, 0, 0};
 };
 

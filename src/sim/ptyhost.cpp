@@ -12,7 +12,9 @@
 namespace skyjog::sim {
 
 namespace {
-QString sysError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString sysError() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 } // namespace
 
 PtyHost::PtyHost(SimRunner& runner, QString linkPath, QObject* parent)
@@ -29,7 +31,8 @@ PtyHost::~PtyHost() {
     const QByteArray link = QFile::encodeName(link_);
     char target[4096];
     const ssize_t n = ::readlink(link.constData(), target, sizeof target - 1);
-    if (n > 0 && QFile::decodeName(QByteArray(target, int(n))) == slavePath_) ::unlink(link.constData());
+    if (n > 0 && QFile::decodeName(QByteArray(target, int(n))) == slavePath_)
+        ::unlink(link.constData());
     closePty();
 }
 
@@ -133,9 +136,12 @@ void PtyHost::send(const QByteArray& bytes) {
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0) done += n;
-        else if (n < 0 && errno == EINTR) continue;
-        else break; // the terminal's input queue is full: the rest is lost, as on a wire
+        if (n > 0)
+            done += n;
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break; // the terminal's input queue is full: the rest is lost, as on a wire
     }
 }
 

@@ -8,12 +8,15 @@ TcpHost::TcpHost(SimRunner& runner, QObject* parent) : QObject(parent), runner_(
 
 TcpHost::~TcpHost() {
     runner_.removeLine(this);
-    for (QTcpSocket* s : clients_) s->abort();
+    for (QTcpSocket* s : clients_)
+        s->abort();
 }
 
 bool TcpHost::start(quint16 port, QString* error) {
     if (!server_.listen(QHostAddress::LocalHost, port)) {
-        *error = QStringLiteral("Cannot listen on 127.0.0.1:%1: %2").arg(port).arg(server_.errorString());
+        *error = QStringLiteral("Cannot listen on 127.0.0.1:%1: %2")
+                     .arg(port)
+                     .arg(server_.errorString());
         return false;
     }
     runner_.addLine(this);

@@ -3,9 +3,9 @@
 // connection reaches the same hand control, and what it sends goes to every connection.
 #include "simhost.h"
 
+#include <QList>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QList>
 
 namespace skyjog::sim {
 

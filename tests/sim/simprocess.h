@@ -43,8 +43,10 @@ public:
     bool start(Host host, QStringList args = {}) {
         if (!dir_.isValid()) return fail(QStringLiteral("no scratch folder"));
         logPath_ = dir_.filePath(QStringLiteral("sim.log"));
-        if (host == Host::Pty) args << QStringLiteral("--pty") << dir_.filePath(QStringLiteral("mount"));
-        else args << QStringLiteral("--tcp") << QStringLiteral("0");
+        if (host == Host::Pty)
+            args << QStringLiteral("--pty") << dir_.filePath(QStringLiteral("mount"));
+        else
+            args << QStringLiteral("--tcp") << QStringLiteral("0");
         args << QStringLiteral("--log-file") << logPath_;
         proc_.setProgram(QStringLiteral(SKYJOG_MOUNT_SIM));
         proc_.setArguments(args);
@@ -63,7 +65,8 @@ public:
         const QString line = QString::fromUtf8(out.left(out.indexOf('\n')));
         static const QRegularExpression ptyRe(QStringLiteral(R"(pty=(\S+))"));
         static const QRegularExpression tcpRe(QStringLiteral(R"(tcp=(\S+))"));
-        if (!line.startsWith(QStringLiteral("ready "))) return fail(QStringLiteral("bad ready line: ") + line);
+        if (!line.startsWith(QStringLiteral("ready ")))
+            return fail(QStringLiteral("bad ready line: ") + line);
         if (auto m = ptyRe.match(line); m.hasMatch()) portText_ = m.captured(1);
         if (auto m = tcpRe.match(line); m.hasMatch()) portText_ = m.captured(1);
         return !portText_.isEmpty() || fail(QStringLiteral("no host in: ") + line);
@@ -92,7 +95,8 @@ public:
         QFile f(logPath_);
         if (!f.open(QIODevice::ReadOnly)) return out;
         // "<time> cmd|reply <bytes in decimal, or -> [ (note)]"
-        static const QRegularExpression re(QStringLiteral(R"(^\s*(\d+) (cmd|reply)\s+([\d ]+|-)(?:\s+\((.*)\))?$)"));
+        static const QRegularExpression re(
+            QStringLiteral(R"(^\s*(\d+) (cmd|reply)\s+([\d ]+|-)(?:\s+\((.*)\))?$)"));
         for (const QByteArray& raw : f.readAll().split('\n')) {
             const auto m = re.match(QString::fromUtf8(raw));
             if (!m.hasMatch()) continue;
@@ -100,7 +104,8 @@ public:
             e.timeMs = m.captured(1).toUInt();
             e.command = m.captured(2) == QStringLiteral("cmd");
             if (m.captured(3) != QStringLiteral("-"))
-                for (const QString& n : m.captured(3).split(u' ', Qt::SkipEmptyParts)) e.bytes += char(n.toInt());
+                for (const QString& n : m.captured(3).split(u' ', Qt::SkipEmptyParts))
+                    e.bytes += char(n.toInt());
             e.note = m.captured(4);
             out << e;
         }

@@ -21,11 +21,14 @@ const QStringList Tools = {"indiserver", "indi_celestron_gps", "indi_setprop", "
 
 QByteArray b(std::initializer_list<int> values) {
     QByteArray out;
-    for (int v : values) out += char(uint8_t(v));
+    for (int v : values)
+        out += char(uint8_t(v));
     return out;
 }
 
-QByteArray pass(int len, int dest, int id, int d1, int n) { return b({'P', len, dest, id, d1, 0, 0, n}); }
+QByteArray pass(int len, int dest, int id, int d1, int n) {
+    return b({'P', len, dest, id, d1, 0, 0, n});
+}
 
 } // namespace
 
@@ -56,7 +59,8 @@ class TestInteropIndi : public QObject {
     // The value of one element, or a null string when the server does not have it.
     QString get(const QString& element) {
         QByteArray out;
-        if (run(QStringLiteral("indi_getprop"), {"-t", "3", Device + u'.' + element}, &out) != 0) return {};
+        if (run(QStringLiteral("indi_getprop"), {"-t", "3", Device + u'.' + element}, &out) != 0)
+            return {};
         const QString line = QString::fromUtf8(out).trimmed();
         const int eq = line.indexOf(u'=');
         return eq < 0 ? QString() : line.mid(eq + 1);
@@ -115,10 +119,12 @@ private slots:
         // What both sides said, for whoever has to find out why a step failed.
         if (!QTest::currentTestFailed()) return;
         QFile serverLog(sim.scratch("indiserver.log"));
-        if (serverLog.open(QIODevice::ReadOnly)) qWarning("indiserver:\n%s", serverLog.readAll().right(4000).constData());
+        if (serverLog.open(QIODevice::ReadOnly))
+            qWarning("indiserver:\n%s", serverLog.readAll().right(4000).constData());
         QString text;
         for (const SimLogEntry& e : sim.log())
-            if (e.command && e.bytes != "e" && e.bytes != "p") text += QString::number(e.timeMs) + u' ' + e.note + u'\n';
+            if (e.command && e.bytes != "e" && e.bytes != "p")
+                text += QString::number(e.timeMs) + u' ' + e.note + u'\n';
         qWarning("simulator, commands other than the position polls:\n%s", qPrintable(text));
     }
 
@@ -137,15 +143,23 @@ private slots:
     void connectingAsksWhatTheMountIs() {
         connectDriver();
         // The driver's opening questions, in its order, each answered byte for byte.
-        const QVector<QByteArray> expected = {
-            "Kx", "V", "m", pass(1, 16, 254, 0, 2), pass(1, 17, 254, 0, 2),
-            pass(1, 18, 254, 0, 4), "Kx", "t", pass(1, 16, 71, 0, 1), pass(1, 17, 71, 0, 1)};
+        const QVector<QByteArray> expected = {"Kx",
+                                              "V",
+                                              "m",
+                                              pass(1, 16, 254, 0, 2),
+                                              pass(1, 17, 254, 0, 2),
+                                              pass(1, 18, 254, 0, 4),
+                                              "Kx",
+                                              "t",
+                                              pass(1, 16, 71, 0, 1),
+                                              pass(1, 17, 71, 0, 1)};
         const QVector<SimLogEntry> log = sim.log();
         QVector<QByteArray> cmds, replies;
         for (int i = 0; i < log.size() && cmds.size() < expected.size(); ++i) {
             if (!log[i].command) continue;
             cmds << log[i].bytes;
-            replies << (i + 1 < log.size() && !log[i + 1].command ? log[i + 1].bytes : QByteArray());
+            replies << (i + 1 < log.size() && !log[i + 1].command ? log[i + 1].bytes
+                                                                  : QByteArray());
         }
         QCOMPARE(cmds, expected);
         QCOMPARE(replies, QVector<QByteArray>({"x#", b({4, 41, '#'}), b({20, '#'}), b({7, 11, '#'}),

@@ -12,7 +12,8 @@ using namespace skyjog::test;
 namespace {
 QByteArray b(std::initializer_list<int> values) {
     QByteArray out;
-    for (int v : values) out += char(uint8_t(v));
+    for (int v : values)
+        out += char(uint8_t(v));
     return out;
 }
 
@@ -90,14 +91,16 @@ private slots:
         // The simulator's own clock says how long the axis ran.
         const double expected = (stop->timeMs - start->timeMs) / 1000.0;
         QVERIFY(expected > 0.25);
-        QVERIFY2(std::abs(az1 - expected) < 1e-4, qPrintable(QString("az %1, expected %2").arg(az1).arg(expected)));
+        QVERIFY2(std::abs(az1 - expected) < 1e-4,
+                 qPrintable(QString("az %1, expected %2").arg(az1).arg(expected)));
         QCOMPARE(alt1, 0.0);
         QCOMPARE(az2, az1); // stopped, and tracking is off
     }
 
     void pecOverThePseudoTerminal() {
         SimProcess sim;
-        QVERIFY2(sim.start(SimProcess::Host::Pty, {"--pec-seek-ms", "300"}), qPrintable(sim.error()));
+        QVERIFY2(sim.start(SimProcess::Host::Pty, {"--pec-seek-ms", "300"}),
+                 qPrintable(sim.error()));
         const int fd = openTelescope(sim.portText());
         QVERIFY(fd >= 0);
         QCOMPARE(pec_index_found(fd), 0);

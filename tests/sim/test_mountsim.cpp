@@ -11,7 +11,8 @@ namespace {
 
 QByteArray b(std::initializer_list<int> values) {
     QByteArray out;
-    for (int v : values) out += char(uint8_t(v));
+    for (int v : values)
+        out += char(uint8_t(v));
     return out;
 }
 
@@ -47,7 +48,8 @@ private slots:
         QCOMPARE(sim.takeOutput(200), QByteArray("#"));
         QCOMPARE(sim.axisRate(16), 1000.0);
         // Several commands in one piece, each answered in turn.
-        QCOMPARE(ask(sim, b({'K', 'a', 'K', 0, 'T', 2, 't'}), 300), b({'a', '#', 0, '#', '#', 2, '#'}));
+        QCOMPARE(ask(sim, b({'K', 'a', 'K', 0, 'T', 2, 't'}), 300),
+                 b({'a', '#', 0, '#', '#', 2, '#'}));
         QCOMPARE(sim.commands(), QVector<QByteArray>({pass(3, 16, 6, 3, 232, 0, 0), "Ka",
                                                       b({'K', 0}), b({'T', 2}), "t"}));
     }
@@ -73,7 +75,7 @@ private slots:
     void unknownCommandsGetNoReply() {
         MountSim sim(still());
         QVERIFY(ask(sim, "Q", 10).isEmpty());
-        QVERIFY(ask(sim, "v", 10).isEmpty()); // a 4.41 hand control knows no variant
+        QVERIFY(ask(sim, "v", 10).isEmpty());           // a 4.41 hand control knows no variant
         QCOMPARE(ask(sim, "Kz", 10), QByteArray("z#")); // framing went on
         sim.options().handControlVersion[0] = 5;
         sim.options().handControlVersion[1] = 28;

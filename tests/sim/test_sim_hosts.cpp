@@ -32,7 +32,8 @@ constexpr auto Host = SimProcess::Host::Tcp;
 
 QByteArray b(std::initializer_list<int> values) {
     QByteArray out;
-    for (int v : values) out += char(uint8_t(v));
+    for (int v : values)
+        out += char(uint8_t(v));
     return out;
 }
 } // namespace
@@ -82,10 +83,10 @@ private slots:
         QCOMPARE(SendCommand(FixedRateSlew(AzMotor), 1, 500), QByteArray("#"));
         QCOMPARE(SendCommand(SetTrackingMode(0), 1, 500), QByteArray("#"));
         QCOMPARE(sim->commands(),
-                 QVector<QByteArray>({"Z", b({'P', 1, 16, 65, 0, 0, 0, 1}),
-                                      b({'P', 1, 17, 64, 0, 0, 0, 1}), b({'P', 1, 17, 71, 0, 0, 0, 1}),
-                                      b({'P', 3, 16, 6, 168, 192, 0, 0}),
-                                      b({'P', 2, 16, 37, 0, 0, 0, 0}), b({'T', 0})}));
+                 QVector<QByteArray>(
+                     {"Z", b({'P', 1, 16, 65, 0, 0, 0, 1}), b({'P', 1, 17, 64, 0, 0, 0, 1}),
+                      b({'P', 1, 17, 71, 0, 0, 0, 1}), b({'P', 3, 16, 6, 168, 192, 0, 0}),
+                      b({'P', 2, 16, 37, 0, 0, 0, 0}), b({'T', 0})}));
         QVERIFY(!StopSpiral);
         QVERIFY(!Comm1().portOpen());
     }
@@ -219,7 +220,8 @@ private slots:
             fd = ::open(link.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
             QVERIFY(fd >= 0);
             QCOMPARE(::tcgetattr(fd, &t), 0);
-            if (!(t.c_lflag & (ICANON | ECHO)) && !(t.c_iflag & (ICRNL | IXON)) && !(t.c_oflag & OPOST))
+            if (!(t.c_lflag & (ICANON | ECHO)) && !(t.c_iflag & (ICRNL | IXON)) &&
+                !(t.c_oflag & OPOST))
                 break;
             ::close(fd);
             QVERIFY2(!deadline.hasExpired(), "the terminal stayed cooked");

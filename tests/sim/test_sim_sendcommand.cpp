@@ -47,7 +47,8 @@ private slots:
             GetGuideRate(AltMotor),
             GetAzAlt(),
         };
-        for (const QByteArray& c : sent) SendCommand(c, 1, TimeoutMs);
+        for (const QByteArray& c : sent)
+            SendCommand(c, 1, TimeoutMs);
         QCOMPARE(mount().commands(), sent);
         QCOMPARE(mount().backlash(AltMotor, false), uint8_t(255));
         QCOMPARE(mount().guideRate(AzMotor), uint8_t(0));
