@@ -221,6 +221,31 @@ private slots:
         QCOMPARE(get("GUIDE_RATE.GUIDE_RATE_WE").toDouble(), 128 / 255.0);
         QCOMPARE(get("GUIDE_RATE.GUIDE_RATE_NS").toDouble(), 64 / 255.0);
     }
+
+    void newerHandControlAnswersTheVariant() {
+        // From version 5.28 on, the driver also asks for the variant and the precise time.
+        SimProcess newer;
+        QVERIFY2(newer.start(SimProcess::Host::Pty, {"--tracking", "2", "--hc-version", "5.30"}),
+                 qPrintable(newer.error()));
+        QVERIFY(set("CONNECTION.DISCONNECT=On"));
+        QVERIFY(waitForValue("CONNECTION.CONNECT", "Off"));
+        QVERIFY(set("DEVICE_PORT.PORT=" + newer.portText()));
+        QVERIFY(set("CONNECTION.CONNECT=On"));
+        QVERIFY(waitForValue("CONNECTION.CONNECT", "On"));
+        QVERIFY(newer.waitForLog(
+            [&](const QVector<SimLogEntry>&) { return newer.commands().contains("J"); }));
+        QCOMPARE(get("Firmware Info.HC Version"), QStringLiteral("5.30"));
+        const QVector<SimLogEntry> log = newer.log();
+        QVERIFY(log.size() > 6);
+        QCOMPARE(log[2].bytes, QByteArray("V"));
+        QCOMPARE(log[3].bytes, b({5, 30, '#'}));
+        QCOMPARE(log[4].bytes, QByteArray("v"));
+        QCOMPARE(log[5].bytes, b({0x11, '#'}));
+        QVERIFY(newer.commands().contains("i"));
+        QVERIFY(!newer.commands().contains("h"));
+        QVERIFY(set("CONNECTION.DISCONNECT=On"));
+        QVERIFY(waitForValue("CONNECTION.CONNECT", "Off"));
+    }
 };
 
 int main(int argc, char** argv) {
