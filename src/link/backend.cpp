@@ -1,6 +1,9 @@
 #include "backend.h"
 #include "convert.h"
 #include "serialport_backend.h"
+#ifdef Q_OS_UNIX
+#include "posix_serial_backend.h"
+#endif
 #include "tcp_backend.h"
 #include "vberror.h"
 
@@ -97,6 +100,16 @@ void setSimBackendFactory(std::function<std::unique_ptr<SerialBackend>()> factor
     simFactory() = std::move(factory);
 }
 
+namespace {
+std::unique_ptr<SerialBackend> serialBackend(const QString& device) {
+#ifdef Q_OS_UNIX
+    return std::make_unique<PosixSerialBackend>(device);
+#else
+    return std::make_unique<SerialPortBackend>(device);
+#endif
+}
+} // namespace
+
 std::unique_ptr<SerialBackend> makeDefaultBackend(const PortSpec& spec) {
     switch (spec.kind) {
     case PortSpec::Kind::Sim:
@@ -111,9 +124,9 @@ std::unique_ptr<SerialBackend> makeDefaultBackend(const PortSpec& spec) {
                           QStringLiteral("Invalid port number %1 (serial ports here: %2)")
                               .arg(spec.number)
                               .arg(listSerialPorts()));
-        return std::make_unique<SerialPortBackend>(spec.device);
+        return serialBackend(spec.device);
     case PortSpec::Kind::Device:
-        return std::make_unique<SerialPortBackend>(spec.device);
+        return serialBackend(spec.device);
     }
     return nullptr;
 }

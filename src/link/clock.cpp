@@ -8,6 +8,9 @@
 #else
 #include <time.h>
 #endif
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#endif
 
 namespace skyjog {
 
@@ -22,7 +25,16 @@ uint32_t SystemClock::tickCount() {
     return static_cast<uint32_t>(timer.elapsed() + 0x10000);
 }
 
-void SystemClock::sleep(uint32_t ms) { QThread::msleep(ms); }
+void SystemClock::sleep(uint32_t ms) {
+#ifdef Q_OS_LINUX
+    // Linux lets a sleeping thread wake up to its timer slack late (50 us by default) so that
+    // wake-ups can be batched. The serial loop pauses 1 ms for every reply character, so the
+    // slack alone would stretch a 10-character reply by half a millisecond: keep it minimal.
+    thread_local const bool tightened = ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0) == 0;
+    (void)tightened;
+#endif
+    QThread::msleep(ms);
+}
 
 uint32_t SystemClock::clockIncrement100ns() {
 #ifdef Q_OS_WIN
