@@ -25,6 +25,7 @@
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QTimer>
 #include <QWindow>
 #include <cmath>
 
@@ -125,6 +126,10 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFont(padFont());
+    keyReleaseTimer_ = new QTimer(this);
+    keyReleaseTimer_->setSingleShot(true);
+    keyReleaseTimer_->setInterval(KeyReleaseGraceMs);
+    connect(keyReleaseTimer_, &QTimer::timeout, this, [this] { commitPendingKeyRelease(); });
     buildControls();
     buildMenus();
     layout()->activate(); // fixed to its size before it is first shown
@@ -376,6 +381,8 @@ void Interface::closeEvent(QCloseEvent* e) {
         e->accept();
         return;
     }
+    // A key released just now still stops its axis: closing does not stop a slew by itself.
+    commitPendingKeyRelease();
     // Form_QueryUnload
     if (!StopSpiral) {
         report(QStringLiteral("Please stop the spiral!"), QStringLiteral("Alert"));
@@ -608,6 +615,7 @@ void Interface::stopSlew(Arrow a) {
 }
 
 void Interface::cmdArrow_MouseDown(Arrow a) {
+    commitPendingKeyRelease();
     ++pressDepth_;
     handler([&] { startSlew(a); });
     --pressDepth_;
@@ -619,6 +627,7 @@ void Interface::cmdArrow_MouseDown(Arrow a) {
 }
 
 void Interface::cmdArrow_MouseUp(Arrow a) {
+    commitPendingKeyRelease();
     arrowUp(a, Source::Button);
 }
 
@@ -637,11 +646,11 @@ void Interface::arrowUp(Arrow a, Source source) {
     });
 }
 
-bool Interface::Form_KeyDown(QKeyEvent* e) {
+bool Interface::Form_KeyDown(QKeyEvent* e, bool autoRepeat) {
     if (e->key() == Qt::Key_S) {
         // One press is one toggle: a held S repeats its key-downs, and each would otherwise
         // stop the spiral it has just started, or start a new one.
-        if (e->isAutoRepeat()) return true;
+        if (autoRepeat) return true;
         cmdSpiral_Click();
         return true;
     }
@@ -672,11 +681,31 @@ bool Interface::Form_KeyUp(QKeyEvent* e) {
     if (!a) return false;
     // X11 turns a held key into release and press pairs; only the real release counts.
     if (e->isAutoRepeat()) return true;
-    arrowUp(*a, Source::Key);
+    // Qt does not always recognise such a pair (it has to find the press already queued when
+    // the release comes in). The release waits a moment: the press of the same key with the
+    // same time stamp that follows it unmasks both as repetition.
+    commitPendingKeyRelease();
+    pendingKeyRelease_ = PendingKeyRelease{*a, e->timestamp()};
+    keyReleaseTimer_->start();
     return true;
 }
 
+bool Interface::isRepeatOfPendingRelease(const QKeyEvent* press) const {
+    return pendingKeyRelease_ && press->timestamp() != 0 &&
+           press->timestamp() == pendingKeyRelease_->timestamp &&
+           arrowForKey(press->key()) == pendingKeyRelease_->arrow;
+}
+
+void Interface::commitPendingKeyRelease() {
+    if (!pendingKeyRelease_) return;
+    const Arrow a = pendingKeyRelease_->arrow;
+    pendingKeyRelease_.reset();
+    keyReleaseTimer_->stop();
+    arrowUp(a, Source::Key);
+}
+
 void Interface::releaseLostHolds() {
+    commitPendingKeyRelease();
     for (auto& slot : keySlew_) {
         if (slot) {
             const Arrow a = *slot;
@@ -715,9 +744,24 @@ bool Interface::eventFilter(QObject* watched, QEvent* e) {
         // Claimed, so that no shortcut takes these keys before the key press.
         ke->accept();
         return true;
-    case QEvent::KeyPress:
-        return Form_KeyDown(ke);
+    case QEvent::KeyPress: {
+        bool autoRepeat = ke->isAutoRepeat();
+        if (isRepeatOfPendingRelease(ke)) {
+            pendingKeyRelease_.reset();
+            keyReleaseTimer_->stop();
+            autoRepeat = true;
+        } else if (ke->key() == Qt::Key_S) {
+            autoRepeat = autoRepeat || (ke->timestamp() != 0 && ke->timestamp() == sReleaseTime_);
+        }
+        // Whatever else was released goes out before this key acts.
+        commitPendingKeyRelease();
+        return Form_KeyDown(ke, autoRepeat);
+    }
     default:
+        if (ke->key() == Qt::Key_S) {
+            if (!ke->isAutoRepeat()) sReleaseTime_ = ke->timestamp();
+            return false; // an S key-up is left alone
+        }
         return Form_KeyUp(ke);
     }
 }

@@ -21,6 +21,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 
 namespace skyjog {
 
@@ -41,6 +42,10 @@ public:
     // What ends the program once the settings are saved; by default every event loop ends, and
     // with them every other window.
     void setProgramEnd(std::function<void()> fn) { programEnd_ = std::move(fn); }
+
+    // How long an arrow key's release waits for the press that would make it an auto-repeat.
+    static constexpr int KeyReleaseGraceMs = 20;
+    bool keyReleasePending() const { return pendingKeyRelease_.has_value(); }
     const SettingsLocation& settingsLocation() const { return location_; }
 
     // SpiralHost
@@ -113,7 +118,7 @@ private:
     void cmdSpiral_Click();
     void cmdArrow_MouseDown(Arrow a);
     void cmdArrow_MouseUp(Arrow a);
-    bool Form_KeyDown(QKeyEvent* e); // true: the key is consumed
+    bool Form_KeyDown(QKeyEvent* e, bool autoRepeat); // true: the key is consumed
     bool Form_KeyUp(QKeyEvent* e);
     void mnuExit_Click();
     void mnuSetup_Click();
@@ -134,6 +139,8 @@ private:
     // The keyboard focus left the window, or the window was deactivated: every slew whose
     // release can no longer arrive here is stopped as that release would stop it.
     void releaseLostHolds();
+    bool isRepeatOfPendingRelease(const QKeyEvent* press) const;
+    void commitPendingKeyRelease();
     void windowOperation();
     bool isOwnKeyTarget(QWidget* w) const;
 
@@ -152,6 +159,15 @@ private:
     // event loop) waits for it to finish, so that a stop never goes out before its start.
     int pressDepth_ = 0;
     std::vector<std::pair<Arrow, Source>> deferredReleases_;
+
+    // An arrow key's release, held back until it is clear that no auto-repeat press follows.
+    struct PendingKeyRelease {
+        Arrow arrow;
+        quint64 timestamp;
+    };
+    std::optional<PendingKeyRelease> pendingKeyRelease_;
+    QTimer* keyReleaseTimer_ = nullptr;
+    quint64 sReleaseTime_ = 0;
 
 public:
     // Controls, by their names.

@@ -83,22 +83,33 @@ public:
         return out;
     }
 
-    static void key(QWidget* target, QEvent::Type type, int key, bool autoRepeat = false,
-                    Qt::KeyboardModifiers mods = Qt::NoModifier) {
+    // Key events carry increasing time stamps, as real ones do; the two halves of an X11
+    // auto-repeat share one.
+    void key(QWidget* target, QEvent::Type type, int key, bool autoRepeat = false,
+             quint64 timestamp = 0) {
         const QString text = key == Qt::Key_S ? QStringLiteral("s") : QString();
-        QKeyEvent e(type, key, mods, text, autoRepeat);
+        QKeyEvent e(type, key, Qt::NoModifier, text, autoRepeat);
+        e.setTimestamp(timestamp ? timestamp : ++stamp_);
         QApplication::sendEvent(target, &e);
     }
-    static void press(QWidget* t, int k, bool autoRepeat = false) {
+    void press(QWidget* t, int k, bool autoRepeat = false) {
         key(t, QEvent::KeyPress, k, autoRepeat);
     }
-    static void release(QWidget* t, int k, bool autoRepeat = false) {
-        key(t, QEvent::KeyRelease, k, autoRepeat);
+    // A real release; its stop goes out once it is clear that no auto-repeat press follows.
+    void release(QWidget* t, int k) {
+        key(t, QEvent::KeyRelease, k);
+        settle();
     }
-    // A held key on X11: release and press again, both flagged as auto-repeat.
-    static void repeat(QWidget* t, int k) {
-        release(t, k, true);
-        press(t, k, true);
+    // A held key on X11: release and press again with one time stamp, flagged as auto-repeat
+    // when Qt recognised the pair, unflagged when it did not.
+    void repeat(QWidget* t, int k, bool flagged = true) {
+        const quint64 at = ++stamp_;
+        key(t, QEvent::KeyRelease, k, flagged, at);
+        key(t, QEvent::KeyPress, k, flagged, at);
+    }
+    // Lets a held-back key release go out (bounded wait for the window's short timer).
+    void settle() {
+        if (window) QTRY_VERIFY_WITH_TIMEOUT(!window->keyReleasePending(), 5000);
     }
 
     QTemporaryDir program;
@@ -108,6 +119,9 @@ public:
     ReportRecorder reports;
     std::unique_ptr<Interface> window;
     int programEnds = 0;
+
+private:
+    quint64 stamp_ = 5000;
 };
 
 } // namespace skyjog::test
