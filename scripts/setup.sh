@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian/Ubuntu), then configures and builds Skyjog in build/.
-# Sourced by run.sh and test.sh; BUILD_DIR and CMAKE_EXTRA may be set by the caller.
+# Sourced by run.sh and test.sh; BUILD_DIR, CMAKE_EXTRA and BUILD_TARGETS (default: all) may be
+# set by the caller.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -27,4 +28,4 @@ if ((${#missing[@]})); then
 fi
 
 cmake -S "$root" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo ${CMAKE_EXTRA:-} >/dev/null
-cmake --build "$BUILD_DIR" -j "$(nproc)"
+cmake --build "$BUILD_DIR" -j "$(nproc)" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
