@@ -1,0 +1,83 @@
+#pragma once
+// A private X server for driving the real program: a virtual X server on a free display with the
+// server's own key auto-repeat on, an Xlib connection that finds the program's windows, reads
+// their geometry, focuses them, asks them to close as a window manager would (WM_DELETE_WINDOW)
+// and watches the key events the server delivers to them; and xdotool for the user's input.
+// Every wait is bounded.
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace xsession {
+
+// CLOCK_MONOTONIC in milliseconds, with fraction.
+double nowMs();
+
+// Polls cond every few milliseconds (running the caller's Qt events) until it holds or timeoutMs
+// has passed; returns its last value.
+bool waitFor(const std::function<bool()>& cond, int timeoutMs);
+
+class Xvfb {
+public:
+    ~Xvfb();
+    // Starts Xvfb on a display number it finds free, auto-repeat after delayMs every intervalMs.
+    // False (with the reason) when there is no Xvfb or it does not come up.
+    bool start(QString* error, int delayMs = 150, int intervalMs = 30);
+    void stop();
+    QString display() const { return display_; }
+
+private:
+    QProcess proc_;
+    QString display_;
+};
+
+struct Geometry {
+    int x = 0, y = 0, width = 0, height = 0; // outer position on the root window, size
+};
+
+class XDisplay {
+public:
+    ~XDisplay();
+    bool open(const QString& display);
+    void close();
+
+    // Switches the server's auto-repeat on with the given timing and reads it back.
+    bool setAutoRepeat(int delayMs, int intervalMs, QString* error);
+
+    // Viewable top-level windows whose title is exactly title, of process pid when pid > 0.
+    std::vector<unsigned long> findWindows(const QString& title, qint64 pid = 0);
+    std::optional<Geometry> geometry(unsigned long window);
+    bool exists(unsigned long window);
+    // Gives the keyboard focus to the window and raises it.
+    void focus(unsigned long window);
+    // What a window manager sends when the user clicks the close box.
+    bool sendDeleteWindow(unsigned long window);
+
+    // Starts counting the key presses and releases the server delivers to window.
+    void watchKeys(unsigned long window);
+    struct KeyCounts {
+        int presses = 0;
+        int releases = 0;
+    };
+    // Events so far for the key with this keysym name ("Up", "s"), since watchKeys.
+    KeyCounts keyCounts(const QString& keysym);
+
+private:
+    void drainEvents();
+    void* dpy_ = nullptr;
+    struct KeyEvent {
+        unsigned int keycode;
+        bool press;
+    };
+    std::vector<KeyEvent> keyEvents_;
+};
+
+// Runs xdotool with the given arguments on the display; returns its exit code (-1 when it did
+// not run or did not finish within timeoutMs) and its output in *out.
+int xdotool(const QString& display, const QStringList& args, QString* out = nullptr,
+            int timeoutMs = 15000);
+
+} // namespace xsession
