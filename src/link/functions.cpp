@@ -8,6 +8,10 @@
 
 namespace skyjog {
 
+namespace {
+constexpr int MaxDrainReads = 100;
+} // namespace
+
 int16_t SleepTime = 0;
 bool StopSpiral = false;
 
@@ -35,7 +39,12 @@ QByteArray SendCommand(const QByteArray& command, int16_t replyLength, int16_t t
     try {
         comm.setPortOpen(true);
         comm.setInputLen(1000);
-        (void)comm.input();
+        // One read takes at most 1000 characters. Where more have piled up (a mount that kept
+        // talking, noise on the line), what one read leaves would become this command's reply,
+        // so the drain goes on while reads come back full. A terminal's input queue holds a few
+        // thousand characters, far under the bound.
+        for (int reads = 0; reads < MaxDrainReads && comm.input().size() >= 1000; ++reads) {
+        }
         comm.setInputLen(1);
         comm.output(command);
         const uint32_t start = clk.tickCount();
