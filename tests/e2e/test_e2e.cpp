@@ -111,6 +111,7 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), display_);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QFileInfo(dir_).path()); // private (0700)
         proc_.setProcessEnvironment(env);
         proc_.setProcessChannelMode(QProcess::ForwardedChannels);
         proc_.start(copy, {});

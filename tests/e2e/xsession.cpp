@@ -3,10 +3,14 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <algorithm>
+
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <dlfcn.h>
+#include <poll.h>
 #include <time.h>
 
 namespace xsession {
@@ -207,6 +211,20 @@ bool XDisplay::sendDeleteWindow(unsigned long window) {
     return s != 0;
 }
 
+bool XDisplay::fakeKey(const QString& keysym, bool press) {
+    // Loaded at run time: the extension's library comes with xdotool, its headers might not.
+    using FakeKeyFn = int (*)(Display*, unsigned int, Bool, unsigned long);
+    static const FakeKeyFn fake = [] {
+        void* lib = dlopen("libXtst.so.6", RTLD_NOW | RTLD_LOCAL);
+        return lib ? reinterpret_cast<FakeKeyFn>(dlsym(lib, "XTestFakeKeyEvent")) : nullptr;
+    }();
+    if (!fake) return false;
+    const unsigned code = XKeysymToKeycode(D(dpy_), XStringToKeysym(keysym.toLatin1().constData()));
+    fake(D(dpy_), code, press ? True : False, CurrentTime);
+    XFlush(D(dpy_));
+    return true;
+}
+
 void XDisplay::watchKeys(unsigned long window) {
     drainEvents();
     keyEvents_.clear();
@@ -222,6 +240,35 @@ void XDisplay::drainEvents() {
         XNextEvent(d, &e);
         if (e.type == KeyPress || e.type == KeyRelease)
             keyEvents_.push_back({e.xkey.keycode, e.type == KeyPress});
+        else if (e.type == MapNotify)
+            maps_.push_back({e.xmap.window, nowMs()});
+    }
+}
+
+void XDisplay::watchMaps() {
+    Display* d = D(dpy_);
+    drainEvents();
+    maps_.clear();
+    XSelectInput(d, DefaultRootWindow(d), SubstructureNotifyMask);
+    XSync(d, False);
+}
+
+std::optional<XDisplay::Mapped> XDisplay::waitForMap(const QString& title, qint64 pid,
+                                                     int timeoutMs) {
+    Display* d = D(dpy_);
+    const double deadline = nowMs() + timeoutMs;
+    size_t checked = 0;
+    for (;;) {
+        drainEvents();
+        for (; checked < maps_.size(); ++checked) {
+            // Checked against the live list of viewable windows: a notice can outlive its window.
+            for (unsigned long w : findWindows(title, pid))
+                if (w == maps_[checked].window) return maps_[checked];
+        }
+        const double left = deadline - nowMs();
+        if (left <= 0) return std::nullopt;
+        pollfd p{ConnectionNumber(d), POLLIN, 0};
+        ::poll(&p, 1, int(std::min(left, 50.0)) + 1);
     }
 }
 

@@ -43,6 +43,7 @@ public:
     ~XDisplay();
     bool open(const QString& display);
     void close();
+    void* handle() const { return dpy_; } // the Xlib Display
 
     // Switches the server's auto-repeat on with the given timing and reads it back.
     bool setAutoRepeat(int delayMs, int intervalMs, QString* error);
@@ -55,6 +56,20 @@ public:
     void focus(unsigned long window);
     // What a window manager sends when the user clicks the close box.
     bool sendDeleteWindow(unsigned long window);
+
+    // Presses or releases a key through the XTEST extension, as xdotool does, and flushes the
+    // request to the server. False when the extension's library cannot be loaded.
+    bool fakeKey(const QString& keysym, bool press);
+
+    // Reports every top-level window that gets mapped from now on.
+    void watchMaps();
+    // Waits (at most timeoutMs) for a window of this title and process to be mapped, and says
+    // which and when (nowMs clock, taken as the server's notice arrived).
+    struct Mapped {
+        unsigned long window = 0;
+        double atMs = 0;
+    };
+    std::optional<Mapped> waitForMap(const QString& title, qint64 pid, int timeoutMs);
 
     // Starts counting the key presses and releases the server delivers to window.
     void watchKeys(unsigned long window);
@@ -73,6 +88,7 @@ private:
         bool press;
     };
     std::vector<KeyEvent> keyEvents_;
+    std::vector<Mapped> maps_;
 };
 
 // Runs xdotool with the given arguments on the display; returns its exit code (-1 when it did

@@ -1,0 +1,43 @@
+#pragma once
+// A serial line to a hand control with exact 9600-baud timing, for measuring what the program
+// itself adds to a command: a pseudo-terminal whose far end is served by a thread that times
+// every character to the microsecond (10 bits at 9600 baud each way), answers at once, and notes
+// when each command's last byte has crossed the line. Only the replies the benchmarks need.
+#include <QByteArray>
+#include <QString>
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace bench {
+
+class ExactLine {
+public:
+    ExactLine();
+    ~ExactLine();
+    bool start(QString* error);
+    void stop();
+    // The terminal a client opens.
+    QString devicePath() const { return slavePath_; }
+
+    struct Command {
+        QByteArray bytes;
+        double lastByteMs; // when its last byte crossed the line (nowMs() clock)
+    };
+    std::vector<Command> commands() const;
+    void clear();
+
+private:
+    void run();
+
+    int master_ = -1;
+    int slave_ = -1;
+    QString slavePath_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    mutable std::mutex mutex_;
+    std::vector<Command> commands_;
+};
+
+} // namespace bench

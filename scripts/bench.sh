@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the benchmarks and runs them, printing their tables. Nothing is
+# asserted; bench/README.md holds the figures and what they mean.
+#
+#   scripts/bench.sh                 all of them (about four minutes)
+#   scripts/bench.sh sendcommand     SendCommand round trips over a pseudo-terminal at 9600 baud
+#   scripts/bench.sh pad             start-up, memory, key to line, processor time (under Xvfb)
+#   scripts/bench.sh spiral          spiral leg timing over 20 legs (under Xvfb; two runs of 55 s)
+#
+# Run it on an otherwise idle machine: the figures are times of a few milliseconds.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_TARGETS=${BUILD_TARGETS:-"benchmarks skyjog skyjog-mount-sim"}
+source "$root/scripts/setup.sh"
+
+which=${1:-all}
+echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), kernel $(uname -r), Qt $(qtpaths6 --qt-version 2>/dev/null || echo '?'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+
+if [ "$which" = all ] || [ "$which" = sendcommand ]; then
+    "$BUILD_DIR/bench/bench_sendcommand" 300
+    echo
+fi
+if [ "$which" = all ] || [ "$which" = pad ]; then
+    "$BUILD_DIR/bench/bench_pad" 10 20 10000
+    echo
+fi
+if [ "$which" = all ] || [ "$which" = spiral ]; then
+    "$BUILD_DIR/bench/bench_spiral" 20
+    echo
+fi
+echo "Load average afterwards: $(cut -d' ' -f1-3 /proc/loadavg)"
