@@ -2,11 +2,22 @@
 #include "convert.h"
 #include "vberror.h"
 
+#include <QLocale>
 #include <cmath>
 
 namespace skyjog::spiral {
 
 double boxNumber(const QString& text) {
+    // The window writes the Delay box in the user's regional format ("0,5" where the decimal
+    // separator is a comma). Read with a period alone, such a box would give 0 and the corner
+    // pauses would silently vanish; so the regional separator is taken as the decimal point too.
+    const QString sep = QLocale().decimalPoint();
+    if (sep != QStringLiteral(".") && !text.contains(u'.')) {
+        QString t = text;
+        const qsizetype at = t.indexOf(sep);
+        if (at >= 0) t.replace(at, sep.size(), u'.');
+        return conv::leadingNumber(t);
+    }
     return conv::leadingNumber(text);
 }
 

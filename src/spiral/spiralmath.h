@@ -19,7 +19,8 @@ inline constexpr double FoldAbove = 95.0;
 inline constexpr int32_t LegStepMs = 500;
 
 // A number typed into the Width or Delay box, read from the start of the text with a period as
-// the decimal separator whatever the user's regional format; no leading number reads as 0.
+// the decimal separator, or the user's regional one when the text has no period; no leading
+// number reads as 0.
 double boxNumber(const QString& text);
 
 // The altitude legs' rate: width x 500, rounded half to even. Throws VbError 6 outside 16 bits.

@@ -209,17 +209,17 @@ private slots:
                                  stopCmd(16), slewCmd(17, 7, 0, 0)}));
     }
 
-    void widthAndDelayBoxesReadWithAPeriod() {
+    void widthAndDelayBoxesReadInEitherNotation() {
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-        host.width = QStringLiteral("2,5"); // reads as 2
+        host.width = QStringLiteral("2,5"); // the regional form the window writes
         host.delay = QStringLiteral("0.5s");
         host.onProcessEvents = [this] {
             if (legsStarted() >= 2 && !StopSpiral) ToggleSpiral(host);
         };
         ToggleSpiral(host);
         QLocale::setDefault(QLocale::c());
-        QCOMPARE(sent[3].bytes, slewCmd(16, 6, 7, 208)); // 1000 x 1.99996
-        QCOMPARE(sent[9].bytes, slewCmd(17, 7, 3, 232)); // 1000
+        QCOMPARE(sent[3].bytes, slewCmd(16, 6, 9, 196)); // 1250 x 1.99996
+        QCOMPARE(sent[9].bytes, slewCmd(17, 7, 4, 226)); // 1250
         QCOMPARE(sent[7].at - (sent[6].at + 1), 500u);   // the half-second corner pause
     }
 

@@ -99,11 +99,11 @@ private slots:
         w.txtWidth->setFocus();
         const uint32_t t0 = pad.clock.now();
         userAt(pad, t0 + 700, [&] {
-            Pad::press(w.txtWidth, Qt::Key_S);
-            Pad::release(w.txtWidth, Qt::Key_S);
+            pad.press(w.txtWidth, Qt::Key_S);
+            pad.release(w.txtWidth, Qt::Key_S);
         });
-        Pad::press(w.txtWidth, Qt::Key_S);
-        Pad::release(w.txtWidth, Qt::Key_S);
+        pad.press(w.txtWidth, Qt::Key_S);
+        pad.release(w.txtWidth, Qt::Key_S);
         QVERIFY(StopSpiral);
         QCOMPARE(w.txtWidth->text(), QStringLiteral("3"));
         // Width 3 at altitude 0: azimuth 1497, altitude 1500; stopped during the second leg.

@@ -164,16 +164,19 @@ private slots:
         QCOMPARE(legFor(101).messageId, uint8_t(7));
     }
 
-    void boxesReadWithAPeriodWhateverTheLocale() {
+    void boxesReadWithAPeriodOrTheRegionalSeparator() {
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         QCOMPARE(boxNumber("2.5"), 2.5);
-        QCOMPARE(boxNumber("2,5"), 2.0);
+        QCOMPARE(boxNumber("2,5"), 2.5); // as the window writes a delay of 2.5 here
+        QCOMPARE(boxNumber("0,5s"), 0.5);
+        QCOMPARE(boxNumber("1.5,2"), 1.5);
         QCOMPARE(boxNumber(" 3 seconds"), 3.0);
         QCOMPARE(boxNumber(".5"), 0.5);
         QCOMPARE(boxNumber("-1"), -1.0);
         QCOMPARE(boxNumber(""), 0.0);
         QCOMPARE(boxNumber("abc"), 0.0);
         QLocale::setDefault(QLocale::c());
+        QCOMPARE(boxNumber("2,5"), 2.0); // a comma is no decimal separator here
     }
 
     void cornerDelayMilliseconds() {
