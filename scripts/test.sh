@@ -21,7 +21,9 @@ esac
 case $mode in
 sanitize)
     BUILD_DIR=${BUILD_DIR:-$root/build-asan}
-    CMAKE_EXTRA="-DSKYJOG_SANITIZE=ON ${CMAKE_EXTRA:-}"
+    # clang: its combined runtime writes UndefinedBehaviorSanitizer's reports to log_path too
+    # (gcc's prints them on standard error only), so no report from any process goes unseen.
+    CMAKE_EXTRA="-DSKYJOG_SANITIZE=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ ${CMAKE_EXTRA:-}"
     ;;
 fuzz)
     BUILD_DIR=${BUILD_DIR:-$root/build-fuzz}
@@ -51,9 +53,11 @@ sanitize)
     export LSAN_OPTIONS="suppressions=$root/tests/sanitizers/lsan.supp:print_suppressions=0"
     status=0
     ctest --output-on-failure -j 2 --timeout 600 "$@" || status=$?
-    if compgen -G "$reports/*" >/dev/null; then
+    # A file may also hold only the statistics of suppressions used, which is no report.
+    found=$(grep -l -E 'ERROR: |SUMMARY: |runtime error' "$reports"/* 2>/dev/null || true)
+    if [ -n "$found" ]; then
         echo "Sanitizer reports:"
-        for f in "$reports"/*; do
+        for f in $found; do
             echo "=== $f"
             cat "$f"
         done

@@ -30,7 +30,8 @@
 #define SKYJOG_ASAN 1
 #endif
 #ifdef SKYJOG_ASAN
-#include <sanitizer/allocator_interface.h>
+// From the sanitizer runtime (its header ships with clang, not with every gcc).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 using namespace skyjog;
