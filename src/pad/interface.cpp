@@ -6,6 +6,7 @@
 #include "functions.h"
 #include "icons.h"
 #include "infowindows.h"
+#include "keyrepeat.h"
 #include "ontop.h"
 #include "report.h"
 #include "setupscope.h"
@@ -86,6 +87,11 @@ int axisOf(Interface::Arrow a) {
     return motorOf(a) == cmd::AltMotor ? 0 : 1;
 }
 
+// One physical key: its scan code where the window system gives one, otherwise its key code.
+quint64 physicalKey(const QKeyEvent& e) {
+    return e.nativeScanCode() != 0 ? (quint64(1) << 32) | e.nativeScanCode() : quint32(e.key());
+}
+
 std::optional<Interface::Arrow> arrowForKey(int key) {
     switch (key) {
     case Qt::Key_Up:
@@ -135,6 +141,9 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
     layout()->activate(); // fixed to its size before it is first shown
     // Key preview: arrows and S are seen here before any control of this window gets them.
     qApp->installEventFilter(this);
+    // With the repetition of a held key told apart by the X server, a key-up needs no waiting:
+    // the stop goes out the moment the key is let go.
+    keyRepeat_ = enableDetectableAutoRepeat() ? KeyRepeat::Detectable : KeyRepeat::ReleasePairs;
     Form_Load();
 }
 
@@ -679,8 +688,13 @@ bool Interface::Form_KeyDown(QKeyEvent* e, bool autoRepeat) {
 bool Interface::Form_KeyUp(QKeyEvent* e) {
     const std::optional<Arrow> a = arrowForKey(e->key());
     if (!a) return false;
-    // X11 turns a held key into release and press pairs; only the real release counts.
+    // X11 without detectable auto-repeat turns a held key into release and press pairs; only
+    // the real release counts.
     if (e->isAutoRepeat()) return true;
+    if (keyRepeat_ == KeyRepeat::Detectable) {
+        arrowUp(*a, Source::Key);
+        return true;
+    }
     // Qt does not always recognise such a pair (it has to find the press already queued when
     // the release comes in). The release waits a moment: the press of the same key with the
     // same time stamp that follows it unmasks both as repetition.
@@ -704,8 +718,15 @@ void Interface::commitPendingKeyRelease() {
     arrowUp(a, Source::Key);
 }
 
+void Interface::setKeyRepeat(KeyRepeat mode) {
+    commitPendingKeyRelease();
+    keyRepeat_ = mode;
+}
+
 void Interface::releaseLostHolds() {
     commitPendingKeyRelease();
+    // Key-ups from now on may go to another program: a key's next press here is a new one.
+    keysDown_.clear();
     for (auto& slot : keySlew_) {
         if (slot) {
             const Arrow a = *slot;
@@ -732,10 +753,13 @@ bool Interface::eventFilter(QObject* watched, QEvent* e) {
     const QEvent::Type type = e->type();
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)
         return false;
-    auto* w = qobject_cast<QWidget*>(watched);
-    if (!w || !isOwnKeyTarget(w)) return false;
     auto* ke = static_cast<QKeyEvent*>(e);
     if (ke->key() != Qt::Key_S && !arrowForKey(ke->key())) return false;
+    // A key-up ends the key's hold wherever it lands (an open menu, another window of the
+    // program), so that the key's next press here is taken as a press.
+    if (type == QEvent::KeyRelease && !ke->isAutoRepeat()) keysDown_.remove(physicalKey(*ke));
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (!w || !isOwnKeyTarget(w)) return false;
     // The port box takes names as well as numbers ("sim", "/dev/ttyS0", host names): there an
     // S is a letter being typed, not a request for the spiral.
     if (ke->key() == Qt::Key_S && w == txtCommPort) return false;
@@ -746,7 +770,13 @@ bool Interface::eventFilter(QObject* watched, QEvent* e) {
         return true;
     case QEvent::KeyPress: {
         bool autoRepeat = ke->isAutoRepeat();
-        if (isRepeatOfPendingRelease(ke)) {
+        if (keyRepeat_ == KeyRepeat::Detectable) {
+            // No key-up since this key's last press: it is being held, and this is its repetition
+            // (which the platform does not flag in this mode).
+            const quint64 k = physicalKey(*ke);
+            autoRepeat = autoRepeat || keysDown_.contains(k);
+            keysDown_.insert(k);
+        } else if (isRepeatOfPendingRelease(ke)) {
             pendingKeyRelease_.reset();
             keyReleaseTimer_->stop();
             autoRepeat = true;

@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QMainWindow>
+#include <QSet>
 #include <array>
 #include <functional>
 #include <optional>
@@ -42,6 +43,19 @@ public:
     // What ends the program once the settings are saved; by default every event loop ends, and
     // with them every other window.
     void setProgramEnd(std::function<void()> fn) { programEnd_ = std::move(fn); }
+
+    // How the window system reports a held key.
+    enum class KeyRepeat {
+        // Presses only, and its one key-up is the real release (X11 with XKB's detectable
+        // auto-repeat): a key-up acts at once, a press of a key already down is a repetition.
+        Detectable,
+        // Possibly as release and press pairs that are not always flagged as auto-repeat: an
+        // arrow key's release waits KeyReleaseGraceMs for the press that would unmask the pair.
+        ReleasePairs,
+    };
+    // The window asks for Detectable as it is constructed and falls back to ReleasePairs.
+    KeyRepeat keyRepeat() const { return keyRepeat_; }
+    void setKeyRepeat(KeyRepeat mode);
 
     // How long an arrow key's release waits for the press that would make it an auto-repeat.
     static constexpr int KeyReleaseGraceMs = 20;
@@ -168,6 +182,11 @@ private:
     std::optional<PendingKeyRelease> pendingKeyRelease_;
     QTimer* keyReleaseTimer_ = nullptr;
     quint64 sReleaseTime_ = 0;
+
+    KeyRepeat keyRepeat_ = KeyRepeat::ReleasePairs;
+    // The arrow and S keys down at the moment, by physical key, as far as this program has seen
+    // them: with detectable auto-repeat, a press of one of them is a repetition.
+    QSet<quint64> keysDown_;
 
 public:
     // Controls, by their names.

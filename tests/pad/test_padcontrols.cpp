@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QToolButton>
+#include <functional>
 
 using namespace skyjog;
 using namespace skyjog::test;
@@ -29,6 +30,19 @@ void pick(QComboBox* list, int index) {
 
 constexpr uint8_t Alt = cmd::AltMotor;
 constexpr uint8_t Az = cmd::AzMotor;
+
+// The key tests run in both ways a window system may report a held key: presses only (X11 with
+// detectable auto-repeat), or release and press pairs that Qt may or may not flag.
+void keyRepeatModes() {
+    QTest::addColumn<bool>("detectable");
+    QTest::newRow("release pairs") << false;
+    QTest::newRow("detectable") << true;
+}
+void useKeyRepeatMode(Interface& w) {
+    QFETCH(bool, detectable);
+    w.setKeyRepeat(detectable ? Interface::KeyRepeat::Detectable
+                              : Interface::KeyRepeat::ReleasePairs);
+}
 
 } // namespace
 
@@ -218,9 +232,11 @@ private slots:
         QCOMPARE(pad.takeSent(), (Sent{Stop(Alt), T(1)}));
     }
 
+    void trackingChangeWhileHeldIsWhatTheReleaseRestores_data() { keyRepeatModes(); }
     void trackingChangeWhileHeldIsWhatTheReleaseRestores() {
         Pad pad;
         Interface& w = pad.startOnSim();
+        useKeyRepeatMode(w);
         QTest::mousePress(w.cmdRight, Qt::LeftButton);
         pick(w.cmbTrackMode, 3);
         QTest::mouseRelease(w.cmdRight, Qt::LeftButton);
@@ -232,9 +248,11 @@ private slots:
         QCOMPARE(pad.takeSent(), (Sent{Slew(Az, 7, 30, 0), T(0), Stop(Az), T(0)}));
     }
 
+    void arrowKeysNeverReachTheFocusedControl_data() { keyRepeatModes(); }
     void arrowKeysNeverReachTheFocusedControl() {
         Pad pad;
         Interface& w = pad.startOnSim();
+        useKeyRepeatMode(w);
         w.txtWidth->setFocus();
         w.txtWidth->setCursorPosition(1);
         QWidget* targets[] = {w.cmbTrackMode, w.cmbAltRate, w.txtWidth, w.optOff, w.cmdRevLR};
@@ -262,9 +280,11 @@ private slots:
         QVERIFY(pad.takeSent().isEmpty());
     }
 
+    void heldArrowKeyAutoRepeats_data() { keyRepeatModes(); }
     void heldArrowKeyAutoRepeats() {
         Pad pad;
         Interface& w = pad.startOnSim();
+        useKeyRepeatMode(w);
         w.cmbAzRate->setFocus();
         pad.press(w.cmbAzRate, Qt::Key_Right);
         for (int i = 0; i < 5; ++i)
@@ -325,11 +345,13 @@ private slots:
         QCOMPARE(sentByTheEnd, (Sent{T(0), Slew(Az, 6, 30, 0), Stop(Az), T(1)}));
     }
 
+    void secondArrowKeyWhileOneIsHeld_data() { keyRepeatModes(); }
     void secondArrowKeyWhileOneIsHeld() {
         Pad pad;
         Settings s = Pad::simSettings();
         s.TrackModeIndex = 2;
         Interface& w = pad.startOnSim(s);
+        useKeyRepeatMode(w);
         // Left held, Up pressed and released first: Up only stops its idle axis.
         pad.press(&w, Qt::Key_Left);
         pad.press(&w, Qt::Key_Up);
@@ -352,9 +374,11 @@ private slots:
         QCOMPARE(pad.takeSent(), (Sent{Stop(Alt), T(2)}));
     }
 
+    void buttonAndKeySlewsAreIndependent_data() { keyRepeatModes(); }
     void buttonAndKeySlewsAreIndependent() {
         Pad pad;
         Interface& w = pad.startOnSim();
+        useKeyRepeatMode(w);
         pad.press(&w, Qt::Key_Left);
         QTest::mousePress(w.cmdUp, Qt::LeftButton);
         QTest::mouseRelease(w.cmdUp, Qt::LeftButton);
@@ -363,9 +387,11 @@ private slots:
                                        Stop(Alt), T(1), Stop(Az), T(1)}));
     }
 
+    void losingTheWindowStopsAKeyboardSlew_data() { keyRepeatModes(); }
     void losingTheWindowStopsAKeyboardSlew() {
         Pad pad;
         Interface& w = pad.startOnSim();
+        useKeyRepeatMode(w);
         QWidget other;
         other.setAttribute(Qt::WA_ShowWithoutActivating);
         other.show();
@@ -384,11 +410,13 @@ private slots:
         QCOMPARE(pad.takeSent(), (Sent{T(0), Slew(Az, 6, 30, 0), Stop(Az), T(1)}));
     }
 
+    void losingTheWindowStopsBothAxesWhenTwoKeysStartedThem_data() { keyRepeatModes(); }
     void losingTheWindowStopsBothAxesWhenTwoKeysStartedThem() {
         Pad pad;
         Settings s = Pad::simSettings();
         s.TrackModeIndex = 0;
         Interface& w = pad.startOnSim(s);
+        useKeyRepeatMode(w);
         pad.press(&w, Qt::Key_Left);
         pad.press(&w, Qt::Key_Up);
         pad.release(&w, Qt::Key_Up); // frees the guard while Left still runs
@@ -429,9 +457,11 @@ private slots:
 
     // A message box during a press runs its own event loop; a release handled there must not go
     // out before the start that is still to come.
+    void aReleaseInsideAPressWaitsForIt_data() { keyRepeatModes(); }
     void aReleaseInsideAPressWaitsForIt() {
         Pad pad;
         Interface& w = pad.startOnSim();
+        useKeyRepeatMode(w);
         QWidget other;
         other.setAttribute(Qt::WA_ShowWithoutActivating);
         other.show();
@@ -449,9 +479,11 @@ private slots:
         QVERIFY(!w.KeyIsDown);
     }
 
+    void sKeyTogglesTheSpiralOncePerPress_data() { keyRepeatModes(); }
     void sKeyTogglesTheSpiralOncePerPress() {
         Pad pad;
         Interface& w = pad.startOnSim();
+        useKeyRepeatMode(w);
         w.cmbAltRate->setFocus();
         QVector<bool> runningAt;
         const uint32_t t0 = pad.clock.now();
@@ -464,7 +496,9 @@ private slots:
             QVERIFY(!w.close()); // refused while it runs
             pad.press(w.cmbAltRate, Qt::Key_S);
         });
+        pad.clock.at(t0 + 5000, [&] { StopSpiral = true; }); // bounds a failing run
         pad.press(w.cmbAltRate, Qt::Key_S);
+        QVERIFY(pad.clock.now() < t0 + 5000);
         QCOMPARE(runningAt, (QVector<bool>{true, true}));
         QVERIFY(StopSpiral);
         QVERIFY(w.lblSpiral->isHidden());
@@ -494,6 +528,113 @@ private slots:
         QVERIFY(runningAfterRepeats);
         QVERIFY(StopSpiral);
         QVERIFY(pad.clock.now() >= t0 + 800);
+    }
+
+    // With detectable auto-repeat a held key repeats its presses, unflagged and with no key-up
+    // between; its one key-up is the real release and acts at once.
+    void detectableRepeatArrowKeys() {
+        Pad pad;
+        Settings s = Pad::simSettings();
+        s.TrackModeIndex = 2;
+        Interface& w = pad.startOnSim(s);
+        QCOMPARE(w.keyRepeat(), Interface::KeyRepeat::ReleasePairs); // no X server here
+        w.setKeyRepeat(Interface::KeyRepeat::Detectable);
+        w.cmbAzRate->setFocus();
+        pad.press(w.cmbAzRate, Qt::Key_Right);
+        for (int i = 0; i < 5; ++i)
+            pad.press(w.cmbAzRate, Qt::Key_Right);
+        QCOMPARE(pad.takeSent(), Sent{Slew(Az, 6, 30, 0)});
+        // Sent before the key-up's delivery returns: nothing waits for a press to follow.
+        pad.key(w.cmbAzRate, QEvent::KeyRelease, Qt::Key_Right);
+        QVERIFY(!w.keyReleasePending());
+        QCOMPARE(pad.takeSent(), (Sent{Stop(Az), T(2)}));
+        QVERIFY(!w.KeyIsDown);
+        QCOMPARE(w.cmbAzRate->currentIndex(), 8);
+
+        // A key-up and a press that share a time stamp are a quick second tap here, not a
+        // repetition: the axis stops and starts again.
+        pad.press(&w, Qt::Key_Down);
+        pad.key(&w, QEvent::KeyRelease, Qt::Key_Down, false, 90000);
+        pad.key(&w, QEvent::KeyPress, Qt::Key_Down, false, 90000);
+        QCOMPARE(pad.takeSent(), (Sent{Slew(Alt, 6, 30, 0), Stop(Alt), T(2), Slew(Alt, 6, 30, 0)}));
+        pad.key(&w, QEvent::KeyRelease, Qt::Key_Down);
+        QCOMPARE(pad.takeSent(), (Sent{Stop(Alt), T(2)}));
+
+        // Left held, Up pressed, Left released first: Up's next repetition starts its axis.
+        pad.press(&w, Qt::Key_Left);
+        pad.press(&w, Qt::Key_Up);
+        pad.key(&w, QEvent::KeyRelease, Qt::Key_Left);
+        QCOMPARE(pad.takeSent(), (Sent{Slew(Az, 7, 30, 0), Stop(Az), T(2)}));
+        pad.press(&w, Qt::Key_Up);
+        pad.press(&w, Qt::Key_Up);
+        QCOMPARE(pad.takeSent(), Sent{Slew(Alt, 7, 30, 0)});
+        pad.key(&w, QEvent::KeyRelease, Qt::Key_Up);
+        QCOMPARE(pad.takeSent(), (Sent{Stop(Alt), T(2)}));
+    }
+
+    // A held S repeats its presses only: they do not toggle the spiral again.
+    void detectableRepeatSTogglesOnce() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        w.setKeyRepeat(Interface::KeyRepeat::Detectable);
+        bool runningAfterRepeats = false;
+        const uint32_t t0 = pad.clock.now();
+        pad.clock.at(t0 + 300, [&] { pad.press(&w, Qt::Key_S); });
+        pad.clock.at(t0 + 400, [&] { pad.press(&w, Qt::Key_S); });
+        pad.clock.at(t0 + 500, [&] { pad.key(&w, QEvent::KeyRelease, Qt::Key_S); });
+        pad.clock.at(t0 + 800, [&] {
+            runningAfterRepeats = !StopSpiral;
+            pad.press(&w, Qt::Key_S);
+        });
+        pad.clock.at(t0 + 5000, [&] { StopSpiral = true; }); // bounds a failing run
+        pad.press(&w, Qt::Key_S);
+        QVERIFY(runningAfterRepeats);
+        QVERIFY(StopSpiral);
+        QVERIFY(pad.clock.now() >= t0 + 800);
+        QVERIFY(pad.clock.now() < t0 + 5000);
+        QVERIFY(w.lblSpiral->isHidden());
+    }
+
+    // The key-up of a held S may never reach the main window: when it lands in another window
+    // of the program, or the window is deactivated (the key-up then goes to someone else), the
+    // next S is a press again and stops the spiral.
+    void detectableRepeatSKeyUpElsewhere() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        w.setKeyRepeat(Interface::KeyRepeat::Detectable);
+        QWidget other;
+        other.setAttribute(Qt::WA_ShowWithoutActivating);
+        other.show();
+        QCoreApplication::processEvents(); // the platform's own activation of the new window
+        QApplication::setActiveWindow(&w);
+        using Step = std::function<void()>;
+        const Step keyUpInOtherWindow = [&] { pad.key(&other, QEvent::KeyRelease, Qt::Key_S); };
+        const Step windowLost = [&] {
+            QApplication::setActiveWindow(&other);
+            QApplication::setActiveWindow(&w);
+        };
+        int timeouts = 0; // a spiral the second press failed to stop ends here
+        for (const Step& keyUpGoesAstray : {keyUpInOtherWindow, windowLost}) {
+            const uint32_t t0 = pad.clock.now();
+            bool runningBeforeSecondPress = false;
+            bool activeAtSecondPress = false;
+            pad.clock.at(t0 + 300, keyUpGoesAstray);
+            pad.clock.at(t0 + 400, [&] {
+                runningBeforeSecondPress = !StopSpiral;
+                activeAtSecondPress = w.isActiveWindow();
+                pad.press(&w, Qt::Key_S);
+            });
+            pad.clock.at(t0 + 5000, [&] {
+                ++timeouts;
+                StopSpiral = true;
+            });
+            pad.press(&w, Qt::Key_S);
+            QVERIFY(runningBeforeSecondPress);
+            QVERIFY(activeAtSecondPress);
+            QVERIFY(StopSpiral);
+            QCOMPARE(timeouts, 0);
+            pad.key(&w, QEvent::KeyRelease, Qt::Key_S);
+        }
     }
 
     void spiralButtonStartsAndStops() {
