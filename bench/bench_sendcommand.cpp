@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QTextStream>
 #include <cstdio>
+#include <functional>
 
 using namespace skyjog;
 
@@ -74,7 +75,10 @@ struct Rows {
 };
 
 // Runs every case against the line named by port; returns false when a command failed.
-bool measure(const QString& peer, const QString& port, int rounds, Rows& rows) {
+// pause(): how long the mount took before answering the command just sent, taken off its time.
+bool measure(
+    const QString& peer, const QString& port, int rounds, Rows& rows,
+    const std::function<double()>& pause = [] { return 0.0; }) {
     Comm1().setPortText(port);
     Comm1().setBackendFactory([](const PortSpec& spec) {
         return std::make_unique<MarkingBackend>(makeDefaultBackend(spec));
@@ -92,11 +96,12 @@ bool measure(const QString& peer, const QString& port, int rounds, Rows& rows) {
         for (int i = 0; i < rounds && failures == 0; ++i) {
             const double t0 = bench::nowMs();
             const QByteArray reply = SendCommand(c.command, c.replyLength, cmd::TimeoutMs);
-            times.push_back(bench::nowMs() - t0);
+            const double mountPause = pause();
+            times.push_back(bench::nowMs() - t0 - mountPause);
             if (reply.size() != c.replyLength) ++shortReplies;
             opening.push_back(marks.opened - marks.start);
             writing.push_back(marks.written - marks.opened);
-            replying.push_back(marks.lastChar - marks.written);
+            replying.push_back(marks.lastChar - marks.written - mountPause);
             ending.push_back(marks.closed - marks.lastChar);
         }
         const bench::Stats s = bench::stats(times);
@@ -144,6 +149,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     ok = measure(QStringLiteral("exact-timed line"), exact.devicePath(), rounds, rows) && ok;
+    // A real hand control takes a moment before it answers, which moves its reply against the
+    // collecting loop's passes; an instant answer always meets them at the same point.
+    exact.setLatencySpread(1.0);
+    ok = measure(QStringLiteral("exact, mount pause 0-1 ms taken off"), exact.devicePath(), rounds,
+                 rows, [&] { return exact.commands().back().latencyMs; }) &&
+         ok;
+    exact.setLatencySpread(0);
 
     // The port's open and close alone, without any bytes.
     Comm1().setPortText(exact.devicePath());

@@ -1,6 +1,8 @@
 #include "exactline.h"
 #include "common.h"
 
+#include <QRandomGenerator>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -91,6 +93,7 @@ void ExactLine::run() {
     std::deque<Out> out;
     double inFree = 0, outFree = 0;
     QByteArray partial;
+    QRandomGenerator random(20261208); // the same pauses on every run
     while (!stop_) {
         double wait = 50;
         if (!out.empty()) wait = std::max(0.0, out.front().at - nowMs());
@@ -105,11 +108,12 @@ void ExactLine::run() {
                 inFree = std::max(inFree, now) + CharMs;
                 partial += buf[i];
                 if (partial.size() < commandLength(uint8_t(partial[0]))) continue;
+                const double latency = latencySpread_ * random.generateDouble();
                 {
                     std::lock_guard<std::mutex> lock(mutex_);
-                    commands_.push_back({partial, inFree});
+                    commands_.push_back({partial, inFree, latency});
                 }
-                double at = std::max(inFree, outFree);
+                double at = std::max(inFree + latency, outFree);
                 for (char c : replyTo(partial))
                     out.push_back({at += CharMs, c});
                 outFree = at;

@@ -24,8 +24,12 @@ public:
     struct Command {
         QByteArray bytes;
         double lastByteMs; // when its last byte crossed the line (nowMs() clock)
+        double latencyMs;  // how long the mount took before starting its reply
     };
     std::vector<Command> commands() const;
+    // Each reply starts after a random pause of up to maxMs (a real hand control takes a
+    // moment of its own); 0, the default, answers at once.
+    void setLatencySpread(double maxMs) { latencySpread_ = maxMs; }
     void clear();
 
 private:
@@ -36,6 +40,7 @@ private:
     QString slavePath_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
+    std::atomic<double> latencySpread_{0};
     mutable std::mutex mutex_;
     std::vector<Command> commands_;
 };
