@@ -1,8 +1,10 @@
-// SendCommand through a real line to skyjog-mount-sim: a pseudo-terminal opened with QSerialPort
-// (built with SKYJOG_HOST_PTY) or a loopback TCP connection (SKYJOG_HOST_TCP). Real clock, every
-// wait bounded.
+// SendCommand through a real line to skyjog-mount-sim: a pseudo-terminal (built with
+// SKYJOG_HOST_PTY; opened through QSerialPort when SKYJOG_QSERIALPORT is also set, otherwise through
+// the program's own terminal backend) or a loopback TCP connection (SKYJOG_HOST_TCP). Real clock,
+// every wait bounded.
 #include "commands.h"
 #include "functions.h"
+#include "serialport_backend.h"
 #include "simprocess.h"
 #include "testsupport.h"
 
@@ -62,7 +64,15 @@ private slots:
     void init() {
         InitSleepTime();
         StopSpiral = false;
+#ifdef SKYJOG_QSERIALPORT
+        Comm1().setBackendFactory([](const PortSpec& spec) -> std::unique_ptr<SerialBackend> {
+            if (spec.kind == PortSpec::Kind::Device)
+                return std::make_unique<SerialPortBackend>(spec.device);
+            return makeDefaultBackend(spec);
+        });
+#else
         Comm1().setBackendFactory({});
+#endif
     }
     void cleanup() {
         if (sim) QCOMPARE(sim->stop(), 0); // a clean exit on SIGTERM
