@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace skyjog::sim {
 
@@ -147,10 +148,16 @@ void PtyHost::send(const QByteArray& bytes) {
 
 void PtyHost::hangUp() {
     // Closing both ends hangs up whoever has the terminal open; a fresh terminal takes its
-    // place behind the same link.
-    closePty();
+    // place behind the same link. The link moves to the new terminal before the old one is
+    // closed: a client that reopens the moment it sees the hang-up must find the new one, not
+    // the terminal that is going away.
+    const int oldMaster = std::exchange(master_, -1);
+    const int oldSlave = std::exchange(slave_, -1);
+    notifier_.reset();
     QString error;
     if (!openPty(&error)) qWarning("%s", qPrintable(error));
+    if (oldSlave >= 0) ::close(oldSlave);
+    if (oldMaster >= 0) ::close(oldMaster);
 }
 
 } // namespace skyjog::sim
