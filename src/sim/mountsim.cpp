@@ -174,6 +174,11 @@ struct MountSim::Impl {
     uint32_t firstRaw = 0;
     uint32_t lastRaw = 0;
     double now = 0;
+    // A microsecond clock is read against the model time of its first reading, so that no
+    // rounding builds up however long it runs.
+    bool usStarted = false;
+    int64_t usBase = 0;
+    double usBaseNow = 0;
 
     Axis axes[2];
     uint8_t trackingMode = 1;
@@ -246,6 +251,31 @@ struct MountSim::Impl {
                 lastRaw = raw;
             }
         }
+    }
+
+    double syncUs(int64_t us) {
+        clockToUs(us);
+        advance(now);
+        return now;
+    }
+
+    // The same for a microsecond clock. The log keeps whole milliseconds of that clock.
+    void clockToUs(int64_t us) {
+        if (!usStarted) {
+            usStarted = true;
+            if (!started) {
+                started = true;
+                // Model time 0 is the whole millisecond the first reading falls in.
+                const int64_t ms = us >= 0 ? us / 1000 : -((-us + 999) / 1000);
+                firstRaw = lastRaw = uint32_t(ms);
+                now = double(us - ms * 1000) / 1000.0;
+            }
+            usBase = us;
+            usBaseNow = now;
+            return;
+        }
+        const double t = usBaseNow + double(us - usBase) / 1000.0;
+        if (t > now) now = t;
     }
 
     uint32_t rawOf(double t) const { return firstRaw + uint32_t(int64_t(std::llround(t))); }
@@ -343,7 +373,10 @@ struct MountSim::Impl {
     // --- commands -------------------------------------------------------------------------
 
     void execute(const QByteArray& cmd, double t) {
-        fold(t);
+        // On a microsecond clock a command falls between the log's milliseconds; its motion
+        // dates from the logged one, so that the log still accounts exactly for where the axes
+        // went (half a millisecond is far below a position step at any rate).
+        fold(usStarted ? std::round(t) : t);
         lastCommandAt = t;
         commands.push_back(cmd);
         std::optional<QByteArray> reply = respond(cmd, t);
@@ -792,7 +825,10 @@ void MountSim::receive(const QByteArray& bytes, uint32_t nowMs) {
 }
 
 QByteArray MountSim::takeOutput(uint32_t nowMs, int maxBytes) {
-    const double t = d->sync(nowMs);
+    return takeDue(d->sync(nowMs), maxBytes);
+}
+
+QByteArray MountSim::takeDue(double t, int maxBytes) {
     QByteArray out;
     while (!d->outbound.empty() && out.size() < maxBytes && d->outbound.front().at <= t) {
         out += d->outbound.front().byte;
@@ -810,13 +846,34 @@ void MountSim::reconnect() {
     d->disconnected = false;
 }
 
-int MountSim::msUntilNextEvent(uint32_t nowMs) {
-    const double t = d->sync(nowMs);
+void MountSim::receiveUs(const QByteArray& bytes, int64_t nowUs) {
+    d->clockToUs(nowUs);
+    d->receive(bytes, d->now);
+}
+
+QByteArray MountSim::takeOutputUs(int64_t nowUs, int maxBytes) {
+    return takeDue(d->syncUs(nowUs), maxBytes);
+}
+
+int64_t MountSim::usUntilNextEvent(int64_t nowUs) {
+    const double t = d->syncUs(nowUs);
+    const double next = nextEventAt();
+    if (next == Never) return -1;
+    return int64_t(std::max(0.0, std::ceil((next - t) * 1000.0 - 1e-6)));
+}
+
+double MountSim::nextEventAt() const {
     double next = Never;
     if (!d->outbound.empty()) next = std::min(next, d->outbound.front().at);
     if (!d->pendingLogs.empty()) next = std::min(next, d->pendingLogs.front().at);
     if (!d->inbound.empty()) next = std::min(next, d->inbound.front().at);
     if (!d->partial.isEmpty()) next = std::min(next, d->partialLastAt + d->opt.commandGapMs);
+    return next;
+}
+
+int MountSim::msUntilNextEvent(uint32_t nowMs) {
+    const double t = d->sync(nowMs);
+    const double next = nextEventAt();
     if (next == Never) return -1;
     return int(std::max(0.0, std::ceil(next - t)));
 }

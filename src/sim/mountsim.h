@@ -1,8 +1,8 @@
 #pragma once
 // A simulated hand control with its two motor controllers. The model is driven by the caller's
-// millisecond clock: bytes go in with receive(), replies come out of takeOutput() once their time
-// has come. The same model serves the in-process backend ("sim"), the pseudo-terminal host and
-// the TCP host.
+// millisecond (or microsecond) clock: bytes go in with receive(), replies come out of
+// takeOutput() once their time has come. The same model serves the in-process backend ("sim"),
+// the pseudo-terminal host and the TCP host.
 #include <QByteArray>
 #include <QString>
 #include <QVector>
@@ -89,6 +89,13 @@ public:
     // Milliseconds from nowMs until the model next has something to do or deliver (a reply byte
     // due, a command byte arriving, an incomplete command expiring); -1 when nothing is pending.
     int msUntilNextEvent(uint32_t nowMs);
+    // The same on a microsecond clock, for hosts on the wall clock where a character takes
+    // 1.04 ms: whole milliseconds would send them late and unevenly. One model takes one kind
+    // of clock; log time stamps stay in milliseconds (of the microsecond clock / 1000).
+    void receiveUs(const QByteArray& bytes, int64_t nowUs);
+    QByteArray takeOutputUs(int64_t nowUs, int maxBytes = 1 << 20);
+    // Microseconds until the next event, rounded up; -1 when nothing is pending.
+    int64_t usUntilNextEvent(int64_t nowUs);
     // Called with every log entry as it is made.
     void setLogListener(std::function<void(const LogEntry&)> listener);
 
@@ -113,6 +120,9 @@ public:
     double axisRate(int motor) const;
 
 private:
+    QByteArray takeDue(double t, int maxBytes);
+    double nextEventAt() const;
+
     struct Impl;
     std::unique_ptr<Impl> d;
 };

@@ -1,6 +1,10 @@
 #include "simhost.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 namespace skyjog::sim {
 
@@ -9,10 +13,24 @@ SimRunner::SimRunner(MountSim& sim, QObject* parent) : QObject(parent), sim_(sim
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &SimRunner::pump);
+    timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (timerFd_ >= 0) {
+        timerNotifier_ = std::make_unique<QSocketNotifier>(timerFd_, QSocketNotifier::Read);
+        connect(timerNotifier_.get(), &QSocketNotifier::activated, this, &SimRunner::timerFired);
+    }
+}
+
+SimRunner::~SimRunner() {
+    timerNotifier_.reset();
+    if (timerFd_ >= 0) ::close(timerFd_);
 }
 
 uint32_t SimRunner::now() const {
     return uint32_t(clock_.elapsed());
+}
+
+int64_t SimRunner::nowUs() const {
+    return clock_.nsecsElapsed() / 1000;
 }
 
 void SimRunner::addLine(SimLine* line) {
@@ -24,12 +42,12 @@ void SimRunner::removeLine(SimLine* line) {
 }
 
 void SimRunner::input(const QByteArray& bytes) {
-    sim_.receive(bytes, now());
+    sim_.receiveUs(bytes, nowUs());
     pump();
 }
 
 void SimRunner::pump() {
-    const QByteArray out = sim_.takeOutput(now());
+    const QByteArray out = sim_.takeOutputUs(nowUs());
     if (!out.isEmpty())
         for (SimLine* line : lines_)
             line->send(out);
@@ -38,11 +56,32 @@ void SimRunner::pump() {
             line->hangUp();
         sim_.reconnect();
     }
-    const int wait = sim_.msUntilNextEvent(now());
-    if (wait >= 0)
-        timer_.start(wait);
-    else
-        timer_.stop();
+    wakeIn(sim_.usUntilNextEvent(nowUs()));
+}
+
+void SimRunner::wakeIn(int64_t us) {
+    if (timerFd_ < 0) {
+        if (us >= 0)
+            timer_.start(int((us + 999) / 1000));
+        else
+            timer_.stop();
+        return;
+    }
+    // Zero disarms a timer descriptor, so an event already due is one nanosecond away.
+    itimerspec spec{};
+    if (us >= 0) {
+        const int64_t ns = std::max<int64_t>(us * 1000, 1);
+        spec.it_value.tv_sec = time_t(ns / 1000000000);
+        spec.it_value.tv_nsec = long(ns % 1000000000);
+    }
+    ::timerfd_settime(timerFd_, 0, &spec, nullptr);
+}
+
+void SimRunner::timerFired() {
+    uint64_t expirations = 0;
+    while (::read(timerFd_, &expirations, sizeof expirations) < 0 && errno == EINTR) {
+    }
+    pump();
 }
 
 } // namespace skyjog::sim

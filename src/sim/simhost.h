@@ -5,7 +5,9 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <memory>
 #include <vector>
 
 namespace skyjog::sim {
@@ -24,10 +26,13 @@ class SimRunner : public QObject {
     Q_OBJECT
 public:
     explicit SimRunner(MountSim& sim, QObject* parent = nullptr);
+    ~SimRunner() override;
 
     MountSim& sim() { return sim_; }
-    // Milliseconds since the runner started: the model's clock and the log's time stamps.
+    // Milliseconds since the runner started: the log's time stamps.
     uint32_t now() const;
+    // Microseconds since the runner started: the model's clock.
+    int64_t nowUs() const;
 
     void addLine(SimLine* line);
     void removeLine(SimLine* line);
@@ -36,9 +41,16 @@ public:
 
 private:
     void pump();
+    void wakeIn(int64_t us);
+    void timerFired();
 
     MountSim& sim_;
     QElapsedTimer clock_;
+    // A character at 9600 baud takes 1.04 ms, finer than the event loop's millisecond timers,
+    // so the wake-ups come from a timer descriptor set to the microsecond (the QTimer only
+    // where there is none).
+    int timerFd_ = -1;
+    std::unique_ptr<QSocketNotifier> timerNotifier_;
     QTimer timer_;
     std::vector<SimLine*> lines_;
 };

@@ -354,6 +354,30 @@ private slots:
         QCOMPARE(sim.takeOutput(2030), QByteArray("#"));
     }
 
+    void microsecondClockPacesBetweenMilliseconds() {
+        Options o = still();
+        o.pace9600 = true;
+        MountSim sim(o);
+        // 0.3 ms into a millisecond; a character takes 1041.67 us.
+        const int64_t t0 = 5'000'300;
+        sim.receiveUs("Kx", t0);
+        QCOMPARE(sim.usUntilNextEvent(t0), int64_t(1042));
+        QVERIFY(sim.takeOutputUs(t0 + 2083).isEmpty());
+        QVERIFY(sim.commands().isEmpty()); // the second byte is in at +2083.33 us
+        QVERIFY(sim.takeOutputUs(t0 + 3124).isEmpty());
+        QCOMPARE(sim.commands().size(), 1);
+        QCOMPARE(sim.takeOutputUs(t0 + 3126), QByteArray("x")); // due at +3125
+        QCOMPARE(sim.usUntilNextEvent(t0 + 3126), int64_t(1041));
+        QVERIFY(sim.takeOutputUs(t0 + 4166).isEmpty());
+        QCOMPARE(sim.takeOutputUs(t0 + 4167), QByteArray("#"));
+        QCOMPARE(sim.usUntilNextEvent(t0 + 4167), int64_t(-1));
+        // The log keeps milliseconds of the same clock: the command and the start of its reply
+        // at +2.08 ms.
+        QCOMPARE(sim.log().size(), 2);
+        QCOMPARE(sim.log()[0].timeMs, 5002u);
+        QCOMPARE(sim.log()[1].timeMs, 5002u);
+    }
+
     void logKeepsCommandsAndRepliesWithTimes() {
         MountSim sim(still());
         QVector<LogEntry> heard;
