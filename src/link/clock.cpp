@@ -3,6 +3,9 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <chrono>
+#include <thread>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
@@ -25,7 +28,8 @@ uint32_t SystemClock::tickCount() {
     return static_cast<uint32_t>(timer.elapsed() + 0x10000);
 }
 
-void SystemClock::sleep(uint32_t ms) {
+namespace {
+void tightenTimerSlack() {
 #ifdef Q_OS_LINUX
     // Linux lets a sleeping thread wake up to its timer slack late (50 us by default) so that
     // wake-ups can be batched. The serial loop pauses 1 ms for every reply character, so the
@@ -33,7 +37,26 @@ void SystemClock::sleep(uint32_t ms) {
     thread_local const bool tightened = ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0) == 0;
     (void)tightened;
 #endif
+}
+} // namespace
+
+void SystemClock::sleep(uint32_t ms) {
+    tightenTimerSlack();
     QThread::msleep(ms);
+}
+
+void SystemClock::pace(PaceState& state, uint32_t ms) {
+    using namespace std::chrono;
+    tightenTimerSlack();
+    const int64_t now = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+    const int64_t until = paceDeadline(state, now, int64_t(ms) * 1000000);
+    std::this_thread::sleep_until(steady_clock::time_point(nanoseconds(until)));
+}
+
+int64_t paceDeadline(PaceState& state, int64_t nowNs, int64_t periodNs) {
+    if (state.nextNs < 0 || state.nextNs + periodNs <= nowNs) state.nextNs = nowNs;
+    state.nextNs += periodNs;
+    return state.nextNs;
 }
 
 uint32_t SystemClock::clockIncrement100ns() {
@@ -62,6 +85,8 @@ Clock& clock() {
     return current() ? *current() : sys;
 }
 
-void setClock(Clock* c) { current() = c; }
+void setClock(Clock* c) {
+    current() = c;
+}
 
 } // namespace skyjog

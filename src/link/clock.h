@@ -4,12 +4,27 @@
 
 namespace skyjog {
 
+// The timing of one polling loop's pauses (see Clock::pace).
+struct PaceState {
+    int64_t nextNs = -1;
+};
+
 class Clock {
 public:
     virtual ~Clock() = default;
     // A 32-bit millisecond counter that wraps; subtract two readings as uint32_t.
     virtual uint32_t tickCount() = 0;
     virtual void sleep(uint32_t ms) = 0;
+    // The pause of a polling loop: ms counted from where the loop's previous pause was due to
+    // end, not from the moment this one is asked for. A pass's own work and each wake-up's
+    // lateness then do not add up over the passes, so a loop that pauses 1 ms polls every
+    // millisecond, as a loop that must meet characters arriving every 1.04 ms needs. A loop
+    // that fell a whole pause behind (a long handler, a busy machine) starts afresh rather than
+    // catching up with pauses of nothing. Clocks without a finer time simply sleep.
+    virtual void pace(PaceState& state, uint32_t ms) {
+        (void)state;
+        sleep(ms);
+    }
     // The system clock's increment in 100-ns units (0 where the system reports none).
     virtual uint32_t clockIncrement100ns() = 0;
 };
@@ -18,15 +33,23 @@ class SystemClock final : public Clock {
 public:
     uint32_t tickCount() override;
     void sleep(uint32_t ms) override;
+    void pace(PaceState& state, uint32_t ms) override;
     uint32_t clockIncrement100ns() override;
 };
 
 // The clock in use; the system clock unless a test installed another.
 Clock& clock();
+// Where a paced pause that starts at nowNs is to end: one period after the previous pause's due
+// end, or one period from now for a loop's first pause and for a loop a whole period behind.
+// Updates state.
+int64_t paceDeadline(PaceState& state, int64_t nowNs, int64_t periodNs);
+
 // Installs a clock (not owned); nullptr restores the system clock.
 void setClock(Clock* c);
 
 // Milliseconds from start to now on a wrapping counter.
-inline uint32_t elapsedMs(uint32_t start, uint32_t now) { return now - start; }
+inline uint32_t elapsedMs(uint32_t start, uint32_t now) {
+    return now - start;
+}
 
 } // namespace skyjog

@@ -48,12 +48,13 @@ QByteArray SendCommand(const QByteArray& command, int16_t replyLength, int16_t t
         comm.setInputLen(1);
         comm.output(command);
         const uint32_t start = clk.tickCount();
+        PaceState pace;
         for (;;) {
             const uint32_t now = clk.tickCount();
             if (reply.size() >= replyLength || int64_t(elapsedMs(start, now)) >= int64_t(timeoutMs))
                 break;
             reply += comm.input();
-            clk.sleep(uint32_t(std::max<int16_t>(SleepTime, 0)));
+            clk.pace(pace, uint32_t(std::max<int16_t>(SleepTime, 0)));
         }
         comm.setPortOpen(false);
         return reply;

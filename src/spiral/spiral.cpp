@@ -17,10 +17,11 @@ void send(const QByteArray& command) {
 }
 
 // One poll: the window's pending clicks and keys run here, then the thread rests for a clock
-// period so that the wait does not spin.
-void poll(SpiralHost& host) {
+// period so that the wait does not spin. The polls keep to the clock's period rather than
+// drifting later by each pass's handling, so a leg's end is seen as soon after it as they allow.
+void poll(SpiralHost& host, PaceState& pace) {
     host.processEvents();
-    clock().sleep(uint32_t(std::max<int16_t>(SleepTime, 0)));
+    clock().pace(pace, uint32_t(std::max<int16_t>(SleepTime, 0)));
 }
 
 void restoreTracking(SpiralHost& host) {
@@ -74,12 +75,13 @@ void runLegs(SpiralHost& host) {
 
     const int32_t cornerDelay = cornerDelayMs(boxNumber(host.delayText()));
     uint32_t legStart = clk.tickCount();
+    PaceState pace;
 
     for (;;) {
         if (StopSpiral) return;
 
         if (int64_t(elapsedMs(legStart, clk.tickCount())) <= int64_t(legDuration)) {
-            poll(host);
+            poll(host, pace);
             continue;
         }
 
@@ -89,7 +91,7 @@ void runLegs(SpiralHost& host) {
             const uint32_t pauseStart = clk.tickCount();
             while (int64_t(elapsedMs(pauseStart, clk.tickCount())) < int64_t(cornerDelay) &&
                    !StopSpiral)
-                poll(host);
+                poll(host, pace);
         }
 
         send(cmd::SetTrackingMode(0));
@@ -102,7 +104,7 @@ void runLegs(SpiralHost& host) {
         send(cmd::VariableRateSlew(leg.moveMotor, leg.messageId, rate.high, rate.low));
         ++legCount;
 
-        poll(host);
+        poll(host, pace);
     }
 }
 

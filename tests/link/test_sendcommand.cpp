@@ -36,6 +36,23 @@ private slots:
         QCOMPARE(SleepTime, int16_t(17));
     }
 
+    // The polling pause keeps a loop on a fixed grid: a pass's own work and a late wake-up are
+    // taken out of the next pause instead of adding up, and a loop a whole period behind starts
+    // a fresh grid instead of making up the lost passes with pauses of nothing.
+    void pacedPausesKeepToTheirGrid() {
+        const int64_t ms = 1000000;
+        PaceState s;
+        QCOMPARE(paceDeadline(s, 10 * ms, ms), 11 * ms);          // first pause: one period
+        QCOMPARE(paceDeadline(s, 11 * ms + 70000, ms), 12 * ms);  // woke 70 us late
+        QCOMPARE(paceDeadline(s, 12 * ms + 999999, ms), 13 * ms); // a pass of almost a period
+        QCOMPARE(paceDeadline(s, 14 * ms, ms), 15 * ms);          // exactly a period behind
+        QCOMPARE(paceDeadline(s, 40 * ms + 5, ms), 41 * ms + 5);  // a long handler
+        QCOMPARE(paceDeadline(s, 41 * ms + 5, 0), 41 * ms + 5);   // a zero pause is no pause
+        PaceState fresh;
+        QCOMPARE(paceDeadline(fresh, 0, 17 * ms), 17 * ms);
+        QCOMPARE(paceDeadline(fresh, 20 * ms, 17 * ms), 34 * ms);
+    }
+
     void replyLengthZeroReturnsWithoutReading() {
         line.deliver("stale", 0);
         const QByteArray r = SendCommand("T\x01", 0, 500);
@@ -49,7 +66,9 @@ private slots:
 
     void collectsOneCharacterPerPass() {
         SleepTime = 17;
-        line.onWrite = [&](const QByteArray&, uint32_t now) { line.deliver("1234,5678#", now + 30); };
+        line.onWrite = [&](const QByteArray&, uint32_t now) {
+            line.deliver("1234,5678#", now + 30);
+        };
         const uint32_t t0 = clk.now();
         const QByteArray r = SendCommand("Z", 10, 500);
         QCOMPARE(r, QByteArray("1234,5678#"));
@@ -77,8 +96,10 @@ private slots:
 
     void extraCharactersAreDrainedByTheNextCommand() {
         line.onWrite = [&](const QByteArray& c, uint32_t now) {
-            if (c == "A") line.deliver("ab#EXTRA", now);
-            else line.deliver("#", now + 5);
+            if (c == "A")
+                line.deliver("ab#EXTRA", now);
+            else
+                line.deliver("#", now + 5);
         };
         QCOMPARE(SendCommand("A", 3, 500), QByteArray("ab#"));
         QCOMPARE(SendCommand("B", 1, 500), QByteArray("#"));
@@ -86,8 +107,10 @@ private slots:
 
     void lateCharactersNeverBecomeTheNextReply() {
         line.onWrite = [&](const QByteArray& c, uint32_t now) {
-            if (c == "A") line.deliver("late#", now + 800); // after the time-out
-            else line.deliver("ok", now + 50);
+            if (c == "A")
+                line.deliver("late#", now + 800); // after the time-out
+            else
+                line.deliver("ok", now + 50);
         };
         QVERIFY(SendCommand("A", 5, 500).isEmpty());
         clk.advance(1000);
@@ -103,7 +126,9 @@ private slots:
     }
 
     void zeroByteIsAnOrdinaryReplyCharacter() {
-        line.onWrite = [&](const QByteArray&, uint32_t now) { line.deliver(QByteArray("\0#", 2), now); };
+        line.onWrite = [&](const QByteArray&, uint32_t now) {
+            line.deliver(QByteArray("\0#", 2), now);
+        };
         const QByteArray r = SendCommand(QByteArray("P\x01\x10\x40\0\0\0\x01", 8), 2, 500);
         QCOMPARE(r, QByteArray("\0#", 2));
         QCOMPARE(line.writes.last().size(), 8);
