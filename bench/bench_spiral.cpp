@@ -1,7 +1,12 @@
 // Spiral legs on the real clock: the real program under a private X server, started with the S
-// key, against skyjog-mount-sim on a pseudo-terminal paced at 9600 baud. Each leg's length is
-// taken from the simulator's time-stamped log as the time from one leg's slew command to the
-// next one's, and set beside the nominal 500 x (leg / 2 + 1) ms.
+// key, against skyjog-mount-sim on a pseudo-terminal paced at 9600 baud (and on an instant
+// line). The program times a leg from just after the leg's tracking-off exchange (before its two
+// motor commands) to the poll that finds the leg's time up, when it sends the next leg's
+// tracking-off. On the line that is the time from the leg's first motor command leaving the
+// program to the next tracking-off leaving it; the simulator's log stamps a command when its
+// last character has arrived, so each stamp is moved back by the command's own wire time. Both
+// are set beside the nominal 500 x (leg / 2 + 1) ms, and so is the period from one leg's slew
+// to the next one's, which also holds the tracking-off exchange between the legs.
 #include "common.h"
 #include "padsession.h"
 
@@ -21,29 +26,49 @@ void fail(const QString& what) {
     std::exit(1);
 }
 
-// Log times (ms) of the variable-rate slews (P 3 ...), one per leg.
-std::vector<double> legStarts(const QString& logPath) {
-    std::vector<double> t;
+// One leg on the line, from the simulator's log (ms, the last character's arrival).
+struct LegTimes {
+    double trackingOff = 0; // T 0, the exchange that comes before the leg's start
+    double firstMotor = 0;  // the stop of the axis the leg does not move
+    double slew = 0;        // P 3 ...
+};
+
+// The legs in the log: each tracking-off followed directly by a stop and a slew.
+std::vector<LegTimes> legsInLog(const QString& logPath) {
+    struct Cmd {
+        double t;
+        QStringList bytes;
+    };
+    std::vector<Cmd> cmds;
     QFile f(logPath);
-    if (!f.open(QIODevice::ReadOnly)) return t;
+    if (!f.open(QIODevice::ReadOnly)) return {};
     static const QRegularExpression sp(QStringLiteral("\\s+"));
     for (const QByteArray& raw : f.readAll().split('\n')) {
         const QStringList tok = QString::fromUtf8(raw).trimmed().split(sp, Qt::SkipEmptyParts);
-        if (tok.size() >= 4 && tok[1] == QLatin1String("cmd") && tok[2] == QLatin1String("80") &&
-            tok[3] == QLatin1String("3"))
-            t.push_back(tok[0].toDouble());
+        if (tok.size() >= 4 && tok[1] == QLatin1String("cmd"))
+            cmds.push_back({tok[0].toDouble(), tok.mid(2, 2)});
     }
-    return t;
+    const auto is = [](const Cmd& c, const char* a, const char* b) {
+        return c.bytes[0] == QLatin1String(a) && c.bytes[1] == QLatin1String(b);
+    };
+    std::vector<LegTimes> legs;
+    for (size_t i = 0; i + 2 < cmds.size(); ++i)
+        if (is(cmds[i], "84", "0") && is(cmds[i + 1], "80", "2") && is(cmds[i + 2], "80", "3"))
+            legs.push_back({cmds[i].t, cmds[i + 1].t, cmds[i + 2].t});
+    return legs;
 }
 
 struct Run {
     QString line;
-    std::vector<double> diffs;
+    std::vector<double> diffs;       // leg as the program times it, less nominal
+    std::vector<double> periodDiffs; // slew to next slew, less nominal
     std::vector<QStringList> rows;
 };
 
-// One spiral of the given number of legs against the simulator started with simArgs.
-Run runSpiral(PadSession& pad, const QString& lineName, const QStringList& simArgs, int legs) {
+// One spiral of the given number of legs against the simulator started with simArgs; charMs is
+// the time one character takes on that line.
+Run runSpiral(PadSession& pad, const QString& lineName, const QStringList& simArgs, int legs,
+              double charMs) {
     QString error;
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("mount"));
@@ -66,7 +91,7 @@ Run runSpiral(PadSession& pad, const QString& lineName, const QStringList& simAr
     const bool enough = xsession::waitFor(
         [&] {
             sim.poll(0);
-            return int(legStarts(log).size()) >= legs + 1;
+            return int(legsInLog(log).size()) >= legs + 1;
         },
         int(totalMs) + 30000);
     pad.x().fakeKey(QStringLiteral("s"), true);
@@ -78,19 +103,24 @@ Run runSpiral(PadSession& pad, const QString& lineName, const QStringList& simAr
 
     Run run;
     run.line = lineName;
-    const std::vector<double> t = legStarts(log);
+    const std::vector<LegTimes> t = legsInLog(log);
     for (int k = 0; k < legs; ++k) {
         const double nominal = 500.0 * (k / 2 + 1);
-        const double actual = t[size_t(k) + 1] - t[size_t(k)];
+        // When each command left the program: its stamp less its own characters' wire time
+        // (8 for the stop, 2 for the tracking-off).
+        const double legStart = t[size_t(k)].firstMotor - 8 * charMs;
+        const double legEnd = t[size_t(k) + 1].trackingOff - 2 * charMs;
+        const double actual = legEnd - legStart;
+        const double period = t[size_t(k) + 1].slew - t[size_t(k)].slew;
         run.diffs.push_back(actual - nominal);
-        run.rows.push_back({lineName, QString::number(k), fmt(nominal, 0), fmt(actual, 0),
-                            fmt(actual - nominal, 0)});
+        run.periodDiffs.push_back(period - nominal);
+        run.rows.push_back({lineName, QString::number(k), fmt(nominal, 0), fmt(actual, 1),
+                            fmt(actual - nominal, 1), fmt(period, 0), fmt(period - nominal, 0)});
     }
     return run;
 }
 
-QStringList summary(const Run& run) {
-    const auto& d = run.diffs;
+QStringList summary(const QString& what, const Run& run, const std::vector<double>& d) {
     const int n = int(d.size());
     // Drift: the least-squares slope of the difference against the leg number.
     double sx = 0, sy = 0, sxx = 0, sxy = 0, worst = 0;
@@ -106,8 +136,9 @@ QStringList summary(const Run& run) {
     double first = 0, second = 0;
     for (int k = 0; k < n; ++k)
         (k < half ? first : second) += d[size_t(k)];
-    return {run.line, fmt(sy / n, 2), fmt(worst, 0), fmt(slope, 3),
-            fmt(first / half, 2) + " / " + fmt(second / (n - half), 2)};
+    return {run.line,       what,
+            fmt(sy / n, 2), fmt(worst, 1),
+            fmt(slope, 3),  fmt(first / half, 2) + " / " + fmt(second / (n - half), 2)};
 }
 
 } // namespace
@@ -119,23 +150,27 @@ int main(int argc, char** argv) {
     PadSession pad;
     QString error;
     if (!pad.startX(&error)) fail(error);
-    const Run paced =
-        runSpiral(pad, QStringLiteral("9600 baud (--pace)"), {QStringLiteral("--pace")}, legs);
-    const Run instant = runSpiral(pad, QStringLiteral("instant"), {}, legs);
+    const Run paced = runSpiral(pad, QStringLiteral("9600 baud (--pace)"),
+                                {QStringLiteral("--pace")}, legs, 10.0 * 1000.0 / 9600.0);
+    const Run instant = runSpiral(pad, QStringLiteral("instant"), {}, legs, 0);
 
     QTextStream out(stdout);
     out << "Spiral legs on the real clock: skyjog-mount-sim on a pseudo-terminal, width 3, delay "
-           "0, "
-           "started and stopped with S; a leg is one leg's slew command to the next one's in the "
-           "simulator's log (ms)\n";
+           "0, started and stopped with S, from the simulator's log (ms). Leg: from the leg's "
+           "first motor command to the next leg's tracking-off, as each left the program. "
+           "Period: from the leg's slew to the next leg's slew, the leg plus the tracking-off "
+           "exchange between the two\n";
     out.flush();
     std::vector<QStringList> rows = paced.rows;
     rows.insert(rows.end(), instant.rows.begin(), instant.rows.end());
-    printTable({"line", "leg", "nominal", "actual", "difference"}, rows);
+    printTable({"line", "leg", "nominal", "leg", "difference", "period", "difference"}, rows);
     out << '\n';
     out.flush();
-    printTable({"line", "mean difference (< 5)", "worst (< 25)", "drift ms/leg (none)",
+    printTable({"line", "measure", "mean difference (< 5)", "worst (< 25)", "drift ms/leg (none)",
                 QStringLiteral("mean, first / second half")},
-               {summary(paced), summary(instant)});
+               {summary(QStringLiteral("leg"), paced, paced.diffs),
+                summary(QStringLiteral("leg"), instant, instant.diffs),
+                summary(QStringLiteral("period"), paced, paced.periodDiffs),
+                summary(QStringLiteral("period"), instant, instant.periodDiffs)});
     return 0;
 }
