@@ -17,11 +17,10 @@ void send(const QByteArray& command) {
 }
 
 // One poll: the window's pending clicks and keys run here, then the thread rests for a clock
-// period so that the wait does not spin. The polls keep to the clock's period rather than
-// drifting later by each pass's handling, so a leg's end is seen as soon after it as they allow.
-void poll(SpiralHost& host, PaceState& pace) {
+// period so that the wait does not spin.
+void poll(SpiralHost& host) {
     host.processEvents();
-    clock().pace(pace, uint32_t(std::max<int16_t>(SleepTime, 0)));
+    clock().sleep(uint32_t(std::max<int16_t>(SleepTime, 0)));
 }
 
 void restoreTracking(SpiralHost& host) {
@@ -75,13 +74,12 @@ void runLegs(SpiralHost& host) {
 
     const int32_t cornerDelay = cornerDelayMs(boxNumber(host.delayText()));
     uint32_t legStart = clk.tickCount();
-    PaceState pace;
 
     for (;;) {
         if (StopSpiral) return;
 
         if (int64_t(elapsedMs(legStart, clk.tickCount())) <= int64_t(legDuration)) {
-            poll(host, pace);
+            poll(host);
             continue;
         }
 
@@ -91,7 +89,7 @@ void runLegs(SpiralHost& host) {
             const uint32_t pauseStart = clk.tickCount();
             while (int64_t(elapsedMs(pauseStart, clk.tickCount())) < int64_t(cornerDelay) &&
                    !StopSpiral)
-                poll(host, pace);
+                poll(host);
         }
 
         send(cmd::SetTrackingMode(0));
@@ -104,7 +102,7 @@ void runLegs(SpiralHost& host) {
         send(cmd::VariableRateSlew(leg.moveMotor, leg.messageId, rate.high, rate.low));
         ++legCount;
 
-        poll(host, pace);
+        poll(host);
     }
 }
 
