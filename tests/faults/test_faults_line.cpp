@@ -260,8 +260,7 @@ private slots:
         QCOMPARE(SendCommand(echo('a'), 2, 500), QByteArray("a#"));
 
         // The mount's end goes away for good: the process is killed, its terminal with it.
-        sim->process().kill();
-        QVERIFY(sim->process().waitForFinished(5000));
+        QVERIFY2(sim->unplug(), qPrintable(sim->error()));
         StopSpiral = false;
         for (int i = 0; i < 3; ++i) {
             QElapsedTimer t;

@@ -184,8 +184,7 @@ private slots:
             if (!before.isEmpty()) return;
             const QVector<QByteArray> got = sim->commands();
             if (slewsIn(got) < 2) return;
-            sim->process().kill();
-            if (sim->process().waitForFinished(5000)) before = sim->commands();
+            if (sim->unplug()) before = sim->commands();
         });
         QVERIFY(bounded);
         QVERIFY(!before.isEmpty());
@@ -409,6 +408,7 @@ private slots:
         w.show();
 
         constexpr uint32_t Minute = 60 * 1000;
+        pad.clock.limitMs = 70 * Minute;
         const uint32_t t0 = pad.clock.now();
         size_t atStart = 0;
         size_t atEnd = 0;

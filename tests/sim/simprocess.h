@@ -14,6 +14,9 @@
 #include <csignal>
 #include <sys/prctl.h>
 #endif
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace skyjog::test {
 
@@ -82,6 +85,23 @@ public:
             return -1;
         }
         return proc_.exitStatus() == QProcess::NormalExit ? proc_.exitCode() : -1;
+    }
+
+    // Pulls the mount's cable: the simulator is killed at once, and its link is pointed at a
+    // device in this test's own folder that never exists. The terminal the dead simulator held is
+    // free as soon as it dies, and the system hands the next new terminal the same name, perhaps
+    // to another test's simulator: a link left pointing at it would open that mount.
+    bool unplug() {
+        proc_.kill();
+        if (!proc_.waitForFinished(5000)) return fail(QStringLiteral("did not die"));
+        const QByteArray link = QFile::encodeName(portText_);
+        const QByteArray tmp = link + ".unplugged";
+        const QByteArray gone = QFile::encodeName(dir_.filePath(QStringLiteral("unplugged")));
+        ::unlink(tmp.constData());
+        if (::symlink(gone.constData(), tmp.constData()) != 0 ||
+            ::rename(tmp.constData(), link.constData()) != 0)
+            return fail(QStringLiteral("cannot repoint ") + portText_);
+        return true;
     }
 
     // What a client puts in its port box: the link path, or "127.0.0.1:PORT".

@@ -1,4 +1,7 @@
 #include "testsupport.h"
+#include "functions.h"
+
+#include <QTest>
 
 namespace skyjog::test {
 
@@ -6,6 +9,17 @@ void ManualClock::sleep(uint32_t ms) {
     ++sleeps;
     sleptMs += ms;
     now_ += ms;
+    if (now_ - start_ > limitMs) {
+        if (!overran_) {
+            overran_ = true;
+            QTest::qFail(qPrintable(QStringLiteral("the test clock ran %1 ms, past its limit of "
+                                                   "%2 ms: a spiral that never stopped?")
+                                        .arg(now_ - start_)
+                                        .arg(limitMs)),
+                         __FILE__, __LINE__);
+        }
+        StopSpiral = true;
+    }
     if (onSleep) onSleep(now_);
     // Run what is due; an action may schedule more or sleep itself.
     while (!pending_.empty() && int32_t(pending_.begin()->first - now_) <= 0) {

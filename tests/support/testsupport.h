@@ -17,7 +17,7 @@ namespace skyjog::test {
 // handled inside a poll.
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(uint32_t start = 1000) : now_(start) {}
+    explicit ManualClock(uint32_t start = 1000) : now_(start), start_(start) {}
     uint32_t tickCount() override { return now_; }
     void sleep(uint32_t ms) override;
     uint32_t clockIncrement100ns() override { return increment_; }
@@ -31,9 +31,16 @@ public:
     std::function<void(uint32_t now)> onSleep;
     uint64_t sleeps = 0;
     uint64_t sleptMs = 0;
+    // How far past its start a test may run this clock. Time here costs nothing, so a spiral
+    // whose stop went missing (a wrong byte, a lost click) would run on until CTest's time-out;
+    // past the limit the test fails at once and StopSpiral is set, which ends any spiral.
+    uint32_t limitMs = 15 * 60 * 1000;
+    bool overran() const { return overran_; }
 
 private:
     uint32_t now_;
+    uint32_t start_;
+    bool overran_ = false;
     uint32_t increment_ = 0;
     std::multimap<uint32_t, std::function<void()>> pending_;
 };
