@@ -1,8 +1,7 @@
 #include "report.h"
 #include "vberror.h"
 
-#include <QApplication>
-#include <QMessageBox>
+#include <QtGlobal>
 
 namespace skyjog {
 
@@ -11,6 +10,7 @@ ReportFn& reporter() {
     static ReportFn fn;
     return fn;
 }
+int noWaitDepth = 0;
 } // namespace
 
 namespace err {
@@ -26,14 +26,13 @@ void report(const QString& text, const QString& caption) {
         reporter()(text, caption);
         return;
     }
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        qWarning("%s: %s", qPrintable(caption), qPrintable(text));
-        return;
-    }
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok);
-    box.exec();
+    qWarning("%s: %s", qPrintable(caption), qPrintable(text));
 }
 
 void reportError(const VbError& e) { report(e.text()); }
+
+BoxesDoNotWait::BoxesDoNotWait() { ++noWaitDepth; }
+BoxesDoNotWait::~BoxesDoNotWait() { --noWaitDepth; }
+bool boxesWait() { return noWaitDepth == 0; }
 
 } // namespace skyjog

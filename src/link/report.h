@@ -1,6 +1,7 @@
 #pragma once
 // Every message box of the program goes through here, so tests can capture what a user would
-// have seen instead of blocking on a modal box.
+// have seen instead of blocking on a modal box. The box itself belongs to the widgets; the
+// program installs it (setReporter) as it starts.
 #include <QString>
 #include <functional>
 
@@ -12,7 +13,7 @@ inline const QString AppTitle = QStringLiteral("Skyjog");
 
 using ReportFn = std::function<void(const QString& text, const QString& caption)>;
 
-// Replaces the reporting function; an empty function restores the message box.
+// Replaces the reporting function; an empty one leaves only a warning on standard error.
 void setReporter(ReportFn fn);
 
 // Shows a modal OK-only message box (or hands the text to the installed reporter).
@@ -20,5 +21,19 @@ void report(const QString& text, const QString& caption = AppTitle);
 
 // The standard failure message: "description - number", captioned with the program's title.
 void reportError(const VbError& e);
+
+// While one of these lives, a message box does not hold up the code that raised it: the box
+// stays up until the user closes it, and the code goes on at once. A running spiral keeps one,
+// so that it goes on timing its legs behind a box: a box waited for inside the spiral would leave
+// the leg's motor running for as long as the user takes to read it.
+class BoxesDoNotWait {
+public:
+    BoxesDoNotWait();
+    ~BoxesDoNotWait();
+    BoxesDoNotWait(const BoxesDoNotWait&) = delete;
+    BoxesDoNotWait& operator=(const BoxesDoNotWait&) = delete;
+};
+// Whether a box shown now holds up its caller until it is closed.
+bool boxesWait();
 
 } // namespace skyjog

@@ -1,6 +1,8 @@
 // Skyjog: a second hand pad for a Celestron GoTo mount.
 #include "interface.h"
+#include "messagebox.h"
 #include "mountsim.h"
+#include "report.h"
 
 #include <QApplication>
 #include <QStyleFactory>
@@ -13,7 +15,10 @@ int main(int argc, char** argv) {
     // The port text "sim" reaches the simulated mount built into the program.
     skyjog::sim::registerInProcessSim();
 
+    skyjog::setReporter(skyjog::showMessageBox);
+
     skyjog::Interface window;
+    skyjog::setMessageBoxAnchor(&window);
     window.show();
     return app.exec();
 }

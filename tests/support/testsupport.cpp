@@ -31,7 +31,7 @@ void ManualClock::sleep(uint32_t ms) {
 
 ReportRecorder::ReportRecorder() {
     setReporter([this](const QString& text, const QString& caption) {
-        boxes.push_back({text, caption});
+        boxes.push_back({text, caption, boxesWait()});
         if (onReport) onReport(boxes.back());
     });
 }

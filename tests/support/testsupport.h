@@ -60,6 +60,8 @@ public:
     struct Box {
         QString text;
         QString caption;
+        // Whether the box held up the code that raised it until it was closed.
+        bool waited = true;
     };
     std::vector<Box> boxes;
     QStringList texts() const;
