@@ -90,6 +90,9 @@ void runLegs(SpiralHost& host) {
             while (int64_t(elapsedMs(pauseStart, clk.tickCount())) < int64_t(cornerDelay) &&
                    !StopSpiral)
                 poll(host);
+            // A stop asked for during the pause ends the spiral here: starting the next leg only
+            // to stop it again would move the mount after the user asked it to stand still.
+            if (StopSpiral) return;
         }
 
         send(cmd::SetTrackingMode(0));
@@ -118,6 +121,7 @@ void ToggleSpiral(SpiralHost& host) {
 }
 
 void RunSpiral(SpiralHost& host) {
+    const BoxesDoNotWait boxesStayUpBehindTheLegs;
     EndGuard guard(host);
     int reportedNumber = -1;
     try {

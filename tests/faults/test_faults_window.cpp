@@ -2,9 +2,11 @@
 // mount that is silent, answers garbage, answers short or late while a spiral starts, a settings
 // folder that cannot be written when the window closes, and a whole simulated hour of spiral
 // with flat memory.
+#include "messagebox.h"
 #include "padfixture.h"
 #include "simprocess.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -216,6 +218,80 @@ private slots:
         QCOMPARE(saved.CommPortText, link);
         QCOMPARE(saved.SpiralWidth, int16_t(4));
         QCOMPARE(pad.reports.boxes.size(), size_t(6));
+    }
+
+    // The real box, on the real clock: raised by a refused close two legs into a spiral and read
+    // for a second and a half, it must not hold up the leg under way.
+    void boxMidSpiralLeavesTheLegsTheirTime() {
+        SimProcess sim;
+        QVERIFY2(sim.start(SimProcess::Host::Pty, {"--alt", "45.1"}), qPrintable(sim.error()));
+        RealLineWindow pad;
+        Interface& w = pad.start(sim.portText());
+        QVERIFY(pad.window);
+        setReporter(showMessageBox);
+        auto openBox = [] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<MessageBox*>(top); box && box->isVisible())
+                    return box;
+            return static_cast<MessageBox*>(nullptr);
+        };
+
+        QElapsedTimer clock;
+        clock.start();
+        qint64 shownAt = -1;
+        qint64 closedAt = -1;
+        int slewsWhileUp = 0;
+        QString boxText;
+        const bool bounded = runSpiral(w, [&] {
+            const int slews = slewsIn(sim.commands());
+            if (shownAt < 0 && slews >= 2) {
+                shownAt = clock.elapsed();
+                slewsWhileUp = -slews;
+                // The user reads the box for a second and a half. A timer of its own: a box that
+                // held the spiral up would hold up this one's next run too.
+                QTimer::singleShot(1500, [&] {
+                    if (MessageBox* box = openBox()) {
+                        boxText = box->text();
+                        box->okButton()->click();
+                    }
+                    closedAt = clock.elapsed();
+                    slewsWhileUp += slewsIn(sim.commands());
+                });
+                w.close();
+            } else if (closedAt >= 0 && slews >= 6) {
+                StopSpiral = true;
+            }
+        });
+        setReporter({});
+        QVERIFY(bounded);
+        QCOMPARE(boxText, QStringLiteral("Please stop the spiral!"));
+        QVERIFY(closedAt >= 0);
+        QVERIFY(!openBox());
+        // The spiral went on behind the box.
+        QVERIFY2(slewsWhileUp >= 1, qPrintable(QString::number(slewsWhileUp)));
+
+        QVERIFY(sim.waitForLog([](const QVector<SimLogEntry>& log) {
+            return log.size() >= 2 && !log.last().command && log[log.size() - 2].bytes == T(1);
+        }));
+        QVector<SimLogEntry> commands;
+        for (const SimLogEntry& e : sim.log())
+            if (e.command) commands << e;
+        int leg = 0;
+        for (int i = 0; i < commands.size(); ++i) {
+            if (slewsIn({commands[i].bytes}) == 0) continue;
+            int end = i + 1;
+            while (end < commands.size() && commands[end].bytes != T(0) &&
+                   commands[end].bytes != Stop(17))
+                ++end;
+            QVERIFY(end < commands.size());
+            // Generous for a loaded machine, and still far short of the box's second and a half.
+            const uint32_t nominal = 500 * uint32_t(leg / 2 + 1);
+            const uint32_t lasted = commands[end].timeMs - commands[i].timeMs;
+            QVERIFY2(lasted <= nominal + 400,
+                     qPrintable(QStringLiteral("leg %1 lasted %2 ms").arg(leg).arg(lasted)));
+            ++leg;
+        }
+        QVERIFY(leg >= 6);
     }
 
     void spiralEndsWhenTheLineDropsAndTheStopStillArrives() {

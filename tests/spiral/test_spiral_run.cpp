@@ -134,7 +134,7 @@ private slots:
         }
     }
 
-    void stopDuringACornerPauseStartsOneMoreLegThenStops() {
+    void stopDuringACornerPauseStopsAtOnce() {
         host.delay = QStringLiteral("2");
         uint32_t stopAt = 0;
         host.onProcessEvents = [&] {
@@ -151,10 +151,10 @@ private slots:
             cmd::GetAzAlt(),
             trackCmd(0), stopCmd(17), slewCmd(16, 6, 3, 232),
             stopCmd(17), stopCmd(16), trackCmd(1),
-            trackCmd(0), stopCmd(16), slewCmd(17, 7, 1, 244),
             stopCmd(17), stopCmd(16), trackCmd(1),
         };
         // clang-format on
+        // No next leg is started only to be stopped: the stop sequence follows the pause.
         QCOMPARE(bytesOf(sent), expected);
         // The pause ends at the poll after the request, not after two seconds.
         QCOMPARE(sent[7].at, stopAt + 1);

@@ -187,6 +187,47 @@ private slots:
         QCOMPARE(pad.reports.boxes.size(), size_t(1));
     }
 
+    // A box raised while a spiral runs (the close refused, a Width the box cannot read) stays up
+    // while the legs go on. A user may take ten seconds to read it; no leg may last longer for
+    // that, since the leg's motor runs until the next leg's commands.
+    void boxesMidSpiralLeaveTheLegsTheirTime() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        pad.reports.onReport = [&](const ReportRecorder::Box& b) {
+            if (b.waited) pad.clock.advance(10000);
+        };
+        const uint32_t t0 = pad.clock.now();
+        userAt(pad, t0 + 300, [&] { w.close(); });
+        userAt(pad, t0 + 1200, [&] { w.txtWidth->setText(QStringLiteral("x")); });
+        userAt(pad, t0 + 3800, [&] { QTest::mouseClick(w.cmdSpiral, Qt::LeftButton); });
+        QTest::mouseClick(w.cmdSpiral, Qt::LeftButton);
+        QVERIFY(StopSpiral);
+        QCOMPARE(pad.reports.texts(),
+                 QStringList({"Please stop the spiral!", "Type mismatch - 13"}));
+        for (const auto& box : pad.reports.boxes)
+            QVERIFY(!box.waited);
+
+        // Each leg runs from its slew to the next leg's tracking-off, or to the stop sequence.
+        const QVector<Sent> in = received();
+        int leg = 0;
+        for (int i = 0; i < in.size(); ++i) {
+            if (!isSlew(in[i].bytes)) continue;
+            int end = i + 1;
+            while (end < in.size() && in[end].bytes != T(0) && in[end].bytes != Stop(17))
+                ++end;
+            QVERIFY(end < in.size());
+            const uint32_t nominal = 500 * uint32_t(leg / 2 + 1);
+            QVERIFY2(in[end].at - in[i].at <= nominal + 10,
+                     qPrintable(QStringLiteral("leg %1 lasted %2 ms")
+                                    .arg(leg)
+                                    .arg(in[end].at - in[i].at)));
+            ++leg;
+        }
+        // Legs of 500, 500, 1000, 1000 ms, and the fifth under way at the stop.
+        QCOMPARE(leg, 5);
+        QVERIFY(w.isVisible());
+    }
+
     void spiralThatCannotSendItsRatesLeavesTheWindowFreeToClose_data() {
         QTest::addColumn<QString>("width");
         QTest::addColumn<QString>("message");
