@@ -24,6 +24,10 @@ QByteArray VariableRateSlew(uint8_t motor, uint8_t messageId, uint8_t rateHigh, 
 }
 
 QByteArray FixedRateSlew(uint8_t motor) { return passThrough(2, motor, MsgFixedNegative, 0, 0, 0); }
+bool isMotorStop(const QByteArray& command) {
+    return command.size() == 8 && command == FixedRateSlew(uint8_t(command[2]));
+}
+
 QByteArray PecSeekIndex() { return passThrough(1, AzMotor, 25, 0, 0, 0); }
 QByteArray PecPlayback(bool on) { return passThrough(2, AzMotor, 13, on ? 1 : 0, 0, 0); }
 

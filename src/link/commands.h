@@ -36,6 +36,9 @@ QByteArray GetBacklash(uint8_t motor, Direction dir);
 QByteArray SetGuideRate(uint8_t motor, uint8_t value);
 QByteArray GetGuideRate(uint8_t motor);
 
+// Whether a command is a motor stop (the fixed-rate command above).
+bool isMotorStop(const QByteArray& command);
+
 // The 8-byte motor pass-through frame: 'P', length, motor, id, a1, a2, 0, reply bytes.
 QByteArray passThrough(uint8_t length, uint8_t motor, uint8_t id, uint8_t a1, uint8_t a2,
                        uint8_t replyBytes);

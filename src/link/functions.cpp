@@ -1,5 +1,6 @@
 #include "functions.h"
 #include "clock.h"
+#include "commands.h"
 #include "convert.h"
 #include "report.h"
 #include "vberror.h"
@@ -63,7 +64,11 @@ QByteArray SendCommand(const QByteArray& command, int16_t replyLength, int16_t t
         // and nothing that runs inside it may find the port still held.
         if (comm.portOpen()) comm.setPortOpen(false);
         StopSpiral = true;
-        reportError(e);
+        VbError shown = e;
+        // A stop that did not get through leaves the axis as it was, perhaps slewing.
+        if (cmd::isMotorStop(command))
+            shown.description += QStringLiteral("; the mount may still be moving");
+        reportError(shown);
         return {};
     }
 }

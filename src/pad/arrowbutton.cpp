@@ -23,8 +23,13 @@ void ArrowButton::mouseReleaseEvent(QMouseEvent* e) {
     e->accept();
     if (!held_ || e->buttons() != Qt::NoButton) return;
     held_ = false;
-    setDown(false);
+    setDown(keyHeld_);
     emit mouseUp();
+}
+
+void ArrowButton::setKeyHeld(bool held) {
+    keyHeld_ = held;
+    setDown(held_ || keyHeld_);
 }
 
 // The button keeps the mouse while held, so it stays down even when the pointer leaves it.
@@ -35,7 +40,7 @@ void ArrowButton::mouseMoveEvent(QMouseEvent* e) {
 void ArrowButton::loseMouse() {
     if (!held_) return;
     held_ = false;
-    setDown(false);
+    setDown(keyHeld_);
     emit mouseUp();
 }
 

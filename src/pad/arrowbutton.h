@@ -11,6 +11,10 @@ public:
     explicit ArrowButton(QWidget* parent = nullptr);
 
     bool isHeld() const { return held_; }
+    // Shows the button pressed while its arrow key holds the axis, so that a keyboard slew can
+    // be seen as well as a mouse one.
+    void setKeyHeld(bool held);
+    bool isKeyHeld() const { return keyHeld_; }
     // Ends a hold whose release will never arrive (the mouse was taken away from the button):
     // reports it exactly as the release would.
     void loseMouse();
@@ -30,6 +34,7 @@ protected:
 
 private:
     bool held_ = false;
+    bool keyHeld_ = false;
 };
 
 } // namespace skyjog

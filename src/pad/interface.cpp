@@ -647,7 +647,9 @@ void Interface::arrowUp(Arrow a, Source source) {
     }
     if (source == Source::Key) {
         KeyIsDown = false;
-        keySlew_[size_t(axisOf(a))].reset();
+        std::optional<Arrow>& slot = keySlew_[size_t(axisOf(a))];
+        if (slot) buttonFor(*slot)->setKeyHeld(false);
+        slot.reset();
     }
     handler([&] {
         stopSlew(a);
@@ -672,6 +674,7 @@ bool Interface::Form_KeyDown(QKeyEvent* e, bool autoRepeat) {
     ++pressDepth_;
     try {
         startSlew(*a);
+        buttonFor(*a)->setKeyHeld(true);
     } catch (const VbError& err) {
         reportError(err);
         ok = false;
@@ -728,14 +731,34 @@ void Interface::releaseLostHolds() {
     // Key-ups from now on may go to another program: a key's next press here is a new one.
     keysDown_.clear();
     for (auto& slot : keySlew_) {
-        if (slot) {
-            const Arrow a = *slot;
-            slot.reset();
-            arrowUp(a, Source::Key);
-        }
+        if (slot) arrowUp(*slot, Source::Key);
     }
+    // A key press whose slew could not start leaves KeyIsDown set until an arrow key-up, which
+    // may now never come here: without this, every arrow key would be ignored from now on.
+    KeyIsDown = false;
     for (ArrowButton* b : {cmdUp, cmdDown, cmdLeft, cmdRight})
         b->loseMouse();
+}
+
+bool Interface::anyArrowHeld() const {
+    if (KeyIsDown || pendingKeyRelease_ || keySlew_[0] || keySlew_[1]) return true;
+    for (const ArrowButton* b : {cmdUp, cmdDown, cmdLeft, cmdRight})
+        if (b->isHeld()) return true;
+    return false;
+}
+
+ArrowButton* Interface::buttonFor(Arrow a) const {
+    switch (a) {
+    case Arrow::Up:
+        return cmdUp;
+    case Arrow::Down:
+        return cmdDown;
+    case Arrow::Left:
+        return cmdLeft;
+    case Arrow::Right:
+        break;
+    }
+    return cmdRight;
 }
 
 bool Interface::isOwnKeyTarget(QWidget* w) const {
@@ -751,15 +774,36 @@ bool Interface::isOwnKeyTarget(QWidget* w) const {
 
 bool Interface::eventFilter(QObject* watched, QEvent* e) {
     const QEvent::Type type = e->type();
+    if (type == QEvent::Show) {
+        // A menu, a drop-down list or a context menu that opens takes the keyboard and the mouse,
+        // without deactivating the window: the release of a held arrow then goes to it, or
+        // nowhere. Its opening ends every hold as losing the focus does.
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && w->isWindow() && w->windowType() == Qt::Popup && anyArrowHeld())
+            releaseLostHolds();
+        return false;
+    }
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)
         return false;
     auto* ke = static_cast<QKeyEvent*>(e);
-    if (ke->key() != Qt::Key_S && !arrowForKey(ke->key())) return false;
+    const std::optional<Arrow> arrow = arrowForKey(ke->key());
+    if (ke->key() != Qt::Key_S && !arrow) return false;
     // A key-up ends the key's hold wherever it lands (an open menu, another window of the
     // program), so that the key's next press here is taken as a press.
     if (type == QEvent::KeyRelease && !ke->isAutoRepeat()) keysDown_.remove(physicalKey(*ke));
+    // The window system hands a key to the native window first, then to the focused widget:
+    // only the widget is looked at, so that no key acts twice.
     auto* w = qobject_cast<QWidget*>(watched);
-    if (!w || !isOwnKeyTarget(w)) return false;
+    if (!w) return false;
+    if (!isOwnKeyTarget(w)) {
+        // Wherever the release of an arrow that holds its axis lands, the axis stops.
+        if (type == QEvent::KeyRelease && !ke->isAutoRepeat() && arrow &&
+            keySlew_[size_t(axisOf(*arrow))] == arrow) {
+            commitPendingKeyRelease();
+            arrowUp(*arrow, Source::Key);
+        }
+        return false;
+    }
     // The port box takes names as well as numbers ("sim", "/dev/ttyS0", host names): there an
     // S is a letter being typed, not a request for the spiral.
     if (ke->key() == Qt::Key_S && w == txtCommPort) return false;

@@ -153,6 +153,8 @@ private:
     // The keyboard focus left the window, or the window was deactivated: every slew whose
     // release can no longer arrive here is stopped as that release would stop it.
     void releaseLostHolds();
+    bool anyArrowHeld() const;
+    ArrowButton* buttonFor(Arrow a) const;
     bool isRepeatOfPendingRelease(const QKeyEvent* press) const;
     void commitPendingKeyRelease();
     void windowOperation();

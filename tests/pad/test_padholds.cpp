@@ -1,0 +1,193 @@
+// Holds of an arrow that end some other way than by their own release on the window: a menu, a
+// drop-down list or a context menu opening over them, the release landing elsewhere, a stop that
+// does not get through. None may leave a motor running, and the next press must work as usual.
+#include "arrowbutton.h"
+#include "padfixture.h"
+
+#include <QAbstractItemView>
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolTip>
+
+using namespace skyjog;
+using namespace skyjog::test;
+using Sent = QVector<QByteArray>;
+
+namespace {
+
+constexpr uint8_t Alt = cmd::AltMotor;
+constexpr uint8_t Az = cmd::AzMotor;
+
+void keyRepeatModes() {
+    QTest::addColumn<bool>("detectable");
+    QTest::newRow("release pairs") << false;
+    QTest::newRow("detectable") << true;
+}
+void useKeyRepeatMode(Interface& w) {
+    QFETCH(bool, detectable);
+    w.setKeyRepeat(detectable ? Interface::KeyRepeat::Detectable
+                              : Interface::KeyRepeat::ReleasePairs);
+}
+
+// The user clicks a menu's title in the menu bar; the menu opens under the mouse.
+QMenu* openMenuWithTheMouse(Interface& w, QMenu* menu) {
+    QMenuBar* bar = w.menuBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+} // namespace
+
+class TestPadHolds : public QObject {
+    Q_OBJECT
+private slots:
+    void aMenuOpenedOverAHeldKeyStopsIt_data() { keyRepeatModes(); }
+    void aMenuOpenedOverAHeldKeyStopsIt() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        useKeyRepeatMode(w);
+        pad.press(&w, Qt::Key_Up);
+        QCOMPARE(pad.takeSent(), (Sent{T(0), Slew(Alt, 7, 30, 0)}));
+        QMenu* menu = openMenuWithTheMouse(w, w.mnuFile);
+        QVERIFY(menu);
+        QCOMPARE(menu, w.mnuFile);
+        // The menu took the keyboard: the stop goes out as it opens, not at the release.
+        QCOMPARE(pad.takeSent(), (Sent{Stop(Alt), T(1)}));
+        QCOMPARE(sim::sharedMountSim().axisRate(Alt), 0.0);
+        QVERIFY(!w.KeyIsDown);
+        QVERIFY(!w.cmdUp->isDown());
+        pad.release(menu, Qt::Key_Up);
+        QTest::keyClick(menu, Qt::Key_Escape);
+        QVERIFY(!menu->isVisible());
+        QVERIFY(pad.takeSent().isEmpty());
+        // The next press is a press like any other.
+        pad.press(&w, Qt::Key_Up);
+        pad.release(&w, Qt::Key_Up);
+        QCOMPARE(pad.takeSent(), (Sent{T(0), Slew(Alt, 7, 30, 0), Stop(Alt), T(1)}));
+    }
+
+    void aButtonHeldThroughAltFStops() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        QTest::mousePress(w.cmdUp, Qt::LeftButton);
+        QCOMPARE(pad.takeSent(), (Sent{T(0), Slew(Alt, 7, 30, 0)}));
+        QTest::keyClick(&w, Qt::Key_F, Qt::AltModifier);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QCOMPARE(menu, w.mnuFile);
+        QCOMPARE(pad.takeSent(), (Sent{Stop(Alt), T(1)}));
+        QVERIFY(!w.cmdUp->isHeld());
+        QVERIFY(!w.cmdUp->isDown());
+        // The mouse comes up over the menu: nothing more goes out.
+        QTest::mouseRelease(menu, Qt::LeftButton, {}, QPoint(-5, -5));
+        QTest::keyClick(menu, Qt::Key_Escape);
+        QVERIFY(pad.takeSent().isEmpty());
+        QTest::mousePress(w.cmdUp, Qt::LeftButton);
+        QTest::mouseRelease(w.cmdUp, Qt::LeftButton);
+        QCOMPARE(pad.takeSent(), (Sent{T(0), Slew(Alt, 7, 30, 0), Stop(Alt), T(1)}));
+    }
+
+    void aContextMenuOrAListOpenedOverAHeldKeyStopsIt_data() { keyRepeatModes(); }
+    void aContextMenuOrAListOpenedOverAHeldKeyStopsIt() {
+        Pad pad;
+        Settings s = Pad::simSettings();
+        s.TrackModeIndex = 2;
+        Interface& w = pad.startOnSim(s);
+        useKeyRepeatMode(w);
+        pad.press(&w, Qt::Key_Left);
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5),
+                                    w.txtWidth->mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(w.txtWidth, &menuEvent);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        QCOMPARE(pad.takeSent(), (Sent{Slew(Az, 7, 30, 0), Stop(Az), T(2)}));
+        menu->close();
+
+        // A drop-down list's popup takes the keyboard and the mouse just the same.
+        pad.press(&w, Qt::Key_Right);
+        w.cmbAltRate->showPopup();
+        QVERIFY(w.cmbAltRate->view()->isVisible());
+        QCOMPARE(pad.takeSent(), (Sent{Slew(Az, 6, 30, 0), Stop(Az), T(2)}));
+        w.cmbAltRate->hidePopup();
+    }
+
+    // A tooltip is a window of its own but takes nothing from the button under it.
+    void aTooltipLeavesAHoldAlone() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        QTest::mousePress(w.cmdRight, Qt::LeftButton);
+        QToolTip::showText(w.cmdRight->mapToGlobal(QPoint(2, 2)), QStringLiteral("tip"), w.cmdRight);
+        QVERIFY(w.cmdRight->isHeld());
+        QTest::mouseRelease(w.cmdRight, Qt::LeftButton);
+        QCOMPARE(pad.takeSent(), (Sent{T(0), Slew(Az, 6, 30, 0), Stop(Az), T(1)}));
+        QToolTip::hideText();
+    }
+
+    // The release of a held arrow key stops its axis wherever it lands; releases of keys that
+    // hold nothing are left to whoever gets them.
+    void aReleaseElsewhereStillStops_data() { keyRepeatModes(); }
+    void aReleaseElsewhereStillStops() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        useKeyRepeatMode(w);
+        QLineEdit elsewhere;
+        elsewhere.setAttribute(Qt::WA_ShowWithoutActivating);
+        elsewhere.show();
+        pad.press(&w, Qt::Key_Down);
+        QCOMPARE(pad.takeSent(), (Sent{T(0), Slew(Alt, 6, 30, 0)}));
+        pad.release(&elsewhere, Qt::Key_Down);
+        QCOMPARE(pad.takeSent(), (Sent{Stop(Alt), T(1)}));
+        pad.release(&elsewhere, Qt::Key_Left);
+        QVERIFY(pad.takeSent().isEmpty());
+        pad.press(&w, Qt::Key_Down);
+        pad.release(&w, Qt::Key_Down);
+        QCOMPARE(pad.takeSent(), (Sent{T(0), Slew(Alt, 6, 30, 0), Stop(Alt), T(1)}));
+    }
+
+    // A keyboard slew shows on its button for as long as its axis moves.
+    void aKeyboardSlewShowsItsButtonPressed_data() { keyRepeatModes(); }
+    void aKeyboardSlewShowsItsButtonPressed() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        useKeyRepeatMode(w);
+        pad.press(&w, Qt::Key_Left);
+        QVERIFY(w.cmdLeft->isDown());
+        pad.press(&w, Qt::Key_Up); // ignored while Left holds: nothing moves, nothing shows
+        QVERIFY(!w.cmdUp->isDown());
+        pad.release(&w, Qt::Key_Up);
+        QVERIFY(w.cmdLeft->isDown()); // the azimuth axis still moves
+        // A click on the held arrow's own button keeps it shown until the key lets go.
+        QTest::mousePress(w.cmdLeft, Qt::LeftButton);
+        QTest::mouseRelease(w.cmdLeft, Qt::LeftButton);
+        QVERIFY(w.cmdLeft->isDown());
+        pad.release(&w, Qt::Key_Left);
+        QVERIFY(!w.cmdLeft->isDown());
+        // Down released while Up holds the same axis: the axis stops, and its button shows it.
+        pad.press(&w, Qt::Key_Up);
+        QVERIFY(w.cmdUp->isDown());
+        pad.press(&w, Qt::Key_Down);
+        pad.release(&w, Qt::Key_Down);
+        QVERIFY(!w.cmdUp->isDown());
+        QVERIFY(!w.cmdDown->isDown());
+        QCOMPARE(sim::sharedMountSim().axisRate(Alt), 0.0);
+        pad.release(&w, Qt::Key_Up);
+    }
+
+    // A stop that cannot be sent says so, and that the mount may still be moving.
+    void aFailedStopSaysTheMountMayStillMove() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        QTest::mousePress(w.cmdUp, Qt::LeftButton);
+        FakeLine line;
+        line.failOpen = std::make_pair(8002, QStringLiteral("Cannot open /dev/ttyUSB0"));
+        Comm1().setBackendFactory(line.factory());
+        QTest::mouseRelease(w.cmdUp, Qt::LeftButton);
+        QCOMPARE(pad.reports.texts(),
+                 QStringList({"Cannot open /dev/ttyUSB0; the mount may still be moving - 8002",
+                              "Cannot open /dev/ttyUSB0 - 8002"}));
+    }
+};
+
+QTEST_MAIN(TestPadHolds)
+#include "test_padholds.moc"
