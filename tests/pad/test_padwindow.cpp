@@ -683,6 +683,14 @@ private slots:
         QCOMPARE(pad.reports.boxes.size(), size_t(2));
         QVERIFY(pad.reports.boxes[1].text.endsWith(QStringLiteral(" - 8002")));
         QCOMPARE(Comm1().commPort(), int16_t(3));
+        // Digits past the double range are a number too large as well, never port 0.
+        w.txtCommPort->setText(QString(400, u'9'));
+        QCOMPARE(pad.reports.boxes.size(), size_t(3));
+        QCOMPARE(pad.reports.boxes[2].text, QStringLiteral("Overflow - 6"));
+        QCOMPARE(Comm1().commPort(), int16_t(3));
+        w.txtCommPort->setText(QStringLiteral("1e-400"));
+        QCOMPARE(pad.reports.boxes.size(), size_t(3));
+        QCOMPARE(Comm1().commPort(), int16_t(0));
     }
 
     void aDoubleQuoteCannotBeTypedIntoThePortBox() {
