@@ -112,6 +112,33 @@ class TestSetupScope : public QObject {
             QTest::keyClicks(e, text);
         QCOMPARE(e->text(), text);
     }
+    // After a failed apply: the dialog open with the boxes as they were, nothing counted as
+    // applied, Apply ready for another try, the normal pointer back.
+    void verifyKeptForAnotherTry(const QStringList& shown) {
+        QVERIFY(dlg());
+        QVERIFY(dlg()->isVisible());
+        QCOMPARE(texts(), shown);
+        QVERIFY(SetupScope::ValuesChanged);
+        QVERIFY(button("cmdApply")->isEnabled());
+        QVERIFY(!QApplication::overrideCursor());
+    }
+    // Applies again (through OK or Apply) and expects all six written and the apply complete.
+    void verifyAppliesAgain(bool viaOk, std::array<uint8_t, 6> values) {
+        mount.clearCommands();
+        QTest::mouseClick(button(viaOk ? "OKButton" : "cmdApply"), Qt::LeftButton);
+        QCOMPARE(mount.commands(), applyCommands(values));
+        QVERIFY(!SetupScope::ValuesChanged);
+        QCOMPARE(!dlg(), viaOk);
+    }
+    // Opens on a mount that answers the six reads, then spoils count writes from the 0-based
+    // firstWrite on (count -1: every one from there) with the fault.
+    void openWithFaultyWrites(sim::Fault fault, int firstWrite, int count) {
+        mount.opt.fault = fault;
+        mount.opt.faultSkip = 6 + firstWrite;
+        mount.opt.faultCount = count;
+        open();
+        mount.clearCommands();
+    }
     // Starts the mount with its stored values on the first opening of a test.
     void open() {
         if (!started) mount.start();
@@ -411,6 +438,16 @@ private slots:
                                              << "-1" << 5 << 5 << 0;
         QTest::newRow("99 percent") << "txtAltAuto"
                                     << "99" << 0 << 0 << 253;
+        // Beyond the double range: an overflow in a backlash box, and outside the byte in an
+        // autoguide box; too small for a double, 0.
+        const QString digits400(400, u'7');
+        QTest::newRow("400 digits, backlash") << "txtAzPos" << digits400 << 6 << 2 << 0;
+        QTest::newRow("1e400, backlash") << "txtAltNeg" << "1e400" << 6 << 1 << 0;
+        QTest::newRow("-1e400, backlash") << "txtAltNeg" << "-1e400" << 6 << 1 << 0;
+        QTest::newRow("1e-400, backlash") << "txtAltNeg" << "1e-400" << 0 << 0 << 0;
+        QTest::newRow("400 digits, autoguide") << "txtAzAuto" << digits400 << 5 << 5 << 0;
+        QTest::newRow("-1e400, autoguide") << "txtAltAuto" << "-1e400" << 5 << 4 << 0;
+        QTest::newRow("1e-400, autoguide") << "txtAltAuto" << "1e-400" << 0 << 0 << 0;
     }
     void failuresWhileApplying() {
         QFETCH(QString, boxName);
@@ -500,21 +537,12 @@ private slots:
         QCOMPARE(rec.texts(), QStringList{QStringLiteral("Type mismatch - 13")});
         QCOMPARE(mount.commands(), applyCommands({0, 0, 21, 0, 128, 128}).mid(0, 3));
         // The dialog stays with what the user typed, ready for a correction.
-        QVERIFY(dlg());
-        QVERIFY(dlg()->isVisible());
-        QCOMPARE(texts(), shown);
-        QVERIFY(SetupScope::ValuesChanged);
-        QVERIFY(button("cmdApply")->isEnabled());
-        QVERIFY(!QApplication::overrideCursor());
+        verifyKeptForAnotherTry(shown);
 
         // Corrected, OK writes all six from the first and closes.
-        mount.clearCommands();
         type("txtAzNeg", "4");
-        QTest::mouseClick(button("OKButton"), Qt::LeftButton);
-        QCOMPARE(mount.commands(), applyCommands({0, 0, 21, 4, 128, 128}));
+        verifyAppliesAgain(true, {0, 0, 21, 4, 128, 128});
         QCOMPARE(rec.boxes.size(), size_t(1));
-        QVERIFY(!dlg());
-        QVERIFY(!SetupScope::ValuesChanged);
     }
 
     void cancelEscAndCloseSendNothing_data() {
@@ -586,20 +614,12 @@ private slots:
         QCOMPARE(rec.boxes.size(), size_t(6));
         for (const auto& b : rec.boxes)
             QVERIFY2(b.text.contains(QLatin1String("skyjog-no-such-port")), qPrintable(b.text));
-        QVERIFY(dlg());
-        QCOMPARE(texts(), shown);
-        QVERIFY(SetupScope::ValuesChanged);
-        QVERIFY(button("cmdApply")->isEnabled());
-        QVERIFY(!QApplication::overrideCursor());
+        verifyKeptForAnotherTry(shown);
 
         // With the port back, the same boxes go out in full.
         Comm1().setPortText(QStringLiteral("sim"));
-        mount.clearCommands();
-        QTest::mouseClick(button(viaOk ? "OKButton" : "cmdApply"), Qt::LeftButton);
-        QCOMPARE(mount.commands(), applyCommands({0, 0, 1, 0, 128, 128}));
+        verifyAppliesAgain(viaOk, {0, 0, 1, 0, 128, 128});
         QCOMPARE(rec.boxes.size(), size_t(6));
-        QVERIFY(!SetupScope::ValuesChanged);
-        QCOMPARE(!dlg(), viaOk);
     }
 
     // A write counts only when the mount answers it with "#". Every write is still sent, in
@@ -637,12 +657,8 @@ private slots:
         QFETCH(int, count);
         QFETCH(bool, viaOk);
         QFETCH(QString, named);
-        mount.opt.fault = sim::Fault(fault);
-        mount.opt.faultSkip = 6 + firstWrite; // the six reads are answered
-        mount.opt.faultCount = count;
         mount.opt.guideRate[1] = 1; // shows as 0
-        open();
-        mount.clearCommands();
+        openWithFaultyWrites(sim::Fault(fault), firstWrite, count);
         type("txtAltPos", "9");
         const QStringList shown = texts();
         ReportRecorder rec;
@@ -658,29 +674,19 @@ private slots:
                              QStringLiteral(" - 8030")});
         QCOMPARE(rec.boxes[0].caption, QStringLiteral("Skyjog"));
         QVERIFY(cursorRestoredBeforeReport);
-        QVERIFY(dlg());
-        QCOMPARE(texts(), shown);
-        QVERIFY(SetupScope::ValuesChanged);
-        QVERIFY(button("cmdApply")->isEnabled());
+        verifyKeptForAnotherTry(shown);
 
         // Once the mount answers again, applying again writes all six and closes on OK.
         mount.opt.fault = sim::Fault::None;
         mount.start();
-        started = true;
-        QTest::mouseClick(button(viaOk ? "OKButton" : "cmdApply"), Qt::LeftButton);
-        QCOMPARE(mount.commands(), applyCommands({9, 0, 0, 0, 1, 128}));
+        verifyAppliesAgain(viaOk, {9, 0, 0, 0, 1, 128});
         QCOMPARE(rec.boxes.size(), size_t(1));
-        QVERIFY(!SetupScope::ValuesChanged);
-        QCOMPARE(!dlg(), viaOk);
     }
 
     void aDroppedLineIsReportedByThePortAlone() {
-        mount.opt.fault = sim::Fault::Disconnect;
-        mount.opt.faultSkip = 6 + 1;
-        mount.opt.faultCount = 1;
-        open();
-        mount.clearCommands();
+        openWithFaultyWrites(sim::Fault::Disconnect, 1, 1);
         type("txtAltNeg", "5");
+        const QStringList shown = texts();
         ReportRecorder rec;
         QTest::mouseClick(button("OKButton"), Qt::LeftButton);
         // The dropped line fails the second write in the port; the next command plugs it in
@@ -689,18 +695,13 @@ private slots:
         QCOMPARE(rec.boxes.size(), size_t(1));
         QVERIFY2(rec.boxes[0].text.startsWith(QLatin1String("Lost the simulated mount")),
                  qPrintable(rec.boxes[0].text));
-        QVERIFY(dlg());
-        QVERIFY(SetupScope::ValuesChanged);
-        QVERIFY(button("cmdApply")->isEnabled());
+        verifyKeptForAnotherTry(shown);
     }
 
     void portFailuresAndUnansweredWritesTogether() {
-        mount.opt.fault = sim::Fault::Silent;
-        mount.opt.faultSkip = 6 + 2;
-        mount.opt.faultCount = 1;
-        open();
-        mount.clearCommands();
+        openWithFaultyWrites(sim::Fault::Silent, 2, 1);
         type("txtAzPos", "3");
+        const QStringList shown = texts();
         // After the third write the port goes away (an adapter pulled out).
         int opens = 0;
         Comm1().setBackendFactory([&opens](const PortSpec& spec) {
@@ -718,17 +719,13 @@ private slots:
         QCOMPARE(rec.boxes[3].text,
                  QStringLiteral("The mount did not acknowledge the new value (azimuth positive "
                                 "anti-backlash) - 8030"));
-        QVERIFY(SetupScope::ValuesChanged);
-        QVERIFY(button("cmdApply")->isEnabled());
+        verifyKeptForAnotherTry(shown);
     }
 
     void aBadBoxAfterAnUnansweredWrite() {
-        mount.opt.fault = sim::Fault::Silent;
-        mount.opt.faultSkip = 6;
-        mount.opt.faultCount = 1;
-        open();
-        mount.clearCommands();
+        openWithFaultyWrites(sim::Fault::Silent, 0, 1);
         type("txtAzPos", "many");
+        const QStringList shown = texts();
         ReportRecorder rec;
         QTest::mouseClick(button("OKButton"), Qt::LeftButton);
         // Both are told: the box that stopped the series, and the write before it that the
@@ -738,8 +735,7 @@ private slots:
                  (QStringList{QStringLiteral("Type mismatch - 13"),
                               QStringLiteral("The mount did not acknowledge the new value "
                                              "(altitude positive anti-backlash) - 8030")}));
-        QVERIFY(dlg());
-        QVERIFY(SetupScope::ValuesChanged);
+        verifyKeptForAnotherTry(shown);
     }
 
     // Many autoguide bytes do not come back through their percentage (1 shows as 0, and 0 goes
@@ -799,47 +795,6 @@ private slots:
         QCOMPARE(mount.commands(), applyCommands({0, 0, 0, 0, 1, 128}));
         QCOMPARE(rec.boxes.size(), size_t(1));
         QVERIFY(!SetupScope::ValuesChanged);
-    }
-
-    // A number beyond the double range is an overflow in a backlash box, and outside the
-    // byte's range in an autoguide box; one too small for a double is 0.
-    void numbersAtTheEdges_data() {
-        QTest::addColumn<QString>("boxName");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("sentBefore");
-        const QString digits400 = QString(400, u'7');
-        QTest::newRow("400 digits, backlash") << "txtAzPos" << digits400 << 6 << 2;
-        QTest::newRow("1e400, backlash") << "txtAltNeg" << "1e400" << 6 << 1;
-        QTest::newRow("-1e400, backlash") << "txtAltNeg" << "-1e400" << 6 << 1;
-        QTest::newRow("1e-400, backlash") << "txtAltNeg" << "1e-400" << 0 << 6;
-        QTest::newRow("400 digits, autoguide") << "txtAzAuto" << digits400 << 5 << 5;
-        QTest::newRow("-1e400, autoguide") << "txtAltAuto" << "-1e400" << 5 << 4;
-        QTest::newRow("1e-400, autoguide") << "txtAltAuto" << "1e-400" << 0 << 6;
-    }
-    void numbersAtTheEdges() {
-        QFETCH(QString, boxName);
-        QFETCH(QString, text);
-        QFETCH(int, code);
-        QFETCH(int, sentBefore);
-        mount.opt.guideRate[0] = 64;
-        mount.opt.guideRate[1] = 64;
-        open();
-        mount.clearCommands();
-        type(qPrintable(boxName), text);
-        ReportRecorder rec;
-        QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
-        std::array<uint8_t, 6> v = {0, 0, 0, 0, 64, 64};
-        // A box that reads as 0 writes 0.
-        if (boxName == QLatin1String("txtAltAuto")) v[4] = 0;
-        QCOMPARE(mount.commands(), applyCommands(v).mid(0, sentBefore));
-        if (code == 0) {
-            QVERIFY(rec.boxes.empty());
-            return;
-        }
-        QCOMPARE(rec.boxes.size(), size_t(1));
-        QVERIFY2(rec.boxes[0].text.endsWith(QStringLiteral(" - ") + QString::number(code)),
-                 qPrintable(rec.boxes[0].text));
     }
 };
 
