@@ -25,14 +25,43 @@ template <typename T> T toInt(double v) {
 int16_t toInt16(double v) { return toInt<int16_t>(v); }
 int32_t toInt32(double v) { return toInt<int32_t>(v); }
 
+namespace {
+// The text with every digit made a zero, in the locale's own zero digit.
+QString zeroedDigits(const QString& text, const QLocale& locale) {
+    const QString zero = locale.zeroDigit();
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.digitValue() > 0) out += zero;
+        else out += c;
+    }
+    return out;
+}
+} // namespace
+
 double textToDouble(const QString& text, const QLocale& locale) {
     const QString t = text.trimmed();
     if (t.isEmpty()) throw err::typeMismatch();
-    bool ok = false;
-    double v = locale.toDouble(t, &ok);
-    if (!ok) v = QLocale::c().toDouble(t, &ok);
-    if (!ok || !std::isfinite(v)) throw err::typeMismatch();
-    return v;
+    // Qt answers a number beyond the double range with an infinity, and both a number too small
+    // to tell from 0 and a text that is no number at all with 0.
+    for (const QLocale& l : {locale, QLocale::c()}) {
+        bool ok = false;
+        const double v = l.toDouble(t, &ok);
+        if (ok) {
+            // "inf" and "nan" read, but they are no value a box can stand for.
+            if (!std::isfinite(v)) throw err::typeMismatch();
+            return v;
+        }
+        if (std::isinf(v)) throw err::overflow();
+    }
+    // A text that reads once its digits are all zeros has a number's form, so only its size
+    // failed, and that below the smallest double: it is 0.
+    for (const QLocale& l : {locale, QLocale::c()}) {
+        bool ok = false;
+        (void)l.toDouble(zeroedDigits(t, l), &ok);
+        if (ok) return 0.0;
+    }
+    throw err::typeMismatch();
 }
 
 int16_t textToInt16(const QString& text, const QLocale& locale) {
@@ -62,12 +91,11 @@ double leadingNumber(const QString& text) {
     }
     bool ok = false;
     const double v = QLocale::c().toDouble(num, &ok);
-    if (!ok || !std::isfinite(v)) {
-        // Only an exponent can push a run of digits out of range; keep the sign's direction.
-        if (num.contains(u'e')) throw err::overflow();
-        return 0.0;
-    }
-    return v;
+    if (ok) return v;
+    // num has a number's form by construction, so only its size can have failed: an infinity
+    // is beyond the double range, 0 below its smallest value.
+    if (std::isinf(v)) throw err::overflow();
+    return 0.0;
 }
 
 namespace {

@@ -34,6 +34,10 @@ void InitSleepTime() {
 }
 
 QByteArray SendCommand(const QByteArray& command, int16_t replyLength, int16_t timeoutMs) {
+    return SendCommandResult(command, replyLength, timeoutMs).reply;
+}
+
+CommandResult SendCommandResult(const QByteArray& command, int16_t replyLength, int16_t timeoutMs) {
     QByteArray reply;
     SerialControl& comm = Comm1();
     Clock& clk = clock();
@@ -58,7 +62,7 @@ QByteArray SendCommand(const QByteArray& command, int16_t replyLength, int16_t t
             clk.pace(pace, uint32_t(std::max<int16_t>(SleepTime, 0)));
         }
         comm.setPortOpen(false);
-        return reply;
+        return {reply, false};
     } catch (const VbError& e) {
         // The port is closed before the message box, not after: the box runs its own event loop,
         // and nothing that runs inside it may find the port still held.
@@ -69,7 +73,7 @@ QByteArray SendCommand(const QByteArray& command, int16_t replyLength, int16_t t
         if (cmd::isMotorStop(command))
             shown.description += QStringLiteral("; the mount may still be moving");
         reportError(shown);
-        return {};
+        return {{}, true};
     }
 }
 

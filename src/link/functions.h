@@ -25,4 +25,12 @@ int16_t sleepTimeForIncrement(uint32_t increment100ns);
 // StopSpiral, closes the port and returns an empty reply.
 QByteArray SendCommand(const QByteArray& command, int16_t replyLength, int16_t timeoutMs);
 
+// SendCommand for a caller that must tell a failed port (already reported) from a mount that
+// did not answer: both leave the reply empty.
+struct CommandResult {
+    QByteArray reply;
+    bool portFailed = false;
+};
+CommandResult SendCommandResult(const QByteArray& command, int16_t replyLength, int16_t timeoutMs);
+
 } // namespace skyjog

@@ -26,6 +26,7 @@ inline constexpr int PortInUse = 8005;       // the port is held by another prog
 inline constexpr int NotSerialDevice = 8010; // a path that is not a terminal device
 inline constexpr int WriteFailed = 8015;
 inline constexpr int ReadFailed = 8020;
+inline constexpr int NotAcknowledged = 8030; // a write the mount did not answer with "#"
 
 VbError invalidArgument();
 VbError overflow();

@@ -8,6 +8,7 @@
 #include "infowindows.h"
 #include "keyrepeat.h"
 #include "ontop.h"
+#include "placement.h"
 #include "report.h"
 #include "setupscope.h"
 #include "updown.h"
@@ -343,8 +344,12 @@ void Interface::Form_Load() {
     CornerDelay = s.CornerDelay;
 
     try {
-        // 5. The frame's top-left corner, the same corner that unload saves.
+        // 5. The frame's top-left corner, the same corner that unload saves. A place no screen
+        // shows any more (a monitor unplugged) is brought onto the nearest one; the stored
+        // twips are kept all the same until the user moves the window, so it goes back there
+        // once that screen is back.
         move(twipsToPixels(FormLeft), twipsToPixels(FormTop));
+        bringOntoAScreen(*this);
         loadedPos_ = pos();
         loadedLeft_ = FormLeft;
         loadedTop_ = FormTop;
@@ -422,10 +427,10 @@ void Interface::Form_Unload() {
         CommPortText = txtCommPort->text();
         // 4.
         OnTop = chkOnTop->checkState() != Qt::Unchecked;
-        // 5.
-        SpiralWidth = conv::textToInt16(txtWidth->text());
-        // 6.
-        CornerDelay = conv::textToDouble(txtCornerDelay->text());
+        // 5. and 6. As the boxes' own changes do: a box that does not convert is reported and
+        // keeps its last good value, and that value is saved with all the rest.
+        txtWidth_Change();
+        txtCornerDelay_Change();
         // 7.
         Settings s;
         s.UpMessage = UpMessage;

@@ -1,5 +1,6 @@
 #include "settingsfile.h"
 
+#include "commands.h"
 #include "convert.h"
 #include "vberror.h"
 
@@ -11,7 +12,6 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <cmath>
 
 namespace skyjog {
 
@@ -124,10 +124,11 @@ double number(const Reader::Field& f) {
         QStringLiteral(R"(^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$)"));
     const QString t = QString::fromLatin1(f.text);
     if (f.quoted || !re.match(t).hasMatch()) throw mismatch(field);
-    bool ok = false;
-    const double v = QLocale::c().toDouble(t, &ok);
-    if (!ok || !std::isfinite(v)) throw overflow(field);
-    return v;
+    try {
+        return conv::textToDouble(t, QLocale::c());
+    } catch (const VbError& e) {
+        throw e.number == err::Overflow ? overflow(field) : mismatch(field);
+    }
 }
 
 int16_t int16Field(const Reader::Field& f) {
@@ -151,6 +152,14 @@ int32_t int32Field(const Reader::Field& f) {
 int16_t indexField(const Reader::Field& f, int count) {
     const int16_t v = int16Field(f);
     if (v < 0 || v >= count) throw outOfRange(f.index);
+    return v;
+}
+
+// An arrow's message id: one of the two that move an axis. Any other would go out as a motor
+// message of another kind, or as no byte at all.
+int16_t directionField(const Reader::Field& f) {
+    const int16_t v = int16Field(f);
+    if (v != cmd::MsgSlewPositive && v != cmd::MsgSlewNegative) throw outOfRange(f.index);
     return v;
 }
 
@@ -193,10 +202,10 @@ QByteArray format(const Settings& s) {
 
 void parse(const QByteArray& data, Settings& s, bool truncated) {
     Reader r(data, truncated);
-    s.UpMessage = int16Field(r.next());
-    s.DownMessage = int16Field(r.next());
-    s.LeftMessage = int16Field(r.next());
-    s.RightMessage = int16Field(r.next());
+    s.UpMessage = directionField(r.next());
+    s.DownMessage = directionField(r.next());
+    s.LeftMessage = directionField(r.next());
+    s.RightMessage = directionField(r.next());
     s.CommPortText = textField(r.next());
     s.FormTop = int32Field(r.next());
     s.FormLeft = int32Field(r.next());

@@ -37,7 +37,14 @@ uint8_t backlashByte(const QString& text) {
 }
 
 uint8_t guideRateByte(const QString& text) {
-    const double p = conv::textToDouble(text);
+    double p = 0;
+    try {
+        p = conv::textToDouble(text);
+    } catch (const VbError& e) {
+        // A percentage beyond the double range is far outside what a byte can carry.
+        if (e.number == err::Overflow) throw err::invalidArgument();
+        throw;
+    }
     const double v = std::nearbyint(p * 256.0 / 100.0);
     if (v < 0.0) throw err::invalidArgument();
     if (v > 255.0) {
@@ -197,6 +204,17 @@ SetupScope::SetupScope(QWidget* parent) : QDialog(parent) {
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
+    using cmd::AltMotor, cmd::AzMotor;
+    using Dir = cmd::Direction;
+    values_ = {{
+        {txtAltPos, false, AltMotor, Dir::Positive, "altitude positive anti-backlash", {}},
+        {txtAltNeg, false, AltMotor, Dir::Negative, "altitude negative anti-backlash", {}},
+        {txtAzPos, false, AzMotor, Dir::Positive, "azimuth positive anti-backlash", {}},
+        {txtAzNeg, false, AzMotor, Dir::Negative, "azimuth negative anti-backlash", {}},
+        {txtAltAuto, true, AltMotor, Dir::Positive, "altitude autoguide rate", {}},
+        {txtAzAuto, true, AzMotor, Dir::Positive, "azimuth autoguide rate", {}},
+    }};
+
     txtAzPos->setFocus();
 
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -214,29 +232,20 @@ void SetupScope::box_Change() {
 }
 
 void SetupScope::Form_Load() {
-    struct Read {
-        QByteArray command;
-        QLineEdit* box;
-        bool guideRate;
-    };
-    using cmd::AltMotor, cmd::AzMotor, cmd::Direction;
-    const Read reads[] = {
-        {cmd::GetBacklash(AltMotor, Direction::Positive), txtAltPos, false},
-        {cmd::GetBacklash(AltMotor, Direction::Negative), txtAltNeg, false},
-        {cmd::GetBacklash(AzMotor, Direction::Positive), txtAzPos, false},
-        {cmd::GetBacklash(AzMotor, Direction::Negative), txtAzNeg, false},
-        {cmd::GetGuideRate(AltMotor), txtAltAuto, true},
-        {cmd::GetGuideRate(AzMotor), txtAzAuto, true},
-    };
+    for (Value& v : values_)
+        v.read.reset();
     try {
         BusyPointer busy;
-        for (const Read& r : reads) {
-            const QByteArray reply = SendCommand(r.command, cmd::ValueReplyLength, cmd::TimeoutMs);
+        for (Value& v : values_) {
+            const QByteArray command = v.guideRate ? cmd::GetGuideRate(v.motor)
+                                                   : cmd::GetBacklash(v.motor, v.dir);
+            const QByteArray reply = SendCommand(command, cmd::ValueReplyLength, cmd::TimeoutMs);
             // A silent mount leaves no value to show; the second byte is only the hand
             // control's acknowledgement.
             if (reply.isEmpty()) throw err::invalidArgument();
             const auto b = uint8_t(reply.at(0));
-            r.box->setText(QString::number(r.guideRate ? setup::guideRatePercent(b) : int(b)));
+            v.box->setText(QString::number(v.guideRate ? setup::guideRatePercent(b) : int(b)));
+            v.read = Value::Read{v.box->text(), b};
         }
         ValuesChanged = false;
         cmdApply->setEnabled(false);
@@ -246,38 +255,54 @@ void SetupScope::Form_Load() {
     }
 }
 
-void SetupScope::cmdApply_Click() {
-    using cmd::AltMotor, cmd::AzMotor;
-    using Dir = cmd::Direction;
-    const struct {
-        QLineEdit* box;
-        bool guideRate;
-        uint8_t motor;
-        Dir dir;
-    } writes[] = {
-        {txtAltPos, false, AltMotor, Dir::Positive}, {txtAltNeg, false, AltMotor, Dir::Negative},
-        {txtAzPos, false, AzMotor, Dir::Positive},   {txtAzNeg, false, AzMotor, Dir::Negative},
-        {txtAltAuto, true, AltMotor, Dir::Positive}, {txtAzAuto, true, AzMotor, Dir::Positive},
-    };
-    try {
+bool SetupScope::applyValues() {
+    QStringList unacknowledged;
+    bool portFailed = false;
+    std::optional<VbError> badBox;
+    {
         BusyPointer busy;
-        for (const auto& w : writes) {
-            // Each box is read just before its own command, so a bad box stops the series there.
-            const QByteArray command =
-                w.guideRate ? cmd::SetGuideRate(w.motor, setup::guideRateByte(w.box->text()))
-                            : cmd::SetBacklash(w.motor, w.dir, setup::backlashByte(w.box->text()));
-            (void)SendCommand(command, cmd::AckLength, cmd::TimeoutMs);
+        try {
+            for (const Value& v : values_) {
+                // Each box is read just before its own command, so a bad box stops the series
+                // there.
+                const QString text = v.box->text();
+                const uint8_t byte =
+                    v.read && v.read->text == text ? v.read->byte
+                    : v.guideRate                  ? setup::guideRateByte(text)
+                                                   : setup::backlashByte(text);
+                const QByteArray command = v.guideRate ? cmd::SetGuideRate(v.motor, byte)
+                                                       : cmd::SetBacklash(v.motor, v.dir, byte);
+                const CommandResult r = SendCommandResult(command, cmd::AckLength, cmd::TimeoutMs);
+                // A failed port has been reported by the command itself, and the series goes on.
+                if (r.portFailed) portFailed = true;
+                else if (!r.reply.startsWith('#')) unacknowledged << QLatin1String(v.name);
+            }
+        } catch (const VbError& e) {
+            badBox = e;
         }
-        ValuesChanged = false;
-        cmdApply->setEnabled(false);
-    } catch (const VbError& e) {
-        reportError(e);
     }
+    // The pointer is back before any report.
+    if (badBox) reportError(*badBox);
+    if (!unacknowledged.isEmpty())
+        reportError(VbError(err::NotAcknowledged,
+                            QStringLiteral("The mount did not acknowledge the new %1 (%2)")
+                                .arg(unacknowledged.size() == 1 ? QStringLiteral("value")
+                                                                : QStringLiteral("values"),
+                                     unacknowledged.join(QStringLiteral(", ")))));
+    if (badBox || portFailed || !unacknowledged.isEmpty()) return false;
+    ValuesChanged = false;
+    cmdApply->setEnabled(false);
+    return true;
+}
+
+void SetupScope::cmdApply_Click() {
+    applyValues();
 }
 
 void SetupScope::OKButton_Click() {
     try {
-        if (ValuesChanged) cmdApply_Click();
+        // After a failed apply the dialog stays, with the boxes as they are, for another try.
+        if (ValuesChanged && !applyValues()) return;
         accept();
     } catch (const VbError& e) {
         reportError(e);

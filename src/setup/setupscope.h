@@ -1,9 +1,12 @@
 #pragma once
 // The Setup Scope dialog: the mount's four anti-backlash values and two autoguide rates, read
 // from the mount each time the dialog opens and written back on Apply (or OK after a change).
+#include "commands.h"
+
 #include <QDialog>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 class QLineEdit;
 class QPushButton;
@@ -33,6 +36,7 @@ public:
     void Form_Load();
     // Writes the six values from the boxes, in the mount's order.
     void cmdApply_Click();
+    // Applies when a box has changed, then closes; a failed apply keeps the dialog open.
     void OKButton_Click();
     void CancelButton_Click();
 
@@ -41,6 +45,27 @@ protected:
 
 private:
     void box_Change();
+    // The apply itself: true when all six values were written and acknowledged. Every failure
+    // has been reported when it returns false.
+    bool applyValues();
+
+    // One of the six values, in the order the mount is read and written.
+    struct Value {
+        QLineEdit* box;
+        bool guideRate;
+        uint8_t motor;
+        cmd::Direction dir;
+        const char* name; // for reports
+        // The text the last load put into the box and the byte it came from. Several autoguide
+        // bytes show as the same percent, so while the box still shows this text the byte goes
+        // back as it was read, not as the text converts.
+        struct Read {
+            QString text;
+            uint8_t byte;
+        };
+        std::optional<Read> read;
+    };
+    std::array<Value, 6> values_;
 
     QLineEdit* txtAzPos;
     QLineEdit* txtAzNeg;
@@ -68,7 +93,7 @@ int guideRatePercent(uint8_t byte);
 uint8_t backlashByte(const QString& text);
 // An autoguide box's percentage as the byte it sends, p * 256 / 100 rounded half to even. A
 // percentage up to 100 gives at most 255, so every value the dialog shows can be written back.
-// Throws VbError 13 (not a number) or 5 (above 100 or below -0.5 / 2.56).
+// Throws VbError 13 (not a number) or 5 (above 100 or below -0.5 / 2.56, however far).
 uint8_t guideRateByte(const QString& text);
 } // namespace setup
 

@@ -99,6 +99,8 @@ void check(const QByteArray& data, bool truncated) {
         s.AzRateIndex >= settingsfile::RateCount || s.TrackModeIndex < 0 ||
         s.TrackModeIndex >= settingsfile::TrackModeCount)
         fail("an index outside its list was accepted");
+    for (int16_t code : {s.UpMessage, s.DownMessage, s.LeftMessage, s.RightMessage})
+        if (code != 6 && code != 7) fail("a direction code other than 6 or 7 was accepted");
     const QByteArray line = settingsfile::format(s);
     if (!line.endsWith("\r\n") || line.count('\n') != 1) fail("written line is not one line");
     Settings again = sentinel();

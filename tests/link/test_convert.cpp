@@ -45,6 +45,56 @@ private slots:
         QCOMPARE(errorOf([&] { conv::textToInt16(QStringLiteral("40000"), c); }), 6);
         QCOMPARE(conv::textToInt16(QStringLiteral("2.5"), c), int16_t(2));
     }
+    // Numbers of a valid form beyond the double range are an overflow, never "not a number"
+    // and never a silent 0; numbers below its smallest value are 0.
+    void numbersAtTheEdgesOfTheDoubleRange_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<double>("value");
+        const QString nines(400, u'9');
+        const QString tiny = QStringLiteral("0.") + QString(400, u'0') + QStringLiteral("1");
+        QTest::newRow("1e400") << "1e400" << 6 << 0.0;
+        QTest::newRow("-1e400") << "-1e400" << 6 << 0.0;
+        QTest::newRow("400 nines") << nines << 6 << 0.0;
+        QTest::newRow("-400 nines") << QStringLiteral("-") + nines << 6 << 0.0;
+        QTest::newRow("400 nines, a fraction") << nines + QStringLiteral(".5") << 6 << 0.0;
+        QTest::newRow("1.8e308") << "1.8e308" << 6 << 0.0;
+        QTest::newRow("1.7e308") << "1.7e308" << 0 << 1.7e308;
+        QTest::newRow("1e-400") << "1e-400" << 0 << 0.0;
+        QTest::newRow("-1e-400") << "-1e-400" << 0 << 0.0;
+        QTest::newRow("400 zeros then 1") << tiny << 0 << 0.0;
+        QTest::newRow("smallest subnormal") << "4.9e-324" << 0 << 4.9e-324;
+        QTest::newRow("inf is no number") << "inf" << 13 << 0.0;
+        QTest::newRow("nan is no number") << "nan" << 13 << 0.0;
+        QTest::newRow("1e400x is no number") << "1e400x" << 13 << 0.0;
+        QTest::newRow("1e-400x is no number") << "1e-400x" << 13 << 0.0;
+    }
+    void numbersAtTheEdgesOfTheDoubleRange() {
+        QFETCH(QString, text);
+        QFETCH(int, error);
+        QFETCH(double, value);
+        double got = -1;
+        QCOMPARE(errorOf([&] { got = conv::textToDouble(text, QLocale::c()); }), error);
+        if (error == 0) QCOMPARE(got, value);
+        // A box read as a 16-bit whole number fails the same way.
+        if (error != 0) QCOMPARE(errorOf([&] { conv::textToInt16(text, QLocale::c()); }), error);
+        // The leading-number reading agrees wherever the whole text is a number.
+        if (error != 13) {
+            got = -1;
+            QCOMPARE(errorOf([&] { got = conv::leadingNumber(text + QStringLiteral("x")); }),
+                     error);
+            if (error == 0) QCOMPARE(got, value);
+        }
+    }
+    void edgesInARegionalFormat() {
+        const QLocale de(QLocale::German, QLocale::Germany);
+        QCOMPARE(errorOf([&] { conv::textToDouble(QStringLiteral("1,5e400"), de); }), 6);
+        QCOMPARE(conv::textToDouble(QStringLiteral("1,5e-400"), de), 0.0);
+        QCOMPARE(errorOf([&] { conv::textToDouble(QStringLiteral("1,5,5e-400"), de); }), 13);
+        // The C form still reads where the regional one does not.
+        QCOMPARE(errorOf([&] { conv::textToDouble(QStringLiteral("2.5e400"), de); }), 6);
+    }
+
     void leadingNumber_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("value");

@@ -156,6 +156,29 @@ private slots:
         QVERIFY(line.writes.isEmpty());
     }
 
+    // Both leave the reply empty; only a failed port has been reported, and the caller can
+    // tell which it was.
+    void aFailedPortIsToldApartFromASilentMount() {
+        ReportRecorder rec;
+        CommandResult r = SendCommandResult("T\x01", 1, 500);
+        QVERIFY(r.reply.isEmpty());
+        QVERIFY(!r.portFailed);
+        QVERIFY(rec.boxes.empty());
+
+        line.onWrite = [&](const QByteArray&, uint32_t now) { line.deliver("#", now); };
+        r = SendCommandResult("T\x01", 1, 500);
+        QCOMPARE(r.reply, QByteArray("#"));
+        QVERIFY(!r.portFailed);
+
+        line.failOpen = std::pair{8002, QStringLiteral("Cannot open /dev/ttyUSB0")};
+        r = SendCommandResult("T\x01", 1, 500);
+        QVERIFY(r.reply.isEmpty());
+        QVERIFY(r.portFailed);
+        QCOMPARE(rec.texts(), QStringList{"Cannot open /dev/ttyUSB0 - 8002"});
+        QVERIFY(StopSpiral);
+        QVERIFY(!Comm1().portOpen());
+    }
+
     void portNumberZeroFailsAtOpenWithTheStandardMessage() {
         ReportRecorder rec;
         Comm1().setBackendFactory({});

@@ -710,9 +710,9 @@ private slots:
 
     void directionCodeThatIsNotAByteIsReportedNotTruncated() {
         Pad pad;
-        Settings s = Pad::simSettings();
-        s.UpMessage = 263; // would go out as 7 if cut to a byte
-        Interface& w = pad.startOnSim(s);
+        Interface& w = pad.startOnSim();
+        // The settings file refuses such a code, so only the window's own state can hold one.
+        w.UpMessage = 263; // would go out as 7 if cut to a byte
         QTest::mousePress(w.cmdUp, Qt::LeftButton);
         QCOMPARE(pad.reports.texts(), QStringList{"Invalid procedure call or argument - 5"});
         QTest::mouseRelease(w.cmdUp, Qt::LeftButton);

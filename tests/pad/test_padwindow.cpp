@@ -4,6 +4,7 @@
 #include "infowindows.h"
 #include "ontop.h"
 #include "padfixture.h"
+#include "placement.h"
 #include "setupscope.h"
 #include "updown.h"
 
@@ -15,6 +16,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QRadioButton>
+#include <QScreen>
 #include <QStyleOptionButton>
 #include <QToolButton>
 
@@ -396,6 +398,12 @@ private slots:
         QTest::newRow("position past the list")
             << QByteArray("7,6,7,6,\"sim\",300,450,99,8,1,#FALSE#,3,0\r\n")
             << "Invalid property value" << 450;
+        QTest::newRow("direction code 2")
+            << QByteArray("2,6,7,6,\"sim\",300,450,8,8,1,#FALSE#,3,0\r\n")
+            << "Invalid property value" << 100;
+        QTest::newRow("direction code 300")
+            << QByteArray("7,6,7,300,\"sim\",300,450,8,8,1,#FALSE#,3,0\r\n")
+            << "Invalid property value" << 100;
         QTest::newRow("garbage") << QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16)
                                  << "Type mismatch" << 100;
         QTest::newRow("enormous line") << QByteArray(200 * 1024, '7') << "Type mismatch" << 100;
@@ -429,23 +437,152 @@ private slots:
                  saved.constData());
     }
 
-    void failingSaveKeepsThePreviousFile() {
+    // A direction code that is no slew's message id never reaches the mount: the arrows keep
+    // their defaults.
+    void damagedDirectionCodesAreNotSent() {
+        Pad pad;
+        pad.writeSettings(QByteArray("2,300,7,6,\"sim\",300,450,8,8,1,#FALSE#,3,0\r\n"));
+        Interface& w = pad.start();
+        QCOMPARE(pad.reports.texts(),
+                 QStringList{QStringLiteral(
+                     "Invalid property value (Skyjogger.ini, field 1: UpMessage) - 380")});
+        w.txtCommPort->setText(QStringLiteral("sim"));
+        w.show();
+        for (ArrowButton* b : {w.cmdUp, w.cmdDown}) {
+            QTest::mousePress(b, Qt::LeftButton);
+            QTest::mouseRelease(b, Qt::LeftButton);
+        }
+        const uint8_t alt = cmd::AltMotor;
+        QCOMPARE(pad.takeSent(), (QVector<QByteArray>{T(0), Slew(alt, 7, 30, 0), Stop(alt), T(1),
+                                                      T(0), Slew(alt, 6, 30, 0), Stop(alt),
+                                                      T(1)}));
+        QCOMPARE(pad.reports.boxes.size(), size_t(1));
+    }
+
+    // A Width or Delay box that does not convert at exit is reported, as its change was, and
+    // the settings are saved all the same with the last values the boxes did convert to.
+    void unusableWidthOrDelayAtExitSavesTheRest_data() {
+        QTest::addColumn<QString>("width");
+        QTest::addColumn<QString>("delay");
+        QTest::addColumn<QStringList>("reports");
+        QTest::addColumn<QByteArray>("tail"); // width and delay as saved
+        const QString mismatch = QStringLiteral("Type mismatch - 13");
+        QTest::newRow("width not a number")
+            << "wide" << "1" << QStringList{mismatch, mismatch} << QByteArray("5,1\r\n");
+        QTest::newRow("width beyond 16 bits")
+            << "40000" << "1" << QStringList{"Overflow - 6", "Overflow - 6"}
+            << QByteArray("5,1\r\n");
+        QTest::newRow("delay emptied")
+            << "4" << "" << QStringList{mismatch, mismatch} << QByteArray("4,2.5\r\n");
+        QTest::newRow("both")
+            << "" << "1e400" << QStringList{mismatch, "Overflow - 6", mismatch, "Overflow - 6"}
+            << QByteArray("5,2.5\r\n");
+    }
+    void unusableWidthOrDelayAtExitSavesTheRest() {
+        QFETCH(QString, width);
+        QFETCH(QString, delay);
+        QFETCH(QStringList, reports);
+        QFETCH(QByteArray, tail);
         Pad pad;
         Settings s;
         s.SpiralWidth = 5;
+        s.CornerDelay = 2.5;
         pad.writeSettings(s);
-        const QByteArray before = pad.readSettings();
         Interface& w = pad.start();
         w.show();
-        w.txtWidth->setText(QStringLiteral("wide"));
-        QCOMPARE(pad.reports.texts(), QStringList{"Type mismatch - 13"});
-        QCOMPARE(w.SpiralWidth, int16_t(5)); // the box change kept the last good value
-        w.txtCornerDelay->setText(QStringLiteral("1"));
+        w.cmbAzRate->setCurrentIndex(3);
+        w.txtWidth->setText(width);
+        w.txtCornerDelay->setText(delay);
+        QCOMPARE(w.SpiralWidth, int16_t(width == QLatin1String("4") ? 4 : 5));
         QVERIFY(w.close());
-        QCOMPARE(pad.reports.texts(), (QStringList{"Type mismatch - 13", "Type mismatch - 13"}));
-        QVERIFY(!w.isVisible());      // the window closes all the same
-        QCOMPARE(pad.programEnds, 0); // but the program goes on with its other windows
-        QCOMPARE(pad.readSettings(), before);
+        QCOMPARE(pad.reports.texts(), reports);
+        QCOMPARE(pad.readSettings(), "7,6,7,6,\"1\",100,100,8,3,1,#FALSE#," + tail);
+        QCOMPARE(pad.programEnds, 1); // the program ends as after any save
+    }
+
+    void placeOnScreens_data() {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QList<QRect>>("areas");
+        QTest::addColumn<QPoint>("placed");
+        const QRect main(0, 0, 1920, 1040);       // a task bar below
+        const QRect right(1920, 0, 1280, 1024);   // a second monitor beside it
+        const QRect above(200, -1200, 1600, 1200); // or above it
+        const QSize pad(275, 230);
+        QTest::newRow("on the main screen")
+            << QRect(QPoint(100, 100), pad) << QList<QRect>{main} << QPoint(100, 100);
+        QTest::newRow("partly off the left edge")
+            << QRect(QPoint(-20, 82), pad) << QList<QRect>{main} << QPoint(-20, 82);
+        QTest::newRow("one pixel still showing")
+            << QRect(QPoint(1919, 1039), pad) << QList<QRect>{main} << QPoint(1919, 1039);
+        QTest::newRow("on the second monitor")
+            << QRect(QPoint(2500, 300), pad) << QList<QRect>{main, right} << QPoint(2500, 300);
+        QTest::newRow("second monitor gone")
+            << QRect(QPoint(2500, 300), pad) << QList<QRect>{main} << QPoint(1645, 300);
+        QTest::newRow("just past the edge")
+            << QRect(QPoint(1920, 0), pad) << QList<QRect>{main} << QPoint(1645, 0);
+        QTest::newRow("far below and left")
+            << QRect(QPoint(-5000, 5000), pad) << QList<QRect>{main, right} << QPoint(0, 810);
+        QTest::newRow("beyond the second monitor")
+            << QRect(QPoint(4000, 100), pad) << QList<QRect>{main, right} << QPoint(2925, 100);
+        QTest::newRow("nearest is the one above")
+            << QRect(QPoint(300, -3000), pad) << QList<QRect>{main, above} << QPoint(300, -1200);
+        QTest::newRow("larger than the screen")
+            << QRect(QPoint(500, 500), pad) << QList<QRect>{QRect(10, 20, 200, 100)}
+            << QPoint(10, 20);
+        QTest::newRow("no screens") << QRect(QPoint(9000, 9000), pad) << QList<QRect>{}
+                                    << QPoint(9000, 9000);
+    }
+    void placeOnScreens() {
+        QFETCH(QRect, frame);
+        QFETCH(QList<QRect>, areas);
+        QFETCH(QPoint, placed);
+        QCOMPARE(skyjog::placeOnScreens(frame, areas), placed);
+    }
+
+    // A saved place that no screen shows any more: the window opens on the screen, whole, and
+    // the saved place is kept until the user moves the window.
+    void positionOffEveryScreenIsBroughtBack_data() {
+        QTest::addColumn<int>("left"); // twips
+        QTest::addColumn<int>("top");
+        QTest::addColumn<QString>("edges"); // the screen edges the window ends up against
+        QTest::newRow("far right, above") << 45000 << -15000 << "right top";
+        QTest::newRow("far left, below") << -60000 << 30000 << "left bottom";
+        QTest::newRow("off the bottom edge") << 1500 << 12600 << "bottom";
+    }
+    void positionOffEveryScreenIsBroughtBack() {
+        QFETCH(int, left);
+        QFETCH(int, top);
+        QFETCH(QString, edges);
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        Pad pad;
+        Settings s;
+        s.FormLeft = left;
+        s.FormTop = top;
+        pad.writeSettings(s);
+        const QByteArray saved = pad.readSettings();
+        for (int run = 0; run < 2; ++run) {
+            Interface& w = pad.start();
+            w.show();
+            // Whole, frame and all, against the edges nearest the saved place.
+            const QRect f = w.frameGeometry();
+            QVERIFY2(area.contains(f), qPrintable(QStringLiteral("%1,%2").arg(f.x()).arg(f.y())));
+            QCOMPARE(f.left() == area.left(), edges.contains(QLatin1String("left")));
+            QCOMPARE(f.right() == area.right(), edges.contains(QLatin1String("right")));
+            QCOMPARE(f.top() == area.top(), edges.contains(QLatin1String("top")));
+            QCOMPARE(f.bottom() == area.bottom(), edges.contains(QLatin1String("bottom")));
+            if (!edges.contains(QLatin1String("left")) && !edges.contains(QLatin1String("right")))
+                QCOMPARE(w.geometry().left(), twipsToPixels(left));
+            // Closed where it was put, it keeps the saved place for the screen that may return.
+            QVERIFY(w.close());
+            QCOMPARE(pad.readSettings(), saved);
+        }
+        // Moved by the user, it is saved where it now is.
+        Interface& w = pad.start();
+        w.show();
+        w.move(30, 40);
+        QVERIFY(w.close());
+        QCOMPARE(pad.readSettings(), QByteArray("7,6,7,6,\"1\",600,450,8,8,1,#FALSE#,3,0\r\n"));
+        QVERIFY(pad.reports.boxes.empty());
     }
 
     void unwritableFoldersReportTheSave() {
@@ -546,6 +683,14 @@ private slots:
         QCOMPARE(pad.reports.boxes.size(), size_t(2));
         QVERIFY(pad.reports.boxes[1].text.endsWith(QStringLiteral(" - 8002")));
         QCOMPARE(Comm1().commPort(), int16_t(3));
+        // Digits past the double range are a number too large as well, never port 0.
+        w.txtCommPort->setText(QString(400, u'9'));
+        QCOMPARE(pad.reports.boxes.size(), size_t(3));
+        QCOMPARE(pad.reports.boxes[2].text, QStringLiteral("Overflow - 6"));
+        QCOMPARE(Comm1().commPort(), int16_t(3));
+        w.txtCommPort->setText(QStringLiteral("1e-400"));
+        QCOMPARE(pad.reports.boxes.size(), size_t(3));
+        QCOMPARE(Comm1().commPort(), int16_t(0));
     }
 
     void aDoubleQuoteCannotBeTypedIntoThePortBox() {

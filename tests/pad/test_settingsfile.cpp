@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cmath>
 
 #ifdef Q_OS_LINUX
 #include <csignal>
@@ -17,13 +18,14 @@ using namespace skyjog;
 
 namespace {
 
-// Every field away from its default, so a test can tell "read" from "left alone".
+// Every field away from its default, so a test can tell "read" from "left alone" (the direction
+// codes swapped: 6 and 7 are the only ones a file may hold).
 Settings sentinel() {
     Settings s;
-    s.UpMessage = 11;
-    s.DownMessage = 12;
-    s.LeftMessage = 13;
-    s.RightMessage = 14;
+    s.UpMessage = 6;
+    s.DownMessage = 7;
+    s.LeftMessage = 6;
+    s.RightMessage = 7;
     s.CommPortText = QStringLiteral("sentinel");
     s.FormTop = 15;
     s.FormLeft = 16;
@@ -62,14 +64,13 @@ private slots:
         QTest::addColumn<Settings>("settings");
         QTest::addColumn<QByteArray>("line");
         Settings s = sentinel();
-        s.UpMessage = -7;
         s.CommPortText = QStringLiteral("host, port:1");
         s.FormTop = -2147483647 - 1;
         s.FormLeft = 2147483647;
         s.CornerDelay = 0.5;
         QTest::newRow("every field changed")
             << s
-            << QByteArray("-7,12,13,14,\"host, port:1\",-2147483648,2147483647,2,3,3,#TRUE#,"
+            << QByteArray("6,7,6,7,\"host, port:1\",-2147483648,2147483647,2,3,3,#TRUE#,"
                           "17,.5\r\n");
         Settings d;
         d.CornerDelay = 2;
@@ -103,7 +104,6 @@ private slots:
             Settings s;
             s.CornerDelay = delay;
             s.SpiralWidth = -32768;
-            s.UpMessage = 32767;
             Settings back = sentinel();
             settingsfile::parse(settingsfile::format(s), back);
             QCOMPARE(back.CornerDelay, delay);
@@ -148,11 +148,20 @@ private slots:
         }
     }
 
+    void tooSmallForADoubleReadsAsZero() {
+        Settings s = sentinel();
+        settingsfile::parse("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,1e-400,-1e-400", s);
+        QCOMPARE(s.SpiralWidth, int16_t(0));
+        QCOMPARE(s.CornerDelay, 0.0);
+        QVERIFY(!std::signbit(s.CornerDelay)); // saved again as "0", not "-0"
+        QCOMPARE(settingsfile::format(s), QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,0,0\r\n"));
+    }
+
     void integersRoundHalfToEven() {
         Settings s;
-        settingsfile::parse("6.5,7.5,7,6,\"1\",100.5,101.5,8,8,1,#FALSE#,2.5,0", s);
+        settingsfile::parse("6.5,6.5000001,7,6,\"1\",100.5,101.5,8,8,1,#FALSE#,2.5,0", s);
         QCOMPARE(s.UpMessage, int16_t(6));
-        QCOMPARE(s.DownMessage, int16_t(8));
+        QCOMPARE(s.DownMessage, int16_t(7));
         QCOMPARE(s.FormTop, 100);
         QCOMPARE(s.FormLeft, 102);
         QCOMPARE(s.SpiralWidth, int16_t(2));
@@ -204,6 +213,20 @@ private slots:
         QTest::newRow("quote inside unquoted text")
             << QByteArray("7,6,7,6,a\"b,100,100,8,8,1,#FALSE#,3,0") << 13 << 4;
         QTest::newRow("binary garbage") << QByteArray("\x00\x01\xFF\xFE garbage", 12) << 13 << 0;
+        // A direction code is a motor message id: only the two that move an axis are taken.
+        QTest::newRow("direction code 2")
+            << QByteArray("2,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,0") << 380 << 0;
+        QTest::newRow("direction code 0")
+            << QByteArray("7,0,7,6,\"1\",100,100,8,8,1,#FALSE#,3,0") << 380 << 1;
+        QTest::newRow("direction code 300")
+            << QByteArray("7,6,300,6,\"1\",100,100,8,8,1,#FALSE#,3,0") << 380 << 2;
+        QTest::newRow("direction code -6")
+            << QByteArray("7,6,7,-6,\"1\",100,100,8,8,1,#FALSE#,3,0") << 380 << 3;
+        QTest::newRow("direction code 7.6 rounds to 8")
+            << QByteArray("7,6,7,7.6,\"1\",100,100,8,8,1,#FALSE#,3,0") << 380 << 3;
+        QTest::newRow("400 nines")
+            << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#," + QByteArray(400, '9') + ",0")
+            << 6 << 11;
         QTest::newRow("not a number: nan")
             << QByteArray("7,6,7,6,\"1\",100,100,8,8,1,#FALSE#,3,nan") << 13 << 12;
     }

@@ -1,5 +1,6 @@
 // The Setup Scope dialog through its real widgets: what it reads and shows, what it writes and in
 // which order, and where it stops, against a mount whose stored values each test sets.
+#include "backend.h"
 #include "commands.h"
 #include "functions.h"
 #include "mountsim.h"
@@ -110,6 +111,33 @@ class TestSetupScope : public QObject {
         else
             QTest::keyClicks(e, text);
         QCOMPARE(e->text(), text);
+    }
+    // After a failed apply: the dialog open with the boxes as they were, nothing counted as
+    // applied, Apply ready for another try, the normal pointer back.
+    void verifyKeptForAnotherTry(const QStringList& shown) {
+        QVERIFY(dlg());
+        QVERIFY(dlg()->isVisible());
+        QCOMPARE(texts(), shown);
+        QVERIFY(SetupScope::ValuesChanged);
+        QVERIFY(button("cmdApply")->isEnabled());
+        QVERIFY(!QApplication::overrideCursor());
+    }
+    // Applies again (through OK or Apply) and expects all six written and the apply complete.
+    void verifyAppliesAgain(bool viaOk, std::array<uint8_t, 6> values) {
+        mount.clearCommands();
+        QTest::mouseClick(button(viaOk ? "OKButton" : "cmdApply"), Qt::LeftButton);
+        QCOMPARE(mount.commands(), applyCommands(values));
+        QVERIFY(!SetupScope::ValuesChanged);
+        QCOMPARE(!dlg(), viaOk);
+    }
+    // Opens on a mount that answers the six reads, then spoils count writes from the 0-based
+    // firstWrite on (count -1: every one from there) with the fault.
+    void openWithFaultyWrites(sim::Fault fault, int firstWrite, int count) {
+        mount.opt.fault = fault;
+        mount.opt.faultSkip = 6 + firstWrite;
+        mount.opt.faultCount = count;
+        open();
+        mount.clearCommands();
     }
     // Starts the mount with its stored values on the first opening of a test.
     void open() {
@@ -327,8 +355,8 @@ private slots:
 
         cursorsWhileSending.clear();
         QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
-        // txtAltAuto shows 12 (from 32): 12 * 2.56 = 30.72 goes back as 31.
-        QCOMPARE(mount.commands(), applyCommands({3, 4, 1, 42, 31, 128}));
+        // txtAltAuto shows 12 (from 32) and was not edited: 32 goes back, not 12 * 2.56 = 31.
+        QCOMPARE(mount.commands(), applyCommands({3, 4, 1, 42, 32, 128}));
         QCOMPARE(mount.backlash(16, false), uint8_t(42));
         QVERIFY(!SetupScope::ValuesChanged);
         QVERIFY(!button("cmdApply")->isEnabled());
@@ -410,6 +438,16 @@ private slots:
                                              << "-1" << 5 << 5 << 0;
         QTest::newRow("99 percent") << "txtAltAuto"
                                     << "99" << 0 << 0 << 253;
+        // Beyond the double range: an overflow in a backlash box, and outside the byte in an
+        // autoguide box; too small for a double, 0.
+        const QString digits400(400, u'7');
+        QTest::newRow("400 digits, backlash") << "txtAzPos" << digits400 << 6 << 2 << 0;
+        QTest::newRow("1e400, backlash") << "txtAltNeg" << "1e400" << 6 << 1 << 0;
+        QTest::newRow("-1e400, backlash") << "txtAltNeg" << "-1e400" << 6 << 1 << 0;
+        QTest::newRow("1e-400, backlash") << "txtAltNeg" << "1e-400" << 0 << 0 << 0;
+        QTest::newRow("400 digits, autoguide") << "txtAzAuto" << digits400 << 5 << 5 << 0;
+        QTest::newRow("-1e400, autoguide") << "txtAltAuto" << "-1e400" << 5 << 4 << 0;
+        QTest::newRow("1e-400, autoguide") << "txtAltAuto" << "1e-400" << 0 << 0 << 0;
     }
     void failuresWhileApplying() {
         QFETCH(QString, boxName);
@@ -488,16 +526,23 @@ private slots:
         QVERIFY(!SetupScope::ValuesChanged);
     }
 
-    void okClosesEvenWhenTheApplyFails() {
+    void okStaysOpenWhenTheApplyFails() {
+        mount.opt.backlash[0][0] = 21;
         open();
         mount.clearCommands();
         type("txtAzNeg", "x");
+        const QStringList shown = texts();
         ReportRecorder rec;
         QTest::mouseClick(button("OKButton"), Qt::LeftButton);
         QCOMPARE(rec.texts(), QStringList{QStringLiteral("Type mismatch - 13")});
-        QCOMPARE(mount.commands(), applyCommands({0, 0, 0, 0, 0, 0}).mid(0, 3));
-        QVERIFY(!dlg());
-        QVERIFY(SetupScope::ValuesChanged); // the dialog object outlives its window
+        QCOMPARE(mount.commands(), applyCommands({0, 0, 21, 0, 128, 128}).mid(0, 3));
+        // The dialog stays with what the user typed, ready for a correction.
+        verifyKeptForAnotherTry(shown);
+
+        // Corrected, OK writes all six from the first and closes.
+        type("txtAzNeg", "4");
+        verifyAppliesAgain(true, {0, 0, 21, 4, 128, 128});
+        QCOMPARE(rec.boxes.size(), size_t(1));
     }
 
     void cancelEscAndCloseSendNothing_data() {
@@ -550,18 +595,206 @@ private slots:
         QCOMPARE(dialogs, 1);
     }
 
-    void serialFailureDuringApplyDoesNotStopIt() {
+    void serialFailureDuringApplyGoesOnButAppliesNothing_data() {
+        QTest::addColumn<bool>("viaOk");
+        QTest::newRow("Apply") << false;
+        QTest::newRow("OK") << true;
+    }
+    void serialFailureDuringApplyGoesOnButAppliesNothing() {
+        QFETCH(bool, viaOk);
         open();
         type("txtAzPos", "1");
+        const QStringList shown = texts();
         // A port whose device does not exist fails to open on every command.
         Comm1().setPortText(QStringLiteral("/dev/skyjog-no-such-port"));
         ReportRecorder rec;
-        QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
-        // Each of the six commands tried the port and reported; the values count as applied.
+        QTest::mouseClick(button(viaOk ? "OKButton" : "cmdApply"), Qt::LeftButton);
+        // Each of the six commands tried the port and reported; nothing more is said, since the
+        // port's own reports tell it all.
         QCOMPARE(rec.boxes.size(), size_t(6));
+        for (const auto& b : rec.boxes)
+            QVERIFY2(b.text.contains(QLatin1String("skyjog-no-such-port")), qPrintable(b.text));
+        verifyKeptForAnotherTry(shown);
+
+        // With the port back, the same boxes go out in full.
+        Comm1().setPortText(QStringLiteral("sim"));
+        verifyAppliesAgain(viaOk, {0, 0, 1, 0, 128, 128});
+        QCOMPARE(rec.boxes.size(), size_t(6));
+    }
+
+    // A write counts only when the mount answers it with "#". Every write is still sent, in
+    // order; then one report names the ones that went unanswered, and nothing counts as applied.
+    void writesTheMountDoesNotAcknowledge_data() {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("firstWrite"); // 0-based: the first write the fault spoils
+        QTest::addColumn<int>("count");      // how many writes it spoils (-1: all from there)
+        QTest::addColumn<bool>("viaOk");
+        QTest::addColumn<QString>("named");
+        const QString all = QStringLiteral(
+            "values (altitude positive anti-backlash, altitude negative anti-backlash, "
+            "azimuth positive anti-backlash, azimuth negative anti-backlash, "
+            "altitude autoguide rate, azimuth autoguide rate)");
+        QTest::newRow("silent mount") << int(sim::Fault::Silent) << 0 << -1 << false << all;
+        QTest::newRow("silent mount, OK") << int(sim::Fault::Silent) << 0 << -1 << true << all;
+        QTest::newRow("garbage for an acknowledgement")
+            << int(sim::Fault::Garbage) << 0 << -1 << false << all;
+        QTest::newRow("short replies") << int(sim::Fault::ShortReply) << 0 << -1 << false << all;
+        QTest::newRow("one write unanswered")
+            << int(sim::Fault::Silent) << 3 << 1 << false
+            << QStringLiteral("value (azimuth negative anti-backlash)");
+        // The hand control answers in order: the answer after a late one is late as well.
+        QTest::newRow("one late acknowledgement, OK")
+            << int(sim::Fault::LateReply) << 4 << 1 << true
+            << QStringLiteral("values (altitude autoguide rate, azimuth autoguide rate)");
+        QTest::newRow("two garbled")
+            << int(sim::Fault::Garbage) << 0 << 2 << false
+            << QStringLiteral(
+                   "values (altitude positive anti-backlash, altitude negative anti-backlash)");
+    }
+    void writesTheMountDoesNotAcknowledge() {
+        QFETCH(int, fault);
+        QFETCH(int, firstWrite);
+        QFETCH(int, count);
+        QFETCH(bool, viaOk);
+        QFETCH(QString, named);
+        mount.opt.guideRate[1] = 1; // shows as 0
+        openWithFaultyWrites(sim::Fault(fault), firstWrite, count);
+        type("txtAltPos", "9");
+        const QStringList shown = texts();
+        ReportRecorder rec;
+        bool cursorRestoredBeforeReport = false;
+        rec.onReport = [&](const ReportRecorder::Box&) {
+            cursorRestoredBeforeReport = !QApplication::overrideCursor();
+        };
+        QTest::mouseClick(button(viaOk ? "OKButton" : "cmdApply"), Qt::LeftButton);
+
+        QCOMPARE(mount.commands(), applyCommands({9, 0, 0, 0, 1, 128}));
+        QCOMPARE(rec.texts(),
+                 QStringList{QStringLiteral("The mount did not acknowledge the new ") + named +
+                             QStringLiteral(" - 8030")});
+        QCOMPARE(rec.boxes[0].caption, QStringLiteral("Skyjog"));
+        QVERIFY(cursorRestoredBeforeReport);
+        verifyKeptForAnotherTry(shown);
+
+        // Once the mount answers again, applying again writes all six and closes on OK.
+        mount.opt.fault = sim::Fault::None;
+        mount.start();
+        verifyAppliesAgain(viaOk, {9, 0, 0, 0, 1, 128});
+        QCOMPARE(rec.boxes.size(), size_t(1));
+    }
+
+    void aDroppedLineIsReportedByThePortAlone() {
+        openWithFaultyWrites(sim::Fault::Disconnect, 1, 1);
+        type("txtAltNeg", "5");
+        const QStringList shown = texts();
+        ReportRecorder rec;
+        QTest::mouseClick(button("OKButton"), Qt::LeftButton);
+        // The dropped line fails the second write in the port; the next command plugs it in
+        // again and the series goes on.
+        QCOMPARE(mount.commands(), applyCommands({0, 5, 0, 0, 128, 128}));
+        QCOMPARE(rec.boxes.size(), size_t(1));
+        QVERIFY2(rec.boxes[0].text.startsWith(QLatin1String("Lost the simulated mount")),
+                 qPrintable(rec.boxes[0].text));
+        verifyKeptForAnotherTry(shown);
+    }
+
+    void portFailuresAndUnansweredWritesTogether() {
+        openWithFaultyWrites(sim::Fault::Silent, 2, 1);
+        type("txtAzPos", "3");
+        const QStringList shown = texts();
+        // After the third write the port goes away (an adapter pulled out).
+        int opens = 0;
+        Comm1().setBackendFactory([&opens](const PortSpec& spec) {
+            if (++opens > 3)
+                throw VbError(err::InvalidPort, QStringLiteral("Cannot open the unplugged port"));
+            return makeDefaultBackend(spec);
+        });
+        ReportRecorder rec;
+        QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
+        QCOMPARE(mount.commands(), applyCommands({0, 0, 3, 0, 128, 128}).mid(0, 3));
+        // Three reports from the port, then one for the write it did not see fail.
+        QCOMPARE(rec.texts().mid(0, 3),
+                 QStringList(3, QStringLiteral("Cannot open the unplugged port - 8002")));
+        QCOMPARE(rec.boxes.size(), size_t(4));
+        QCOMPARE(rec.boxes[3].text,
+                 QStringLiteral("The mount did not acknowledge the new value (azimuth positive "
+                                "anti-backlash) - 8030"));
+        verifyKeptForAnotherTry(shown);
+    }
+
+    void aBadBoxAfterAnUnansweredWrite() {
+        openWithFaultyWrites(sim::Fault::Silent, 0, 1);
+        type("txtAzPos", "many");
+        const QStringList shown = texts();
+        ReportRecorder rec;
+        QTest::mouseClick(button("OKButton"), Qt::LeftButton);
+        // Both are told: the box that stopped the series, and the write before it that the
+        // mount let pass without an answer.
+        QCOMPARE(mount.commands(), applyCommands({0, 0, 0, 0, 128, 128}).mid(0, 2));
+        QCOMPARE(rec.texts(),
+                 (QStringList{QStringLiteral("Type mismatch - 13"),
+                              QStringLiteral("The mount did not acknowledge the new value "
+                                             "(altitude positive anti-backlash) - 8030")}));
+        verifyKeptForAnotherTry(shown);
+    }
+
+    // Many autoguide bytes do not come back through their percentage (1 shows as 0, and 0 goes
+    // back as 0). A box the user did not edit writes back the byte that was read.
+    void uneditedBoxesWriteBackTheByteRead() {
+        mount.opt.guideRate[1] = 1; // alt: shows 0
+        mount.opt.guideRate[0] = 2; // az: shows 1, which goes back as 3
+        mount.opt.backlash[1][0] = 40;
+        open();
+        QCOMPARE(box("txtAltAuto")->text(), QStringLiteral("0"));
+        QCOMPARE(box("txtAzAuto")->text(), QStringLiteral("1"));
+        mount.clearCommands();
+        type("txtAzNeg", "8");
+        QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
+        QCOMPARE(mount.commands(), applyCommands({40, 0, 0, 8, 1, 2}));
+        QCOMPARE(mount.guideRate(17), uint8_t(1));
+        QCOMPARE(mount.guideRate(16), uint8_t(2));
+
+        // Typed over with the same text, the box still shows what was read.
+        mount.clearCommands();
+        type("txtAltAuto", "0");
+        QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
+        QCOMPARE(mount.commands(), applyCommands({40, 0, 0, 8, 1, 2}));
+
+        // An edited box writes its own number; a spin arrow edits too.
+        mount.clearCommands();
+        type("txtAltAuto", "5");
+        QTest::mouseClick(dlg()->findChild<UpDown*>("UpDown7")->upButton(), Qt::LeftButton);
+        QCOMPARE(box("txtAzAuto")->text(), QStringLiteral("2"));
+        QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
+        // 5 * 2.56 = 12.8 and 2 * 2.56 = 5.12.
+        QCOMPARE(mount.commands(), applyCommands({40, 0, 0, 8, 13, 5}));
+
+        // A later opening reads afresh, and its bytes are the ones written back.
+        QTest::mouseClick(button("CancelButton"), Qt::LeftButton);
+        flushDeletes();
+        open();
+        mount.clearCommands();
+        type("txtAltNeg", "1");
+        QTest::mouseClick(button("OKButton"), Qt::LeftButton);
+        QCOMPARE(mount.commands(), applyCommands({40, 1, 0, 8, 13, 5}));
+    }
+
+    void aPartialLoadWritesBackTheBytesItRead() {
+        mount.opt.guideRate[1] = 1; // read fifth: shows 0
+        mount.silentAfter(5);       // the sixth read goes unanswered
+        ReportRecorder rec;
+        open();
+        QCOMPARE(rec.texts(),
+                 QStringList{QStringLiteral("Invalid procedure call or argument - 5")});
+        QCOMPARE(texts(), (QStringList{"0", "0", "0", "0", "", "0"}));
+        mount.opt.fault = sim::Fault::None;
+        mount.opt.guideRate[1] = 1;
+        mount.start();
+        type("txtAzAuto", "50");
+        QTest::mouseClick(button("cmdApply"), Qt::LeftButton);
+        QCOMPARE(mount.commands(), applyCommands({0, 0, 0, 0, 1, 128}));
+        QCOMPARE(rec.boxes.size(), size_t(1));
         QVERIFY(!SetupScope::ValuesChanged);
-        QVERIFY(!button("cmdApply")->isEnabled());
-        QVERIFY(!QApplication::overrideCursor());
     }
 };
 

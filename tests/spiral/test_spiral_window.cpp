@@ -230,20 +230,22 @@ private slots:
 
     void spiralThatCannotSendItsRatesLeavesTheWindowFreeToClose_data() {
         QTest::addColumn<QString>("width");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("70") << "70"
-                            << "Overflow - 6";
-        QTest::newRow("-1") << "-1"
-                            << "Invalid procedure call or argument - 5";
+        QTest::addColumn<QStringList>("messages"); // the box's change, then the spiral's
+        QTest::newRow("70") << "70" << QStringList{"Overflow - 6"};
+        QTest::newRow("-1") << "-1" << QStringList{"Invalid procedure call or argument - 5"};
+        // Far beyond the double range is still a number too large, never a width of 0.
+        QTest::newRow("400 nines")
+            << QString(400, u'9') << QStringList{"Overflow - 6", "Overflow - 6"};
+        QTest::newRow("1e400") << "1e400" << QStringList{"Overflow - 6", "Overflow - 6"};
     }
     void spiralThatCannotSendItsRatesLeavesTheWindowFreeToClose() {
         QFETCH(QString, width);
-        QFETCH(QString, message);
+        QFETCH(QStringList, messages);
         Pad pad;
         Interface& w = pad.startOnSim();
         w.txtWidth->setText(width);
         QTest::mouseClick(w.cmdSpiral, Qt::LeftButton);
-        QCOMPARE(pad.reports.texts(), QStringList{message});
+        QCOMPARE(pad.reports.texts(), messages);
         QCOMPARE(pad.reports.boxes[0].caption, AppTitle);
         QCOMPARE(pad.takeSent(), (QVector<QByteArray>{Stop(17), Stop(16), T(1)}));
         QVERIFY(StopSpiral);
@@ -255,7 +257,7 @@ private slots:
         QTest::mouseClick(w.cmdSpiral, Qt::LeftButton);
         QCOMPARE(pad.takeSent().first(), cmd::GetAzAlt());
         QVERIFY(w.close());
-        QCOMPARE(pad.reports.boxes.size(), size_t(1));
+        QCOMPARE(pad.reports.boxes.size(), size_t(messages.size()));
     }
 };
 

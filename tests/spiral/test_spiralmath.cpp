@@ -179,6 +179,17 @@ private slots:
         QCOMPARE(boxNumber("2,5"), 2.0); // a comma is no decimal separator here
     }
 
+    // A box number beyond the double range is too large for any rate or pause, not 0.
+    void boxesAtTheEdgesOfTheDoubleRange() {
+        QCOMPARE(errorNumber([] { boxNumber(QString(400, u'9')); }), 6);
+        QCOMPARE(errorNumber([] { boxNumber(QStringLiteral("1e400 wide")); }), 6);
+        QCOMPARE(boxNumber(QStringLiteral("1e-400")), 0.0);
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        QCOMPARE(errorNumber([] { boxNumber(QString(400, u'9') + QStringLiteral(",5")); }), 6);
+        QCOMPARE(boxNumber(QStringLiteral("0,") + QString(400, u'0') + QStringLiteral("1")), 0.0);
+        QLocale::setDefault(QLocale::c());
+    }
+
     void cornerDelayMilliseconds() {
         QCOMPARE(cornerDelayMs(2), 2000);
         QCOMPARE(cornerDelayMs(0.5), 500);
