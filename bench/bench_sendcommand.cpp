@@ -28,9 +28,9 @@ Marks marks;
 class MarkingBackend final : public SerialBackend {
 public:
     explicit MarkingBackend(std::unique_ptr<SerialBackend> inner) : inner_(std::move(inner)) {}
-    void open() override {
+    void open(const LineSettings& line) override {
         marks.start = bench::nowMs();
-        inner_->open();
+        inner_->open(line);
         marks.opened = bench::nowMs();
     }
     void close() override {

@@ -1,4 +1,5 @@
 #include "posix_serial_backend.h"
+#include "porttext.h"
 #include "vberror.h"
 
 #include <QCoreApplication>
@@ -137,7 +138,7 @@ void PosixSerialBackend::releaseLock() {
     lockPath_.clear();
 }
 
-void PosixSerialBackend::open() {
+void PosixSerialBackend::open(const LineSettings& line) {
     close();
     const QByteArray path = QFile::encodeName(device_);
     struct stat st {};
@@ -152,11 +153,11 @@ void PosixSerialBackend::open() {
                       QStringLiteral("Cannot open %1: it is not a serial device%2")
                           .arg(device_, portsHint()));
 
-    const speed_t speed = speedFor(line_.baud);
+    const speed_t speed = speedFor(line.baud);
     if (speed == B0)
         throw VbError(err::InvalidPort, QStringLiteral("Cannot open %1: %2 baud is not supported")
                                             .arg(device_)
-                                            .arg(line_.baud));
+                                            .arg(line.baud));
 
     takeLock();
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -191,12 +192,12 @@ void PosixSerialBackend::open() {
 #ifdef CMSPAR
     t.c_cflag &= ~CMSPAR;
 #endif
-    t.c_cflag |= line_.dataBits == 5   ? CS5
-                 : line_.dataBits == 6 ? CS6
-                 : line_.dataBits == 7 ? CS7
+    t.c_cflag |= line.dataBits == 5   ? CS5
+                 : line.dataBits == 6 ? CS6
+                 : line.dataBits == 7 ? CS7
                                        : CS8;
-    if (line_.stopBits == 2) t.c_cflag |= CSTOPB;
-    switch (line_.parity) {
+    if (line.stopBits == 2) t.c_cflag |= CSTOPB;
+    switch (line.parity) {
     case 'E':
         t.c_cflag |= PARENB;
         break;

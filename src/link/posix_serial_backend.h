@@ -1,6 +1,5 @@
 #pragma once
 #include "backend.h"
-#include "serialcontrol.h"
 
 #include <termios.h>
 
@@ -19,8 +18,7 @@ class PosixSerialBackend final : public SerialBackend {
 public:
     explicit PosixSerialBackend(QString device);
     ~PosixSerialBackend() override;
-    void setLineSettings(const LineSettings& line) { line_ = line; }
-    void open() override;
+    void open(const LineSettings& line) override;
     void close() override;
     bool isOpen() const override { return fd_ >= 0; }
     QByteArray read(int maxChars) override;
@@ -35,7 +33,6 @@ private:
     [[noreturn]] void lost(const QString& why);
 
     QString device_;
-    LineSettings line_;
     int fd_ = -1;
     termios saved_{};
     QString lockPath_; // set while we hold a lock file of our own

@@ -1,8 +1,4 @@
 #include "serialcontrol.h"
-#include "serialport_backend.h"
-#ifdef Q_OS_UNIX
-#include "posix_serial_backend.h"
-#endif
 #include "vberror.h"
 
 #include <QStringList>
@@ -56,11 +52,7 @@ void SerialControl::setPortOpen(bool open) {
     }
     if (portOpen()) throw VbError(8005, QStringLiteral("Port already open"));
     auto backend = factory_(spec_);
-    if (auto* serial = dynamic_cast<SerialPortBackend*>(backend.get())) serial->setLineSettings(line_);
-#ifdef Q_OS_UNIX
-    if (auto* serial = dynamic_cast<PosixSerialBackend*>(backend.get())) serial->setLineSettings(line_);
-#endif
-    backend->open();
+    backend->open(line_);
     backend_ = std::move(backend);
 }
 

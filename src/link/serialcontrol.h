@@ -1,16 +1,10 @@
 #pragma once
 // The serial control: port, line settings, open/close, read of at most InputLen waiting
 // characters, write. Each open builds a fresh backend from the current port text.
-#include "backend.h"
+#include "backends.h"
 
 namespace skyjog {
 
-struct LineSettings {
-    qint32 baud = 9600;
-    char parity = 'N';
-    int dataBits = 8;
-    int stopBits = 1;
-};
 // "9600,N,8,1"; throws VbError 380 on anything else.
 LineSettings parseLineSettings(const QString& text);
 

@@ -1,5 +1,5 @@
 #include "serialport_backend.h"
-#include "serialcontrol.h"
+#include "porttext.h"
 #include "vberror.h"
 
 #include <QFileInfo>
@@ -28,7 +28,7 @@ SerialPortBackend::SerialPortBackend(QString device) : device_(std::move(device)
     port_.setFlowControl(QSerialPort::NoFlowControl);
 }
 
-void SerialPortBackend::setLineSettings(const LineSettings& line) {
+void SerialPortBackend::open(const LineSettings& line) {
     port_.setBaudRate(line.baud);
     port_.setParity(line.parity == 'E'   ? QSerialPort::EvenParity
                     : line.parity == 'O' ? QSerialPort::OddParity
@@ -37,9 +37,6 @@ void SerialPortBackend::setLineSettings(const LineSettings& line) {
                                          : QSerialPort::NoParity);
     port_.setDataBits(QSerialPort::DataBits(line.dataBits));
     port_.setStopBits(line.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
-}
-
-void SerialPortBackend::open() {
 #ifndef Q_OS_WIN
     struct stat st {};
     if (::stat(device_.toLocal8Bit().constData(), &st) != 0) {

@@ -5,15 +5,12 @@
 
 namespace skyjog {
 
-struct LineSettings;
-
 // A serial device through QSerialPort. Only terminal devices are opened: anything else (a
 // regular file, a directory) is refused before a byte could be written to it.
 class SerialPortBackend final : public SerialBackend {
 public:
     explicit SerialPortBackend(QString device);
-    void setLineSettings(const LineSettings& line);
-    void open() override;
+    void open(const LineSettings& line) override;
     void close() override;
     bool isOpen() const override;
     QByteArray read(int maxChars) override;

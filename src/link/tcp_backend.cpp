@@ -7,7 +7,7 @@ TcpBackend::TcpBackend(QString host, quint16 port) : host_(std::move(host)), por
 
 QString TcpBackend::where() const { return QStringLiteral("%1:%2").arg(host_).arg(port_); }
 
-void TcpBackend::open() {
+void TcpBackend::open(const LineSettings&) {
     socket_.connectToHost(host_, port_);
     if (!socket_.waitForConnected(ConnectTimeoutMs)) {
         const QString why = socket_.errorString();

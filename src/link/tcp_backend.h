@@ -9,7 +9,7 @@ namespace skyjog {
 class TcpBackend final : public SerialBackend {
 public:
     TcpBackend(QString host, quint16 port);
-    void open() override;
+    void open(const LineSettings& line) override;
     void close() override;
     bool isOpen() const override;
     QByteArray read(int maxChars) override;

@@ -1,5 +1,5 @@
 // The simulated mount inside the program: the port text "sim".
-#include "backend.h"
+#include "backends.h"
 #include "clock.h"
 #include "mountsim.h"
 #include "vberror.h"
@@ -12,7 +12,7 @@ class InProcessBackend final : public SerialBackend {
 public:
     explicit InProcessBackend(MountSim& sim) : sim_(sim) {}
 
-    void open() override {
+    void open(const LineSettings&) override {
         // Opening again after a dropped line is plugging the cable back in.
         if (sim_.disconnected()) sim_.reconnect();
         open_ = true;

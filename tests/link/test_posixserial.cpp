@@ -82,7 +82,7 @@ private slots:
         QVERIFY(!QFile::exists(lock));
 
         PosixSerialBackend port(pty.path);
-        port.open();
+        port.open(LineSettings{});
         QVERIFY(QFile::exists(lock));
         QCOMPARE(readFile(lock).split('\n').value(0), QByteArray::number(qint64(::getpid())));
         port.close();
@@ -139,7 +139,7 @@ private slots:
         QVERIFY(cooked.c_lflag & ICANON);
 
         PosixSerialBackend port(pty.path);
-        port.open();
+        port.open(LineSettings{});
         const termios t = pty.settings();
         QCOMPARE(cfgetospeed(&t), speed_t(B9600));
         QCOMPARE(cfgetispeed(&t), speed_t(B9600));
@@ -173,7 +173,7 @@ private slots:
     void readsAtMostTheAskedNumberAndNeverWait() {
         Pty pty;
         PosixSerialBackend port(pty.path);
-        port.open();
+        port.open(LineSettings{});
         QCOMPARE(port.read(1), QByteArray());
         pty.writeFar("AB");
         QByteArray first;

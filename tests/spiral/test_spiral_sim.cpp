@@ -1,6 +1,6 @@
 // The spiral against the simulated mount: the bytes and times the mount sees, and where the
 // mount actually goes.
-#include "backend.h"
+#include "backends.h"
 #include "functions.h"
 #include "mountsim.h"
 #include "spiralfixture.h"
@@ -30,7 +30,7 @@ class ProbeBackend final : public SerialBackend {
 public:
     ProbeBackend(std::unique_ptr<SerialBackend> inner, std::function<void(const QByteArray&)> probe)
         : inner_(std::move(inner)), probe_(std::move(probe)) {}
-    void open() override { inner_->open(); }
+    void open(const LineSettings& line) override { inner_->open(line); }
     void close() override { inner_->close(); }
     bool isOpen() const override { return inner_->isOpen(); }
     QByteArray read(int maxChars) override { return inner_->read(maxChars); }

@@ -66,7 +66,7 @@ namespace {
 class FakeBackend final : public SerialBackend {
 public:
     explicit FakeBackend(FakeLine& line) : line_(line) {}
-    void open() override {
+    void open(const LineSettings&) override {
         if (line_.failOpen) throw VbError(line_.failOpen->first, line_.failOpen->second);
         ++line_.opens;
         line_.open = isOpen_ = true;
