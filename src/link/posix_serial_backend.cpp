@@ -4,6 +4,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -15,9 +16,6 @@
 namespace skyjog {
 
 namespace {
-// How long one command's bytes may take to leave; 8 bytes need about 8 ms at 9600 baud.
-constexpr int WriteTimeoutMs = 1000;
-
 QString portsHint() {
     return QStringLiteral(" (serial ports here: %1)").arg(listSerialPorts());
 }
@@ -55,7 +53,7 @@ PosixSerialBackend::~PosixSerialBackend() {
     close();
 }
 
-void PosixSerialBackend::open(const LineSettings& line) {
+void PosixSerialBackend::open(const LineSettings& line, const QDeadlineTimer&) {
     close();
     const QByteArray path = QFile::encodeName(device_);
     struct stat st {};
@@ -184,9 +182,10 @@ QByteArray PosixSerialBackend::read(int maxChars) {
     }
 }
 
-void PosixSerialBackend::write(const QByteArray& data) {
+void PosixSerialBackend::write(const QByteArray& data, const QDeadlineTimer& deadline) {
+    // 8 bytes need about 8 ms at 9600 baud; a line that does not take them by the deadline
+    // (flow control held, a full queue) fails the command.
     qsizetype done = 0;
-    int waitedMs = 0;
     while (done < data.size()) {
         const ssize_t n = ::write(fd_, data.constData() + done, size_t(data.size() - done));
         if (n > 0) {
@@ -195,10 +194,11 @@ void PosixSerialBackend::write(const QByteArray& data) {
         }
         const int e = n < 0 ? errno : EIO;
         if (e == EINTR) continue;
-        if ((e == EAGAIN || e == EWOULDBLOCK) && waitedMs < WriteTimeoutMs) {
+        if ((e == EAGAIN || e == EWOULDBLOCK) && !deadline.hasExpired()) {
+            // Polled in short steps: a terminal may report itself writable and still refuse.
             pollfd p{fd_, POLLOUT, 0};
-            ::poll(&p, 1, 10);
-            waitedMs += 10;
+            const int left = waitMs(deadline);
+            ::poll(&p, 1, left < 0 ? 10 : std::min(left, 10));
             continue;
         }
         throw VbError(err::WriteFailed,

@@ -19,11 +19,11 @@ class PosixSerialBackend final : public SerialBackend {
 public:
     explicit PosixSerialBackend(QString device);
     ~PosixSerialBackend() override;
-    void open(const LineSettings& line) override;
+    void open(const LineSettings& line, const QDeadlineTimer& deadline) override;
     void close() override;
     bool isOpen() const override { return fd_ >= 0; }
     QByteArray read(int maxChars) override;
-    void write(const QByteArray& data) override;
+    void write(const QByteArray& data, const QDeadlineTimer& deadline) override;
 
 private:
     [[noreturn]] void lost(const QString& why);

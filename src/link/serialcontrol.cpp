@@ -52,7 +52,7 @@ void SerialControl::setPortOpen(bool open) {
     }
     if (portOpen()) throw VbError(8005, QStringLiteral("Port already open"));
     auto backend = factory_(spec_);
-    backend->open(line_);
+    backend->open(line_, deadline_.value_or(QDeadlineTimer(DefaultWaitMs)));
     backend_ = std::move(backend);
 }
 
@@ -65,7 +65,7 @@ QByteArray SerialControl::input() {
 
 void SerialControl::output(const QByteArray& data) {
     if (!portOpen()) throw VbError(8012, QStringLiteral("The device is not open"));
-    backend_->write(data);
+    backend_->write(data, deadline_.value_or(QDeadlineTimer(DefaultWaitMs)));
 }
 
 void SerialControl::setBackendFactory(BackendFactory factory) {

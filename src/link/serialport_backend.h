@@ -10,11 +10,11 @@ namespace skyjog {
 class SerialPortBackend final : public SerialBackend {
 public:
     explicit SerialPortBackend(QString device);
-    void open(const LineSettings& line) override;
+    void open(const LineSettings& line, const QDeadlineTimer& deadline) override;
     void close() override;
     bool isOpen() const override;
     QByteArray read(int maxChars) override;
-    void write(const QByteArray& data) override;
+    void write(const QByteArray& data, const QDeadlineTimer& deadline) override;
 
 private:
     QString device_;

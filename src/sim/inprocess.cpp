@@ -12,7 +12,7 @@ class InProcessBackend final : public SerialBackend {
 public:
     explicit InProcessBackend(MountSim& sim) : sim_(sim) {}
 
-    void open(const LineSettings&) override {
+    void open(const LineSettings&, const QDeadlineTimer&) override {
         // Opening again after a dropped line is plugging the cable back in.
         if (sim_.disconnected()) sim_.reconnect();
         open_ = true;
@@ -26,7 +26,7 @@ public:
         return sim_.takeOutput(clock().tickCount(), maxChars);
     }
 
-    void write(const QByteArray& data) override {
+    void write(const QByteArray& data, const QDeadlineTimer&) override {
         if (sim_.disconnected()) throw lost();
         sim_.receive(data, clock().tickCount());
     }

@@ -102,7 +102,7 @@ private slots:
         QVERIFY(!QFile::exists(lock));
 
         PosixSerialBackend port(pty.path);
-        port.open(LineSettings{});
+        port.open(LineSettings{}, QDeadlineTimer(1000));
         QVERIFY(QFile::exists(lock));
         QCOMPARE(readFile(lock).split('\n').value(0), QByteArray::number(qint64(::getpid())));
         port.close();
@@ -204,7 +204,7 @@ private slots:
             QCOMPARE(pty.readFar(), QByteArray());
         }
         PosixSerialBackend port(pty.path);
-        port.open(LineSettings{});
+        port.open(LineSettings{}, QDeadlineTimer(1000));
         {
             QLockFile qt(lock);
             qt.setStaleLockTime(0); // stale by age never: only by its process
@@ -232,12 +232,12 @@ private slots:
         for (const auto& [first, second] :
              {std::pair{link, pty.path}, std::pair{pty.path, link}, std::pair{link, link}}) {
             PosixSerialBackend holder(first);
-            holder.open(LineSettings{});
+            holder.open(LineSettings{}, QDeadlineTimer(1000));
             QVERIFY(QFileInfo::exists(deviceLock));
             QCOMPARE(QFileInfo::exists(linkLock), first == link);
             PosixSerialBackend other(second);
             try {
-                other.open(LineSettings{});
+                other.open(LineSettings{}, QDeadlineTimer(1000));
                 QFAIL(qPrintable(QStringLiteral("%1 opened while %2 was held").arg(second, first)));
             } catch (const VbError& e) {
                 QCOMPARE(e.number, err::PortInUse);
@@ -247,7 +247,7 @@ private slots:
             QVERIFY(!other.isOpen());
             holder.close();
             QVERIFY(!QFileInfo::exists(deviceLock) && !QFileInfo::exists(linkLock));
-            other.open(LineSettings{});
+            other.open(LineSettings{}, QDeadlineTimer(1000));
             other.close();
         }
     }
@@ -258,7 +258,7 @@ private slots:
         QVERIFY(cooked.c_lflag & ICANON);
 
         PosixSerialBackend port(pty.path);
-        port.open(LineSettings{});
+        port.open(LineSettings{}, QDeadlineTimer(1000));
         const termios t = pty.settings();
         QCOMPARE(cfgetospeed(&t), speed_t(B9600));
         QCOMPARE(cfgetispeed(&t), speed_t(B9600));
@@ -272,7 +272,7 @@ private slots:
         QByteArray all;
         for (int b = 0; b < 256; ++b)
             all += char(b);
-        port.write(all);
+        port.write(all, QDeadlineTimer(1000));
         QCOMPARE(pty.readFar(), all);
         pty.writeFar(all);
         QByteArray got;
@@ -292,7 +292,7 @@ private slots:
     void readsAtMostTheAskedNumberAndNeverWait() {
         Pty pty;
         PosixSerialBackend port(pty.path);
-        port.open(LineSettings{});
+        port.open(LineSettings{}, QDeadlineTimer(1000));
         QCOMPARE(port.read(1), QByteArray());
         pty.writeFar("AB");
         QByteArray first;

@@ -30,14 +30,17 @@ class ProbeBackend final : public SerialBackend {
 public:
     ProbeBackend(std::unique_ptr<SerialBackend> inner, std::function<void(const QByteArray&)> probe)
         : inner_(std::move(inner)), probe_(std::move(probe)) {}
-    void open(const LineSettings& line) override { inner_->open(line); }
+    void open(const LineSettings& line, const QDeadlineTimer& deadline) override {
+        inner_->open(line, deadline);
+    }
     void close() override { inner_->close(); }
     bool isOpen() const override { return inner_->isOpen(); }
     QByteArray read(int maxChars) override { return inner_->read(maxChars); }
-    void write(const QByteArray& data) override {
+    void write(const QByteArray& data, const QDeadlineTimer& deadline) override {
         probe_(data);
-        inner_->write(data);
+        inner_->write(data, deadline);
     }
+    bool openIsRoundTrip() const override { return inner_->openIsRoundTrip(); }
 
 private:
     std::unique_ptr<SerialBackend> inner_;
