@@ -23,12 +23,12 @@ public:
     QByteArray read(int maxChars) override {
         if (sim_.disconnected()) throw lost();
         if (maxChars <= 0) return {};
-        return sim_.takeOutput(clock().tickCount(), maxChars);
+        return sim_.takeOutput(clock().tickCount64(), maxChars);
     }
 
     void write(const QByteArray& data, const QDeadlineTimer&) override {
         if (sim_.disconnected()) throw lost();
-        sim_.receive(data, clock().tickCount());
+        sim_.receive(data, clock().tickCount64());
     }
 
 private:

@@ -169,10 +169,10 @@ std::optional<Fault> faultFromName(const QString& name) {
 struct MountSim::Impl {
     Options opt;
 
-    // Model time is milliseconds since the first clock reading, unwrapped to a double.
+    // Model time is milliseconds since the first clock reading, as a double.
     bool started = false;
-    uint32_t firstRaw = 0;
-    uint32_t lastRaw = 0;
+    int64_t firstMs = 0;
+    int64_t lastMs = 0;
     double now = 0;
     // A microsecond clock is read against the model time of its first reading, so that no
     // rounding builds up however long it runs.
@@ -232,24 +232,21 @@ struct MountSim::Impl {
     // --- time -----------------------------------------------------------------------------
 
     // Moves model time to the caller's clock reading and runs what has happened by then.
-    double sync(uint32_t raw) {
-        clockTo(raw);
+    double sync(int64_t ms) {
+        clockTo(ms);
         advance(now);
         return now;
     }
 
     // Reads the caller's clock; a reading from the past changes nothing.
-    void clockTo(uint32_t raw) {
+    void clockTo(int64_t ms) {
         if (!started) {
             started = true;
-            firstRaw = lastRaw = raw;
+            firstMs = lastMs = ms;
             now = 0;
-        } else {
-            const int32_t delta = int32_t(raw - lastRaw);
-            if (delta > 0) {
-                now += delta;
-                lastRaw = raw;
-            }
+        } else if (ms > lastMs) {
+            now += double(ms - lastMs);
+            lastMs = ms;
         }
     }
 
@@ -267,7 +264,7 @@ struct MountSim::Impl {
                 started = true;
                 // Model time 0 is the whole millisecond the first reading falls in.
                 const int64_t ms = us >= 0 ? us / 1000 : -((-us + 999) / 1000);
-                firstRaw = lastRaw = uint32_t(ms);
+                firstMs = lastMs = ms;
                 now = double(us - ms * 1000) / 1000.0;
             }
             usBase = us;
@@ -278,7 +275,7 @@ struct MountSim::Impl {
         if (t > now) now = t;
     }
 
-    uint32_t rawOf(double t) const { return firstRaw + uint32_t(int64_t(std::llround(t))); }
+    int64_t msOf(double t) const { return firstMs + int64_t(std::llround(t)); }
 
     // --- axes -----------------------------------------------------------------------------
 
@@ -317,7 +314,7 @@ struct MountSim::Impl {
     // --- the event loop -------------------------------------------------------------------
 
     void addLog(double t, bool fromClient, QByteArray bytes, QString note) {
-        log.push_back(LogEntry{rawOf(t), fromClient, std::move(bytes), std::move(note)});
+        log.push_back(LogEntry{msOf(t), fromClient, std::move(bytes), std::move(note)});
         if (listener) listener(log.back());
     }
 
@@ -817,14 +814,14 @@ void MountSim::reset(Options options) {
     d->reset(std::move(options));
 }
 
-void MountSim::receive(const QByteArray& bytes, uint32_t nowMs) {
+void MountSim::receive(const QByteArray& bytes, int64_t nowMs) {
     // The bytes join the line before time moves on, so that a byte arriving just as an
     // incomplete command would expire still completes it.
     d->clockTo(nowMs);
     d->receive(bytes, d->now);
 }
 
-QByteArray MountSim::takeOutput(uint32_t nowMs, int maxBytes) {
+QByteArray MountSim::takeOutput(int64_t nowMs, int maxBytes) {
     return takeDue(d->sync(nowMs), maxBytes);
 }
 
@@ -871,7 +868,7 @@ double MountSim::nextEventAt() const {
     return next;
 }
 
-int MountSim::msUntilNextEvent(uint32_t nowMs) {
+int MountSim::msUntilNextEvent(int64_t nowMs) {
     const double t = d->sync(nowMs);
     const double next = nextEventAt();
     if (next == Never) return -1;
@@ -910,12 +907,12 @@ QString MountSim::logText() const {
     return text;
 }
 
-double MountSim::azimuthDegrees(uint32_t nowMs) const {
+double MountSim::azimuthDegrees(int64_t nowMs) const {
     const double t = d->sync(nowMs);
     return wrapTurn(d->turnsAt(0, t)) * 360.0;
 }
 
-double MountSim::altitudeDegrees(uint32_t nowMs) const {
+double MountSim::altitudeDegrees(int64_t nowMs) const {
     const double t = d->sync(nowMs);
     return (wrapTurn(d->turnsAt(1, t) + 0.5) - 0.5) * 360.0;
 }
@@ -936,7 +933,7 @@ bool MountSim::pecPlaying() const {
     return d->axes[0].pecPlaying;
 }
 
-bool MountSim::pecIndexFound(uint32_t nowMs) const {
+bool MountSim::pecIndexFound(int64_t nowMs) const {
     const double t = d->sync(nowMs);
     return d->pecIndexFound(t);
 }

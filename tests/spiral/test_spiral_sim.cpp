@@ -57,7 +57,7 @@ class TestSpiralSim : public QObject {
     QVector<Sent> received() {
         QVector<Sent> out;
         for (const sim::LogEntry& e : mount().log())
-            if (e.fromClient) out.push_back({e.timeMs, e.bytes});
+            if (e.fromClient) out.push_back({uint32_t(e.timeMs), e.bytes}); // the 32-bit count
         return out;
     }
     QByteArrayList commandsReceived() {
