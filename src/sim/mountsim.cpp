@@ -202,8 +202,11 @@ struct MountSim::Impl {
     int answered = 0;
     int faultsFired = 0;
 
-    QVector<QByteArray> commands;
-    QVector<LogEntry> log;
+    // Bounded to the most recent opt.logLimit: a client that polls once a second would otherwise
+    // grow them by tens of megabytes a day.
+    std::deque<QByteArray> commands;
+    std::deque<LogEntry> log;
+    int64_t logDropped = 0;
     std::function<void(const LogEntry&)> listener;
 
     explicit Impl(Options o) { reset(std::move(o)); }
@@ -314,8 +317,11 @@ struct MountSim::Impl {
     // --- the event loop -------------------------------------------------------------------
 
     void addLog(double t, bool fromClient, QByteArray bytes, QString note) {
-        log.push_back(LogEntry{msOf(t), fromClient, std::move(bytes), std::move(note)});
-        if (listener) listener(log.back());
+        LogEntry entry{msOf(t), fromClient, std::move(bytes), std::move(note)};
+        if (listener) listener(entry);
+        log.push_back(std::move(entry));
+        for (; log.size() > size_t(std::max(opt.logLimit, 0)); ++logDropped)
+            log.pop_front();
     }
 
     // Runs everything that happens up to time t, in time order.
@@ -376,6 +382,8 @@ struct MountSim::Impl {
         fold(usStarted ? std::round(t) : t);
         lastCommandAt = t;
         commands.push_back(cmd);
+        while (commands.size() > size_t(std::max(opt.logLimit, 0)))
+            commands.pop_front();
         std::optional<QByteArray> reply = respond(cmd, t);
         addLog(t, true, cmd, describe(cmd, reply.has_value()));
         if (!reply) return;
@@ -880,15 +888,21 @@ void MountSim::setLogListener(std::function<void(const LogEntry&)> listener) {
 }
 
 QVector<QByteArray> MountSim::commands() const {
-    return d->commands;
+    return QVector<QByteArray>(d->commands.begin(), d->commands.end());
 }
-const QVector<LogEntry>& MountSim::log() const {
-    return d->log;
+
+QVector<LogEntry> MountSim::log() const {
+    return QVector<LogEntry>(d->log.begin(), d->log.end());
+}
+
+int64_t MountSim::droppedLogEntries() const {
+    return d->logDropped;
 }
 
 void MountSim::clearLog() {
     d->log.clear();
     d->commands.clear();
+    d->logDropped = 0;
 }
 
 QString MountSim::formatLogEntry(const LogEntry& e) {
@@ -902,6 +916,10 @@ QString MountSim::formatLogEntry(const LogEntry& e) {
 
 QString MountSim::logText() const {
     QString text;
+    if (d->logDropped > 0)
+        text += QStringLiteral("(%1 earlier entries dropped; the last %2 follow)\n")
+                    .arg(d->logDropped)
+                    .arg(d->log.size());
     for (const LogEntry& e : d->log)
         text += formatLogEntry(e) + u'\n';
     return text;

@@ -58,6 +58,9 @@ struct Options {
     uint8_t motorVersion[2] = {7, 11};
     // Site: latitude d m s, 0 north / 1 south; longitude d m s, 0 east / 1 west.
     uint8_t location[8] = {50, 0, 0, 0, 8, 0, 0, 0};
+    // How many of the most recent log entries, and of the most recent commands, are kept in
+    // memory; older ones are dropped (and counted). The log listener still sees every entry.
+    int logLimit = 10000;
 };
 
 // Fault names as the command line spells them: none silent short garbage extra late disconnect.
@@ -101,11 +104,16 @@ public:
     // Called with every log entry as it is made.
     void setLogListener(std::function<void(const LogEntry&)> listener);
 
-    // Every complete command received, in order (the framing splits a byte stream into them).
+    // The most recent complete commands received, in order (the framing splits a byte stream into
+    // them); at most Options::logLimit of them.
     QVector<QByteArray> commands() const;
-    const QVector<LogEntry>& log() const;
+    // The most recent log entries, in order; at most Options::logLimit of them.
+    QVector<LogEntry> log() const;
+    // How many entries have been dropped from the front of the log to keep it within its limit.
+    int64_t droppedLogEntries() const;
     void clearLog();
-    // The log as text, one line per entry: time, direction, bytes in decimal.
+    // The log as text, one line per entry: time, direction, bytes in decimal; a first line says
+    // how many earlier entries were dropped, if any were.
     QString logText() const;
     static QString formatLogEntry(const LogEntry& entry);
 

@@ -431,6 +431,47 @@ private slots:
         QCOMPARE(sim.log().last().timeMs, t0 + step);
     }
 
+    // A client polling for days must not grow the log without end: memory keeps the most recent
+    // entries and counts the rest, while the listener (the log file) still hears every one.
+    void logKeepsOnlyTheMostRecentEntries() {
+        Options o = still();
+        o.logLimit = 100;
+        MountSim sim(o);
+        int64_t heard = 0;
+        sim.setLogListener([&](const LogEntry&) { ++heard; });
+        for (int i = 0; i < 1000; ++i)
+            QCOMPARE(ask(sim, QByteArray("K") + char('a' + i % 26), 10 * i),
+                     QByteArray(1, char('a' + i % 26)) + '#');
+        QCOMPARE(heard, 2000);
+        const QVector<LogEntry> log = sim.log();
+        QCOMPARE(log.size(), 100);
+        QCOMPARE(sim.droppedLogEntries(), 1900);
+        QCOMPARE(log.first().timeMs, 10 * 950); // command 950 and its reply onwards
+        QVERIFY(log.first().fromClient);
+        QCOMPARE(log.last().timeMs, 10 * 999);
+        QCOMPARE(log.last().bytes, QByteArray(1, char('a' + 999 % 26)) + '#');
+        const QVector<QByteArray> commands = sim.commands();
+        QCOMPARE(commands.size(), 100);
+        QCOMPARE(commands.first(), QByteArray("K") + char('a' + 900 % 26));
+        const QStringList lines = sim.logText().split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 101);
+        QCOMPARE(lines.first(), QStringLiteral("(1900 earlier entries dropped; the last 100 follow)"));
+        sim.clearLog();
+        QCOMPARE(sim.droppedLogEntries(), 0);
+        QVERIFY(sim.log().isEmpty() && sim.commands().isEmpty());
+    }
+
+    void defaultLogLimitHoldsUnderADayOfPolling() {
+        // INDI polls two commands a second: a day is 172,800 of them. A few hours' worth shows
+        // the bound.
+        MountSim sim(still());
+        for (int i = 0; i < 30000; ++i)
+            ask(sim, "e", 500 * int64_t(i));
+        QCOMPARE(sim.log().size(), Options{}.logLimit);
+        QCOMPARE(sim.commands().size(), Options{}.logLimit);
+        QCOMPARE(sim.droppedLogEntries(), 60000 - Options{}.logLimit);
+    }
+
     void resetStartsAfresh() {
         MountSim sim(still());
         ask(sim, pass(2, 16, 16, 9, 0, 0, 0), 0);
