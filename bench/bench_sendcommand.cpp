@@ -28,9 +28,9 @@ Marks marks;
 class MarkingBackend final : public SerialBackend {
 public:
     explicit MarkingBackend(std::unique_ptr<SerialBackend> inner) : inner_(std::move(inner)) {}
-    void open() override {
+    void open(const LineSettings& line, const QDeadlineTimer& deadline) override {
         marks.start = bench::nowMs();
-        inner_->open();
+        inner_->open(line, deadline);
         marks.opened = bench::nowMs();
     }
     void close() override {
@@ -43,10 +43,12 @@ public:
         if (maxChars == 1 && !r.isEmpty()) marks.lastChar = bench::nowMs();
         return r;
     }
-    void write(const QByteArray& data) override {
-        inner_->write(data);
+    void write(const QByteArray& data, const QDeadlineTimer& deadline) override {
+        inner_->write(data, deadline);
         marks.written = bench::nowMs();
     }
+
+    bool openIsRoundTrip() const override { return inner_->openIsRoundTrip(); }
 
 private:
     std::unique_ptr<SerialBackend> inner_;

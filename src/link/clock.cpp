@@ -17,15 +17,31 @@
 
 namespace skyjog {
 
-uint32_t SystemClock::tickCount() {
+int64_t Clock::tickCount64() {
+    const uint32_t now = tickCount();
+    if (!counting64_) {
+        counting64_ = true;
+        count64_ = now;
+    } else {
+        count64_ += uint32_t(now - last32_);
+    }
+    last32_ = now;
+    return count64_;
+}
+
+int64_t SystemClock::tickCount64() {
     static QElapsedTimer timer = [] {
         QElapsedTimer t;
         t.start();
         return t;
     }();
-    // Offset so that a monotonic counter starts somewhere arbitrary like the system's does; the
-    // truncation to 32 bits is the wrap the callers are written for.
-    return static_cast<uint32_t>(timer.elapsed() + 0x10000);
+    // Offset so that a monotonic counter starts somewhere arbitrary like the system's does.
+    return timer.elapsed() + 0x10000;
+}
+
+uint32_t SystemClock::tickCount() {
+    // The truncation to 32 bits is the wrap the callers are written for.
+    return static_cast<uint32_t>(tickCount64());
 }
 
 namespace {

@@ -14,6 +14,10 @@ public:
     virtual ~Clock() = default;
     // A 32-bit millisecond counter that wraps; subtract two readings as uint32_t.
     virtual uint32_t tickCount() = 0;
+    // The same count in 64 bits, which never wraps, for what must measure spans of any length.
+    // Unless a clock knows it itself, it is the 32-bit count with its wraps counted, which needs a
+    // reading at least once in every 49 days.
+    virtual int64_t tickCount64();
     virtual void sleep(uint32_t ms) = 0;
     // The pause of a polling loop: ms counted from where the loop's previous pause was due to
     // end, not from the moment this one is asked for. A pass's own work and each wake-up's
@@ -27,11 +31,17 @@ public:
     }
     // The system clock's increment in 100-ns units (0 where the system reports none).
     virtual uint32_t clockIncrement100ns() = 0;
+
+private:
+    bool counting64_ = false;
+    uint32_t last32_ = 0;
+    int64_t count64_ = 0;
 };
 
 class SystemClock final : public Clock {
 public:
     uint32_t tickCount() override;
+    int64_t tickCount64() override;
     void sleep(uint32_t ms) override;
     void pace(PaceState& state, uint32_t ms) override;
     uint32_t clockIncrement100ns() override;

@@ -5,6 +5,7 @@
 #include "report.h"
 #include "vberror.h"
 
+#include <QScopeGuard>
 #include <algorithm>
 
 namespace skyjog {
@@ -41,7 +42,13 @@ CommandResult SendCommandResult(const QByteArray& command, int16_t replyLength, 
     QByteArray reply;
     SerialControl& comm = Comm1();
     Clock& clk = clock();
+    // Reaching the line and handing it the command may take no longer than the reply may: a
+    // bridge that does not answer, or a line that does not take the bytes, fails the command
+    // within its time-out instead of holding the window for seconds.
+    comm.setDeadline(QDeadlineTimer(std::max<int>(timeoutMs, 0)));
+    const auto noDeadline = qScopeGuard([&comm] { comm.setDeadline(std::nullopt); });
     try {
+        const uint32_t begun = clk.tickCount();
         comm.setPortOpen(true);
         comm.setInputLen(1000);
         // One read takes at most 1000 characters. Where more have piled up (a mount that kept
@@ -52,7 +59,10 @@ CommandResult SendCommandResult(const QByteArray& command, int16_t replyLength, 
         }
         comm.setInputLen(1);
         comm.output(command);
-        const uint32_t start = clk.tickCount();
+        // Where the line is there to be opened (a serial port), the time-out is the mount's to
+        // answer in and counts from the write. Where a connection is made for the command, that
+        // is part of the round trip, and the time-out counts from before it.
+        const uint32_t start = comm.openIsRoundTrip() ? begun : clk.tickCount();
         PaceState pace;
         for (;;) {
             const uint32_t now = clk.tickCount();

@@ -1,13 +1,11 @@
 #include "posix_serial_backend.h"
+#include "porttext.h"
 #include "vberror.h"
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QFileInfo>
-#include <QSysInfo>
 
+#include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -18,9 +16,6 @@
 namespace skyjog {
 
 namespace {
-// How long one command's bytes may take to leave; 8 bytes need about 8 ms at 9600 baud.
-constexpr int WriteTimeoutMs = 1000;
-
 QString portsHint() {
     return QStringLiteral(" (serial ports here: %1)").arg(listSerialPorts());
 }
@@ -50,19 +45,6 @@ speed_t speedFor(qint32 baud) {
         return B0;
     }
 }
-
-bool processAlive(pid_t pid) {
-    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
-}
-
-// The process named on the first line of a lock file (UUCP writes it padded, QLockFile plain).
-pid_t lockOwner(const QByteArray& path) {
-    QFile f(QFile::decodeName(path));
-    if (!f.open(QIODevice::ReadOnly)) return 0;
-    bool ok = false;
-    const qint64 pid = f.readLine(64).trimmed().toLongLong(&ok);
-    return ok && pid > 0 ? pid_t(pid) : 0;
-}
 } // namespace
 
 PosixSerialBackend::PosixSerialBackend(QString device) : device_(std::move(device)) {}
@@ -71,73 +53,7 @@ PosixSerialBackend::~PosixSerialBackend() {
     close();
 }
 
-QString PosixSerialBackend::lockFilePath(const QString& device) {
-    // The folders and the order QSerialPort looks in, so that both find the same file.
-    static const char* const folders[] = {"/var/lock",         "/etc/locks", "/var/spool/locks",
-                                          "/var/spool/uucp",   "/tmp",       "/var/tmp",
-                                          "/var/lock/lockdev", "/run/lock"};
-    QString name = device.startsWith(QStringLiteral("/dev/")) ? device.mid(5) : device;
-    name.replace(u'/', u'_');
-    for (const char* folder : folders) {
-        const QString dir = QString::fromLatin1(folder);
-        const QString path = dir + QStringLiteral("/LCK..") + name;
-        const QFileInfo info(dir);
-        if (info.isReadable() && (QFileInfo::exists(path) || info.isWritable())) return path;
-    }
-    return {};
-}
-
-void PosixSerialBackend::takeLock() {
-    const QString path = lockFilePath(device_);
-    if (path.isEmpty()) return; // nowhere to announce it; TIOCEXCL still keeps others out
-    const QByteArray file = QFile::encodeName(path);
-    // What QLockFile writes, so that Qt programs read it as theirs: process, program, host. The
-    // program is named as the system names the running process, which is what they compare.
-    static const QByteArray who = [] {
-        QString program =
-            QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/self/exe"))).fileName();
-        if (program.isEmpty()) program = QCoreApplication::applicationName();
-        return program.toUtf8() + '\n' + QSysInfo::machineHostName().toUtf8() + '\n';
-    }();
-    const QByteArray content = QByteArray::number(qint64(::getpid())) + '\n' + who;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            // Not flushed to disk: the file lives for one command, and a lock left behind by a
-            // crash is recognised as stale by the dead process it names.
-            const bool written =
-                ::write(fd, content.constData(), size_t(content.size())) == content.size();
-            ::close(fd);
-            if (!written) {
-                ::unlink(file.constData());
-                return;
-            }
-            lockPath_ = path;
-            return;
-        }
-        if (errno != EEXIST) return; // a folder we may not write: go on without a lock file
-        const pid_t owner = lockOwner(file);
-        if (owner == ::getpid()) return; // our own, from an earlier open still in progress
-        if (processAlive(owner))
-            throw VbError(
-                err::PortInUse,
-                QStringLiteral("Cannot open %1: it is in use by another program (process %2, "
-                               "lock file %3)%4")
-                    .arg(device_)
-                    .arg(owner)
-                    .arg(path, portsHint()));
-        ::unlink(file.constData()); // stale: its process is gone
-    }
-}
-
-void PosixSerialBackend::releaseLock() {
-    if (lockPath_.isEmpty()) return;
-    const QByteArray file = QFile::encodeName(lockPath_);
-    if (lockOwner(file) == ::getpid()) ::unlink(file.constData());
-    lockPath_.clear();
-}
-
-void PosixSerialBackend::open() {
+void PosixSerialBackend::open(const LineSettings& line, const QDeadlineTimer&) {
     close();
     const QByteArray path = QFile::encodeName(device_);
     struct stat st {};
@@ -152,17 +68,17 @@ void PosixSerialBackend::open() {
                       QStringLiteral("Cannot open %1: it is not a serial device%2")
                           .arg(device_, portsHint()));
 
-    const speed_t speed = speedFor(line_.baud);
+    const speed_t speed = speedFor(line.baud);
     if (speed == B0)
         throw VbError(err::InvalidPort, QStringLiteral("Cannot open %1: %2 baud is not supported")
                                             .arg(device_)
-                                            .arg(line_.baud));
+                                            .arg(line.baud));
 
-    takeLock();
+    lock_.take(device_);
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int e = errno;
-        releaseLock();
+        lock_.release();
         const bool inUse = e == EBUSY || e == EACCES || e == EPERM;
         throw VbError(
             inUse ? err::PortInUse : err::InvalidPort,
@@ -173,7 +89,7 @@ void PosixSerialBackend::open() {
     }
     auto fail = [&](int number, const QString& why) {
         ::close(fd);
-        releaseLock();
+        lock_.release();
         throw VbError(number,
                       QStringLiteral("Cannot open %1: %2%3").arg(device_, why, portsHint()));
     };
@@ -191,12 +107,12 @@ void PosixSerialBackend::open() {
 #ifdef CMSPAR
     t.c_cflag &= ~CMSPAR;
 #endif
-    t.c_cflag |= line_.dataBits == 5   ? CS5
-                 : line_.dataBits == 6 ? CS6
-                 : line_.dataBits == 7 ? CS7
+    t.c_cflag |= line.dataBits == 5   ? CS5
+                 : line.dataBits == 6 ? CS6
+                 : line.dataBits == 7 ? CS7
                                        : CS8;
-    if (line_.stopBits == 2) t.c_cflag |= CSTOPB;
-    switch (line_.parity) {
+    if (line.stopBits == 2) t.c_cflag |= CSTOPB;
+    switch (line.parity) {
     case 'E':
         t.c_cflag |= PARENB;
         break;
@@ -235,7 +151,7 @@ void PosixSerialBackend::close() {
     ::ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
-    releaseLock();
+    lock_.release();
 }
 
 void PosixSerialBackend::lost(const QString& why) {
@@ -266,9 +182,10 @@ QByteArray PosixSerialBackend::read(int maxChars) {
     }
 }
 
-void PosixSerialBackend::write(const QByteArray& data) {
+void PosixSerialBackend::write(const QByteArray& data, const QDeadlineTimer& deadline) {
+    // 8 bytes need about 8 ms at 9600 baud; a line that does not take them by the deadline
+    // (flow control held, a full queue) fails the command.
     qsizetype done = 0;
-    int waitedMs = 0;
     while (done < data.size()) {
         const ssize_t n = ::write(fd_, data.constData() + done, size_t(data.size() - done));
         if (n > 0) {
@@ -277,10 +194,11 @@ void PosixSerialBackend::write(const QByteArray& data) {
         }
         const int e = n < 0 ? errno : EIO;
         if (e == EINTR) continue;
-        if ((e == EAGAIN || e == EWOULDBLOCK) && waitedMs < WriteTimeoutMs) {
+        if ((e == EAGAIN || e == EWOULDBLOCK) && !deadline.hasExpired()) {
+            // Polled in short steps: a terminal may report itself writable and still refuse.
             pollfd p{fd_, POLLOUT, 0};
-            ::poll(&p, 1, 10);
-            waitedMs += 10;
+            const int left = waitMs(deadline);
+            ::poll(&p, 1, left < 0 ? 10 : std::min(left, 10));
             continue;
         }
         throw VbError(err::WriteFailed,

@@ -1,15 +1,15 @@
 #pragma once
 #include "backend.h"
-#include "serialcontrol.h"
+#include "portlock.h"
 
 #include <termios.h>
 
 namespace skyjog {
 
 // A terminal device through the POSIX terminal interface, for Unix systems. It keeps the
-// conventions serial programs share: the device is used exclusively (TIOCEXCL), a UUCP lock file
-// in the same folder and under the same name as QSerialPort's announces who holds it, and the
-// settings found on the device are put back when it is closed.
+// conventions serial programs share: the device is used exclusively (TIOCEXCL), a lock file that
+// QSerialPort reads as its own announces who holds it (PortLock), and the settings found on the
+// device are put back when it is closed.
 //
 // Why not QSerialPort here: the port is opened and closed for every command, and QSerialPort's
 // lock file (a QLockFile) is flushed to disk when it is made and again when it is removed. Where
@@ -19,26 +19,19 @@ class PosixSerialBackend final : public SerialBackend {
 public:
     explicit PosixSerialBackend(QString device);
     ~PosixSerialBackend() override;
-    void setLineSettings(const LineSettings& line) { line_ = line; }
-    void open() override;
+    void open(const LineSettings& line, const QDeadlineTimer& deadline) override;
     void close() override;
     bool isOpen() const override { return fd_ >= 0; }
     QByteArray read(int maxChars) override;
-    void write(const QByteArray& data) override;
-
-    // The lock file QSerialPort would use for this device (empty when no lock folder is usable).
-    static QString lockFilePath(const QString& device);
+    void write(const QByteArray& data, const QDeadlineTimer& deadline) override;
 
 private:
-    void takeLock();
-    void releaseLock();
     [[noreturn]] void lost(const QString& why);
 
     QString device_;
-    LineSettings line_;
     int fd_ = -1;
     termios saved_{};
-    QString lockPath_; // set while we hold a lock file of our own
+    PortLock lock_;
 };
 
 } // namespace skyjog

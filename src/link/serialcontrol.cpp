@@ -1,8 +1,4 @@
 #include "serialcontrol.h"
-#include "serialport_backend.h"
-#ifdef Q_OS_UNIX
-#include "posix_serial_backend.h"
-#endif
 #include "vberror.h"
 
 #include <QStringList>
@@ -56,11 +52,7 @@ void SerialControl::setPortOpen(bool open) {
     }
     if (portOpen()) throw VbError(8005, QStringLiteral("Port already open"));
     auto backend = factory_(spec_);
-    if (auto* serial = dynamic_cast<SerialPortBackend*>(backend.get())) serial->setLineSettings(line_);
-#ifdef Q_OS_UNIX
-    if (auto* serial = dynamic_cast<PosixSerialBackend*>(backend.get())) serial->setLineSettings(line_);
-#endif
-    backend->open();
+    backend->open(line_, deadline_.value_or(QDeadlineTimer(DefaultWaitMs)));
     backend_ = std::move(backend);
 }
 
@@ -73,7 +65,7 @@ QByteArray SerialControl::input() {
 
 void SerialControl::output(const QByteArray& data) {
     if (!portOpen()) throw VbError(8012, QStringLiteral("The device is not open"));
-    backend_->write(data);
+    backend_->write(data, deadline_.value_or(QDeadlineTimer(DefaultWaitMs)));
 }
 
 void SerialControl::setBackendFactory(BackendFactory factory) {

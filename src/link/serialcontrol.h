@@ -1,16 +1,12 @@
 #pragma once
 // The serial control: port, line settings, open/close, read of at most InputLen waiting
 // characters, write. Each open builds a fresh backend from the current port text.
-#include "backend.h"
+#include "backends.h"
+
+#include <optional>
 
 namespace skyjog {
 
-struct LineSettings {
-    qint32 baud = 9600;
-    char parity = 'N';
-    int dataBits = 8;
-    int stopBits = 1;
-};
 // "9600,N,8,1"; throws VbError 380 on anything else.
 LineSettings parseLineSettings(const QString& text);
 
@@ -31,6 +27,12 @@ public:
     // Opening throws VbError; closing never throws.
     void setPortOpen(bool open);
     bool portOpen() const;
+    // How long opening and writing may take: until the deadline while one is set, otherwise
+    // DefaultWaitMs for each open and each write.
+    void setDeadline(std::optional<QDeadlineTimer> deadline) { deadline_ = deadline; }
+    static constexpr int DefaultWaitMs = 1000;
+    // True when the open backend's open was a round trip of its own (see SerialBackend).
+    bool openIsRoundTrip() const { return portOpen() && backend_->openIsRoundTrip(); }
 
     void setInputLen(int n) { inputLen_ = n; }
     int inputLen() const { return inputLen_; }
@@ -45,6 +47,7 @@ private:
     QString settingsText_;
     LineSettings line_;
     int inputLen_ = 0;
+    std::optional<QDeadlineTimer> deadline_;
     BackendFactory factory_;
     std::unique_ptr<SerialBackend> backend_;
 };

@@ -1,5 +1,5 @@
 #include "serialport_backend.h"
-#include "serialcontrol.h"
+#include "porttext.h"
 #include "vberror.h"
 
 #include <QFileInfo>
@@ -13,9 +13,6 @@
 namespace skyjog {
 
 namespace {
-// How long one command's bytes may take to leave; 8 bytes need about 8 ms at 9600 baud.
-constexpr int WriteTimeoutMs = 1000;
-
 QString portsHint() { return QStringLiteral(" (serial ports here: %1)").arg(listSerialPorts()); }
 } // namespace
 
@@ -28,7 +25,7 @@ SerialPortBackend::SerialPortBackend(QString device) : device_(std::move(device)
     port_.setFlowControl(QSerialPort::NoFlowControl);
 }
 
-void SerialPortBackend::setLineSettings(const LineSettings& line) {
+void SerialPortBackend::open(const LineSettings& line, const QDeadlineTimer&) {
     port_.setBaudRate(line.baud);
     port_.setParity(line.parity == 'E'   ? QSerialPort::EvenParity
                     : line.parity == 'O' ? QSerialPort::OddParity
@@ -37,9 +34,6 @@ void SerialPortBackend::setLineSettings(const LineSettings& line) {
                                          : QSerialPort::NoParity);
     port_.setDataBits(QSerialPort::DataBits(line.dataBits));
     port_.setStopBits(line.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
-}
-
-void SerialPortBackend::open() {
 #ifndef Q_OS_WIN
     struct stat st {};
     if (::stat(device_.toLocal8Bit().constData(), &st) != 0) {
@@ -88,8 +82,12 @@ QByteArray SerialPortBackend::read(int maxChars) {
     return port_.read(maxChars);
 }
 
-void SerialPortBackend::write(const QByteArray& data) {
-    if (port_.write(data) != data.size() || !port_.waitForBytesWritten(WriteTimeoutMs)) {
+void SerialPortBackend::write(const QByteArray& data, const QDeadlineTimer& deadline) {
+    // 8 bytes need about 8 ms at 9600 baud.
+    bool written = port_.write(data) == data.size();
+    while (written && port_.bytesToWrite() > 0)
+        written = port_.waitForBytesWritten(waitMs(deadline));
+    if (!written) {
         const QString why = port_.errorString();
         port_.clearError();
         throw VbError(err::WriteFailed, QStringLiteral("Cannot write to %1: %2").arg(device_, why));

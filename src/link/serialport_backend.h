@@ -5,19 +5,16 @@
 
 namespace skyjog {
 
-struct LineSettings;
-
 // A serial device through QSerialPort. Only terminal devices are opened: anything else (a
 // regular file, a directory) is refused before a byte could be written to it.
 class SerialPortBackend final : public SerialBackend {
 public:
     explicit SerialPortBackend(QString device);
-    void setLineSettings(const LineSettings& line);
-    void open() override;
+    void open(const LineSettings& line, const QDeadlineTimer& deadline) override;
     void close() override;
     bool isOpen() const override;
     QByteArray read(int maxChars) override;
-    void write(const QByteArray& data) override;
+    void write(const QByteArray& data, const QDeadlineTimer& deadline) override;
 
 private:
     QString device_;

@@ -1,5 +1,5 @@
 // The simulated mount inside the program: the port text "sim".
-#include "backend.h"
+#include "backends.h"
 #include "clock.h"
 #include "mountsim.h"
 #include "vberror.h"
@@ -12,7 +12,7 @@ class InProcessBackend final : public SerialBackend {
 public:
     explicit InProcessBackend(MountSim& sim) : sim_(sim) {}
 
-    void open() override {
+    void open(const LineSettings&, const QDeadlineTimer&) override {
         // Opening again after a dropped line is plugging the cable back in.
         if (sim_.disconnected()) sim_.reconnect();
         open_ = true;
@@ -23,12 +23,12 @@ public:
     QByteArray read(int maxChars) override {
         if (sim_.disconnected()) throw lost();
         if (maxChars <= 0) return {};
-        return sim_.takeOutput(clock().tickCount(), maxChars);
+        return sim_.takeOutput(clock().tickCount64(), maxChars);
     }
 
-    void write(const QByteArray& data) override {
+    void write(const QByteArray& data, const QDeadlineTimer&) override {
         if (sim_.disconnected()) throw lost();
-        sim_.receive(data, clock().tickCount());
+        sim_.receive(data, clock().tickCount64());
     }
 
 private:

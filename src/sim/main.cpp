@@ -40,8 +40,9 @@ const char* const Intro =
     "Log: every command received and every reply sent is logged with its time in milliseconds\n"
     "since the start, its bytes in decimal and a note. --log prints each entry on standard\n"
     "output as it happens; --log-file FILE writes each entry to FILE at once; SIGUSR1 prints\n"
-    "the whole log so far on standard output. SIGTERM or SIGINT ends the simulator and removes\n"
-    "the link.\n"
+    "the most recent entries on standard output (--log-keep of them, after a line saying how\n"
+    "many earlier ones were dropped). SIGTERM or SIGINT ends the simulator and removes the\n"
+    "link.\n"
     "\n";
 
 #ifdef Q_OS_UNIX
@@ -126,6 +127,10 @@ int main(int argc, char** argv) {
          "4.41"},
         {"log", "Print each log entry on standard output as it happens."},
         {"log-file", "Write each log entry to <file> as it happens.", "file"},
+        {"log-keep",
+         "Keep the most recent <n> log entries in memory for SIGUSR1 (default 10000); --log and "
+         "--log-file still get every entry.",
+         "n", "10000"},
     });
     p.process(app);
 
@@ -141,6 +146,7 @@ int main(int argc, char** argv) {
     opt.commandGapMs = uint32_t(number(p, "gap-ms", 1, 600000));
     opt.revertMs = uint32_t(number(p, "revert-ms", 0, 1 << 30));
     opt.pecSeekMs = uint32_t(number(p, "pec-seek-ms", 0, 1 << 30));
+    opt.logLimit = int(number(p, "log-keep", 0, 1 << 24));
     bool okAz = false, okAlt = false;
     opt.azimuth = angleToTurn16(p.value("az").toDouble(&okAz));
     opt.altitude = angleToTurn16(p.value("alt").toDouble(&okAlt));

@@ -169,10 +169,10 @@ std::optional<Fault> faultFromName(const QString& name) {
 struct MountSim::Impl {
     Options opt;
 
-    // Model time is milliseconds since the first clock reading, unwrapped to a double.
+    // Model time is milliseconds since the first clock reading, as a double.
     bool started = false;
-    uint32_t firstRaw = 0;
-    uint32_t lastRaw = 0;
+    int64_t firstMs = 0;
+    int64_t lastMs = 0;
     double now = 0;
     // A microsecond clock is read against the model time of its first reading, so that no
     // rounding builds up however long it runs.
@@ -202,8 +202,11 @@ struct MountSim::Impl {
     int answered = 0;
     int faultsFired = 0;
 
-    QVector<QByteArray> commands;
-    QVector<LogEntry> log;
+    // Bounded to the most recent opt.logLimit: a client that polls once a second would otherwise
+    // grow them by tens of megabytes a day.
+    std::deque<QByteArray> commands;
+    std::deque<LogEntry> log;
+    int64_t logDropped = 0;
     std::function<void(const LogEntry&)> listener;
 
     explicit Impl(Options o) { reset(std::move(o)); }
@@ -232,24 +235,21 @@ struct MountSim::Impl {
     // --- time -----------------------------------------------------------------------------
 
     // Moves model time to the caller's clock reading and runs what has happened by then.
-    double sync(uint32_t raw) {
-        clockTo(raw);
+    double sync(int64_t ms) {
+        clockTo(ms);
         advance(now);
         return now;
     }
 
     // Reads the caller's clock; a reading from the past changes nothing.
-    void clockTo(uint32_t raw) {
+    void clockTo(int64_t ms) {
         if (!started) {
             started = true;
-            firstRaw = lastRaw = raw;
+            firstMs = lastMs = ms;
             now = 0;
-        } else {
-            const int32_t delta = int32_t(raw - lastRaw);
-            if (delta > 0) {
-                now += delta;
-                lastRaw = raw;
-            }
+        } else if (ms > lastMs) {
+            now += double(ms - lastMs);
+            lastMs = ms;
         }
     }
 
@@ -267,7 +267,7 @@ struct MountSim::Impl {
                 started = true;
                 // Model time 0 is the whole millisecond the first reading falls in.
                 const int64_t ms = us >= 0 ? us / 1000 : -((-us + 999) / 1000);
-                firstRaw = lastRaw = uint32_t(ms);
+                firstMs = lastMs = ms;
                 now = double(us - ms * 1000) / 1000.0;
             }
             usBase = us;
@@ -278,7 +278,7 @@ struct MountSim::Impl {
         if (t > now) now = t;
     }
 
-    uint32_t rawOf(double t) const { return firstRaw + uint32_t(int64_t(std::llround(t))); }
+    int64_t msOf(double t) const { return firstMs + int64_t(std::llround(t)); }
 
     // --- axes -----------------------------------------------------------------------------
 
@@ -317,8 +317,11 @@ struct MountSim::Impl {
     // --- the event loop -------------------------------------------------------------------
 
     void addLog(double t, bool fromClient, QByteArray bytes, QString note) {
-        log.push_back(LogEntry{rawOf(t), fromClient, std::move(bytes), std::move(note)});
-        if (listener) listener(log.back());
+        LogEntry entry{msOf(t), fromClient, std::move(bytes), std::move(note)};
+        if (listener) listener(entry);
+        log.push_back(std::move(entry));
+        for (; log.size() > size_t(std::max(opt.logLimit, 0)); ++logDropped)
+            log.pop_front();
     }
 
     // Runs everything that happens up to time t, in time order.
@@ -379,6 +382,8 @@ struct MountSim::Impl {
         fold(usStarted ? std::round(t) : t);
         lastCommandAt = t;
         commands.push_back(cmd);
+        while (commands.size() > size_t(std::max(opt.logLimit, 0)))
+            commands.pop_front();
         std::optional<QByteArray> reply = respond(cmd, t);
         addLog(t, true, cmd, describe(cmd, reply.has_value()));
         if (!reply) return;
@@ -817,14 +822,14 @@ void MountSim::reset(Options options) {
     d->reset(std::move(options));
 }
 
-void MountSim::receive(const QByteArray& bytes, uint32_t nowMs) {
+void MountSim::receive(const QByteArray& bytes, int64_t nowMs) {
     // The bytes join the line before time moves on, so that a byte arriving just as an
     // incomplete command would expire still completes it.
     d->clockTo(nowMs);
     d->receive(bytes, d->now);
 }
 
-QByteArray MountSim::takeOutput(uint32_t nowMs, int maxBytes) {
+QByteArray MountSim::takeOutput(int64_t nowMs, int maxBytes) {
     return takeDue(d->sync(nowMs), maxBytes);
 }
 
@@ -871,7 +876,7 @@ double MountSim::nextEventAt() const {
     return next;
 }
 
-int MountSim::msUntilNextEvent(uint32_t nowMs) {
+int MountSim::msUntilNextEvent(int64_t nowMs) {
     const double t = d->sync(nowMs);
     const double next = nextEventAt();
     if (next == Never) return -1;
@@ -883,15 +888,21 @@ void MountSim::setLogListener(std::function<void(const LogEntry&)> listener) {
 }
 
 QVector<QByteArray> MountSim::commands() const {
-    return d->commands;
+    return QVector<QByteArray>(d->commands.begin(), d->commands.end());
 }
-const QVector<LogEntry>& MountSim::log() const {
-    return d->log;
+
+QVector<LogEntry> MountSim::log() const {
+    return QVector<LogEntry>(d->log.begin(), d->log.end());
+}
+
+int64_t MountSim::droppedLogEntries() const {
+    return d->logDropped;
 }
 
 void MountSim::clearLog() {
     d->log.clear();
     d->commands.clear();
+    d->logDropped = 0;
 }
 
 QString MountSim::formatLogEntry(const LogEntry& e) {
@@ -905,17 +916,21 @@ QString MountSim::formatLogEntry(const LogEntry& e) {
 
 QString MountSim::logText() const {
     QString text;
+    if (d->logDropped > 0)
+        text += QStringLiteral("(%1 earlier entries dropped; the last %2 follow)\n")
+                    .arg(d->logDropped)
+                    .arg(d->log.size());
     for (const LogEntry& e : d->log)
         text += formatLogEntry(e) + u'\n';
     return text;
 }
 
-double MountSim::azimuthDegrees(uint32_t nowMs) const {
+double MountSim::azimuthDegrees(int64_t nowMs) const {
     const double t = d->sync(nowMs);
     return wrapTurn(d->turnsAt(0, t)) * 360.0;
 }
 
-double MountSim::altitudeDegrees(uint32_t nowMs) const {
+double MountSim::altitudeDegrees(int64_t nowMs) const {
     const double t = d->sync(nowMs);
     return (wrapTurn(d->turnsAt(1, t) + 0.5) - 0.5) * 360.0;
 }
@@ -936,7 +951,7 @@ bool MountSim::pecPlaying() const {
     return d->axes[0].pecPlaying;
 }
 
-bool MountSim::pecIndexFound(uint32_t nowMs) const {
+bool MountSim::pecIndexFound(int64_t nowMs) const {
     const double t = d->sync(nowMs);
     return d->pecIndexFound(t);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // A simulated hand control with its two motor controllers. The model is driven by the caller's
-// millisecond (or microsecond) clock: bytes go in with receive(), replies come out of
-// takeOutput() once their time has come. The same model serves the in-process backend ("sim"),
+// millisecond (or microsecond) clock, a 64-bit count that does not wrap, so that the model takes
+// steps of any size: bytes go in with receive(), replies come out of takeOutput() once their time
+// has come. The same model serves the in-process backend ("sim"),
 // the pseudo-terminal host and the TCP host.
 #include <QByteArray>
 #include <QString>
@@ -57,6 +58,9 @@ struct Options {
     uint8_t motorVersion[2] = {7, 11};
     // Site: latitude d m s, 0 north / 1 south; longitude d m s, 0 east / 1 west.
     uint8_t location[8] = {50, 0, 0, 0, 8, 0, 0, 0};
+    // How many of the most recent log entries, and of the most recent commands, are kept in
+    // memory; older ones are dropped (and counted). The log listener still sees every entry.
+    int logLimit = 10000;
 };
 
 // Fault names as the command line spells them: none silent short garbage extra late disconnect.
@@ -64,7 +68,7 @@ QString faultName(Fault fault);
 std::optional<Fault> faultFromName(const QString& name);
 
 struct LogEntry {
-    uint32_t timeMs = 0;
+    int64_t timeMs = 0;
     bool fromClient = true; // true: a command received; false: a reply sent
     QByteArray bytes;
     QString note; // what the command means, or what a fault did to a reply
@@ -78,17 +82,18 @@ public:
     Options& options();
     void reset(Options options = {});
 
-    // Bytes that reached the hand control at nowMs.
-    void receive(const QByteArray& bytes, uint32_t nowMs);
+    // Bytes that reached the hand control at nowMs. A reading earlier than one before it changes
+    // nothing (time does not go back).
+    void receive(const QByteArray& bytes, int64_t nowMs);
     // Reply bytes that have arrived at the client's side by nowMs, at most maxBytes of them.
-    QByteArray takeOutput(uint32_t nowMs, int maxBytes = 1 << 20);
+    QByteArray takeOutput(int64_t nowMs, int maxBytes = 1 << 20);
     // True when a Disconnect fault has fired.
     bool disconnected() const;
     // The line is back (a new connection): forgets whatever was in flight either way.
     void reconnect();
     // Milliseconds from nowMs until the model next has something to do or deliver (a reply byte
     // due, a command byte arriving, an incomplete command expiring); -1 when nothing is pending.
-    int msUntilNextEvent(uint32_t nowMs);
+    int msUntilNextEvent(int64_t nowMs);
     // The same on a microsecond clock, for hosts on the wall clock where a character takes
     // 1.04 ms: whole milliseconds would send them late and unevenly. One model takes one kind
     // of clock; log time stamps stay in milliseconds (of the microsecond clock / 1000).
@@ -99,23 +104,28 @@ public:
     // Called with every log entry as it is made.
     void setLogListener(std::function<void(const LogEntry&)> listener);
 
-    // Every complete command received, in order (the framing splits a byte stream into them).
+    // The most recent complete commands received, in order (the framing splits a byte stream into
+    // them); at most Options::logLimit of them.
     QVector<QByteArray> commands() const;
-    const QVector<LogEntry>& log() const;
+    // The most recent log entries, in order; at most Options::logLimit of them.
+    QVector<LogEntry> log() const;
+    // How many entries have been dropped from the front of the log to keep it within its limit.
+    int64_t droppedLogEntries() const;
     void clearLog();
-    // The log as text, one line per entry: time, direction, bytes in decimal.
+    // The log as text, one line per entry: time, direction, bytes in decimal; a first line says
+    // how many earlier entries were dropped, if any were.
     QString logText() const;
     static QString formatLogEntry(const LogEntry& entry);
 
     // Mount state, for tests and the log.
     // Axis angles: azimuth (RA axis) in [0, 360), altitude (Dec axis) in [-180, 180).
-    double azimuthDegrees(uint32_t nowMs) const;
-    double altitudeDegrees(uint32_t nowMs) const;
+    double azimuthDegrees(int64_t nowMs) const;
+    double altitudeDegrees(int64_t nowMs) const;
     uint8_t trackingMode() const;
     uint8_t backlash(int motor /*16|17*/, bool positive) const;
     uint8_t guideRate(int motor) const;
     bool pecPlaying() const; // the azimuth/RA motor's
-    bool pecIndexFound(uint32_t nowMs) const;
+    bool pecIndexFound(int64_t nowMs) const;
     // The signed rate a motor runs at now, in quarter arc-seconds per second.
     double axisRate(int motor) const;
 
@@ -132,7 +142,8 @@ QString modelDescription();
 
 // The simulated mount behind the port text "sim": one per program, living between commands.
 MountSim& sharedMountSim();
-// A backend that talks to a model in-process, reading its time from skyjog::clock().
+// A backend that talks to a model in-process, reading its time from skyjog::clock()'s 64-bit
+// count.
 std::unique_ptr<SerialBackend> makeInProcessBackend(MountSim& sim);
 // Makes "sim" reach sharedMountSim().
 void registerInProcessSim();

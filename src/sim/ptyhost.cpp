@@ -6,8 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/inotify.h>
+#endif
+#include <algorithm>
 #include <utility>
 
 namespace skyjog::sim {
@@ -87,10 +92,61 @@ bool PtyHost::openPty(QString* error) {
 
     notifier_ = std::make_unique<QSocketNotifier>(master_, QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &PtyHost::readMaster);
+    watchClients();
     return true;
 }
 
+void PtyHost::watchClients() {
+#ifdef Q_OS_LINUX
+    clients_ = 0;
+    watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch_ < 0) return;
+    if (::inotify_add_watch(watch_, ::ptsname(master_),
+                            IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        qWarning("Cannot watch %s for clients: %s", qPrintable(slavePath_), std::strerror(errno));
+        ::close(watch_);
+        watch_ = -1;
+        return;
+    }
+    watchNotifier_ = std::make_unique<QSocketNotifier>(watch_, QSocketNotifier::Read);
+    connect(watchNotifier_.get(), &QSocketNotifier::activated, this, &PtyHost::clientsChanged);
+#endif
+}
+
+void PtyHost::clientsChanged() {
+#ifdef Q_OS_LINUX
+    bool closed = false;
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(watch_, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
+            at += ssize_t(sizeof(inotify_event) + e->len);
+            if (e->mask & IN_Q_OVERFLOW) {
+                // Events were lost, so who is still there is not known: end exclusive use now
+                // rather than risk leaving it with nobody.
+                clients_ = 0;
+                closed = true;
+            } else if (e->mask & IN_OPEN) {
+                ++clients_;
+            } else if (e->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                clients_ = std::max(clients_ - 1, 0);
+                closed = true;
+            }
+        }
+    }
+    // Exclusive use belongs to the terminal, not to one descriptor: clearing it through our own
+    // slave end clears it for everyone.
+    if (closed && clients_ == 0 && slave_ >= 0) ::ioctl(slave_, TIOCNXCL);
+#endif
+}
+
 void PtyHost::closePty() {
+    watchNotifier_.reset();
+    if (watch_ >= 0) ::close(watch_);
+    watch_ = -1;
     notifier_.reset();
     if (slave_ >= 0) ::close(slave_);
     if (master_ >= 0) ::close(master_);
@@ -154,6 +210,9 @@ void PtyHost::hangUp() {
     const int oldMaster = std::exchange(master_, -1);
     const int oldSlave = std::exchange(slave_, -1);
     notifier_.reset();
+    watchNotifier_.reset();
+    if (watch_ >= 0) ::close(watch_);
+    watch_ = -1;
     QString error;
     if (!openPty(&error)) qWarning("%s", qPrintable(error));
     if (oldSlave >= 0) ::close(oldSlave);

@@ -2,6 +2,13 @@
 // The model behind a pseudo-terminal, reachable through a stable link at a path of the user's
 // choice. The simulator keeps a slave end open itself, so clients can open and close the link as
 // often as they like without the master ever seeing a hang-up.
+//
+// Because the terminal never closes completely, a client that dies while it has the terminal in
+// exclusive use (TIOCEXCL) would leave it so until the simulator ends: nobody else (but root)
+// could open it. On Linux the simulator watches the terminal's opens and closes (inotify, which
+// sees the closes the system makes for a killed process too) and ends exclusive use once no client
+// has the terminal open. Counting matters: a client that comes and goes while another holds the
+// terminal must not take the holder's exclusive use away.
 #include "simhost.h"
 
 #include <QSocketNotifier>
@@ -29,6 +36,8 @@ private:
     bool openPty(QString* error);
     void closePty();
     void readMaster();
+    void watchClients();
+    void clientsChanged();
     // Clears every terminal setting that would change bytes on their way through the slave.
     void keepRaw();
 
@@ -38,6 +47,9 @@ private:
     int master_ = -1;
     int slave_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
+    int watch_ = -1;   // inotify descriptor for the slave's opens and closes
+    int clients_ = 0;  // slave opens by clients, less their closes
+    std::unique_ptr<QSocketNotifier> watchNotifier_;
     QTimer rawTimer_;
 };
 

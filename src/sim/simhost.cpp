@@ -25,8 +25,8 @@ SimRunner::~SimRunner() {
     if (timerFd_ >= 0) ::close(timerFd_);
 }
 
-uint32_t SimRunner::now() const {
-    return uint32_t(clock_.elapsed());
+int64_t SimRunner::now() const {
+    return clock_.elapsed();
 }
 
 int64_t SimRunner::nowUs() const {

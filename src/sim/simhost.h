@@ -30,7 +30,7 @@ public:
 
     MountSim& sim() { return sim_; }
     // Milliseconds since the runner started: the log's time stamps.
-    uint32_t now() const;
+    int64_t now() const;
     // Microseconds since the runner started: the model's clock.
     int64_t nowUs() const;
 

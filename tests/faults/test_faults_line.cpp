@@ -47,6 +47,30 @@ QByteArray echo(char c) {
 // A silent or late mount must never hold a command past its time-out and one more pass.
 constexpr int WallBoundMs = 500 + 1500;
 
+// What a client that may not override a terminal's exclusive use gets when it opens the port:
+// "opened", or "refused <reason>".
+QByteArray probe(const QString& port) {
+    QProcess p;
+    p.start(QStringLiteral(SKYJOG_PORT_HOLDER), {QStringLiteral("--probe"), port});
+    if (!p.waitForFinished(5000)) return "probe hung";
+    return p.readAllStandardOutput().trimmed();
+}
+
+// Whether the terminal is in exclusive use, as the system says (-1: it cannot say).
+int exclusive(const QString& port) {
+#ifdef TIOCGEXCL
+    const int fd = ::open(QFile::encodeName(port).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return -1;
+    int on = 0;
+    const int r = ::ioctl(fd, TIOCGEXCL, &on);
+    ::close(fd);
+    return r == 0 ? on != 0 : -1;
+#else
+    Q_UNUSED(port);
+    return -1;
+#endif
+}
+
 // Bytes waiting on a terminal, counted without taking them.
 int waitingOn(const QString& device) {
     const int fd = ::open(QFile::encodeName(device).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
@@ -276,6 +300,59 @@ private slots:
                      qPrintable(box.text));
             QCOMPARE(box.caption, AppTitle);
         }
+    }
+
+    // A client killed in the middle of a command cannot end its exclusive use of the terminal;
+    // the simulator does, once no client has the terminal open, and not before.
+    void clientKilledMidCommandLeavesTheTerminalFree() {
+#ifndef Q_OS_LINUX
+        QSKIP("the simulator sees clients come and go through inotify, on Linux only");
+#endif
+        SimProcess sim;
+        QVERIFY2(sim.start(SimProcess::Host::Pty), qPrintable(sim.error()));
+        const QString link = sim.portText();
+        const QByteArray before = probe(link);
+        if (before != "opened") QSKIP(qPrintable(QStringLiteral("cannot probe: ") + before));
+
+        QProcess holder;
+        holder.setProgram(QStringLiteral(SKYJOG_PORT_HOLDER));
+        holder.setArguments({QStringLiteral("--raw"), link});
+        holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        endWithParent(holder);
+        holder.start();
+        QVERIFY(holder.waitForStarted(5000));
+        QVERIFY(holder.waitForReadyRead(10000));
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("held"));
+        QVERIFY2(probe(link).startsWith("refused"), "exclusive use keeps nobody out");
+
+        // Another client (root, which exclusive use does not stop) comes and goes: the holder is
+        // still there, and keeps its exclusive use.
+        const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+        QTest::qWait(300);
+        QVERIFY(probe(link).startsWith("refused"));
+        QVERIFY(exclusive(link) != 0);
+
+        holder.kill();
+        QVERIFY(holder.waitForFinished(5000));
+        QDeadlineTimer deadline(5000);
+        QByteArray after;
+        while ((after = probe(link)) != "opened" && !deadline.hasExpired())
+            QTest::qWait(20);
+        QCOMPARE(after, QByteArray("opened"));
+        QVERIFY(exclusive(link) != 1);
+
+        // The half command the holder left is dropped after its gap; then the port serves.
+        QVERIFY(sim.waitForLog([](const QVector<SimLogEntry>& log) {
+            return !log.isEmpty() && log.first().note.contains(QStringLiteral("incomplete"));
+        }));
+        Comm1().setBackendFactory({});
+        Comm1().setPortText(link);
+        InitSleepTime();
+        ReportRecorder reports;
+        QCOMPARE(SendCommand(echo('b'), 2, 500), QByteArray("b#"));
+        QVERIFY(reports.boxes.empty());
     }
 
     void portHeldByAnotherProgramIsLeftAlone() {

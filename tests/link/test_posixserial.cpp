@@ -4,13 +4,18 @@
 #include "functions.h"
 #include "posix_serial_backend.h"
 #include "testsupport.h"
+#include "vberror.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/time.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -56,10 +61,25 @@ QByteArray readFile(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void writeLock(const QString& path, qint64 pid) {
+// A lock file with these contents, last written that many seconds ago.
+void writeLock(const QString& path, const QByteArray& contents, int ageSeconds) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(QByteArray::number(pid).rightJustified(10) + '\n'); // the UUCP way: padded
+    QCOMPARE(f.write(contents), qint64(contents.size()));
+    f.close();
+    timeval times[2];
+    ::gettimeofday(&times[0], nullptr);
+    times[0].tv_sec -= ageSeconds;
+    times[1] = times[0];
+    QCOMPARE(::utimes(QFile::encodeName(path).constData(), times), 0);
+}
+
+// The number of a process that has finished.
+qint64 deadProcess() {
+    QProcess gone;
+    gone.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("echo $$")});
+    if (!gone.waitForFinished(5000)) return 0x7ffffff0;
+    return gone.readAllStandardOutput().trimmed().toLongLong();
 }
 
 } // namespace
@@ -77,60 +97,159 @@ private slots:
     void lockFileLivesExactlyAsLongAsThePortIsOpen() {
         Pty pty;
         QVERIFY(pty.slave >= 0);
-        const QString lock = PosixSerialBackend::lockFilePath(pty.path);
+        const QString lock = PortLock::lockFilePath(pty.path);
         if (lock.isEmpty()) QSKIP("no lock folder this user may write");
         QVERIFY(!QFile::exists(lock));
 
         PosixSerialBackend port(pty.path);
-        port.open();
+        port.open(LineSettings{}, QDeadlineTimer(1000));
         QVERIFY(QFile::exists(lock));
         QCOMPARE(readFile(lock).split('\n').value(0), QByteArray::number(qint64(::getpid())));
         port.close();
         QVERIFY(!QFile::exists(lock));
     }
 
-    void portHeldByAnotherLiveProgramIsRefusedUntouched() {
-        Pty pty;
-        const QString lock = PosixSerialBackend::lockFilePath(pty.path);
-        if (lock.isEmpty()) QSKIP("no lock folder this user may write");
-        QProcess holder;
-        holder.start(QStringLiteral("sleep"), {QStringLiteral("30")});
-        QVERIFY(holder.waitForStarted());
-        writeLock(lock, holder.processId());
-
-        Comm1().setPortText(pty.path);
-        ReportRecorder rec;
-        QVERIFY(SendCommand("T\x02", 1, 500).isEmpty());
-        QCOMPARE(rec.boxes.size(), size_t(1));
-        QVERIFY2(rec.boxes[0].text.contains(QStringLiteral("in use by another program")),
-                 qPrintable(rec.boxes[0].text));
-        QVERIFY(rec.boxes[0].text.endsWith(QStringLiteral(" - 8005")));
-        QVERIFY(StopSpiral);
-        QVERIFY(!Comm1().portOpen());
-        QCOMPARE(pty.readFar(), QByteArray()); // not one byte reached the line
-        QCOMPARE(readFile(lock).trimmed(), QByteArray::number(holder.processId()));
-
-        holder.kill();
-        holder.waitForFinished();
-        QFile::remove(lock);
+    // A lock file is judged by what it says only once it is past the moment its maker may still
+    // be writing it; one that names nobody is respected as long as QLockFile respects it.
+    void lockFileRules_data() {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::addColumn<int>("ageSeconds");
+        QTest::addColumn<bool>("held");
+        QTest::newRow("empty, just made") << QByteArray() << 0 << true;
+        QTest::newRow("empty, 10 s") << QByteArray() << 10 << true;
+        QTest::newRow("empty, 60 s") << QByteArray() << 60 << false;
+        QTest::newRow("cut short, 10 s") << QByteArray("   dead") << 10 << true;
+        QTest::newRow("cut short, 60 s") << QByteArray("   dead") << 60 << false;
+        QTest::newRow("not a number, 10 s") << QByteArray("COM1\n") << 10 << true;
+        QTest::newRow("dead process, just made") << QByteArray("dead\n") << 0 << true;
+        QTest::newRow("dead process, 10 s") << QByteArray("dead\n") << 10 << false;
+        QTest::newRow("dead process, UUCP, 10 s") << QByteArray("      dead\n") << 10 << false;
+        QTest::newRow("live process, 60 s") << QByteArray("live\napp\nhost\n") << 60 << true;
+        QTest::newRow("live process, UUCP, 60 s") << QByteArray("      live\n") << 60 << true;
+        // This process does not hold it (its own locks are flocked): an earlier process that had
+        // the same number left it.
+        QTest::newRow("this process's number, 10 s") << QByteArray("self\n") << 10 << false;
+        QTest::newRow("dead process, dated ahead") << QByteArray("dead\n") << -60 << false;
     }
-
-    void staleLockOfAFinishedProgramIsReplaced() {
+    void lockFileRules() {
+        QFETCH(QByteArray, contents);
+        QFETCH(int, ageSeconds);
+        QFETCH(bool, held);
         Pty pty;
-        const QString lock = PosixSerialBackend::lockFilePath(pty.path);
+        const QString lock = PortLock::lockFilePath(pty.path);
         if (lock.isEmpty()) QSKIP("no lock folder this user may write");
-        QProcess gone;
-        gone.start(QStringLiteral("true"), {});
-        QVERIFY(gone.waitForFinished());
-        const qint64 deadPid = gone.processId() ? gone.processId() : 0x7ffffff0;
-        writeLock(lock, deadPid);
+        QProcess live;
+        live.start(QStringLiteral("sleep"), {QStringLiteral("30")});
+        QVERIFY(live.waitForStarted());
+        contents.replace("dead", QByteArray::number(deadProcess()));
+        contents.replace("live", QByteArray::number(live.processId()));
+        contents.replace("self", QByteArray::number(qint64(::getpid())));
+        writeLock(lock, contents, ageSeconds);
 
         Comm1().setPortText(pty.path);
         ReportRecorder rec;
         QVERIFY(SendCommand("T\x02", 0, 500).isEmpty());
-        QVERIFY(rec.boxes.empty());
-        QCOMPARE(pty.readFar(), QByteArray("T\x02"));
-        QVERIFY(!QFile::exists(lock));
+        if (held) {
+            QCOMPARE(rec.boxes.size(), size_t(1));
+            QVERIFY2(rec.boxes[0].text.contains(QStringLiteral("in use by another program")) &&
+                         rec.boxes[0].text.contains(lock) &&
+                         rec.boxes[0].text.endsWith(QStringLiteral(" - 8005")),
+                     qPrintable(rec.boxes[0].text));
+            QVERIFY(StopSpiral);
+            QVERIFY(!Comm1().portOpen());
+            QCOMPARE(pty.readFar(), QByteArray()); // not one byte reached the line
+            QCOMPARE(readFile(lock), contents);     // nor was the lock touched
+        } else {
+            QVERIFY2(rec.boxes.empty(), qPrintable(rec.texts().join(u'\n')));
+            QCOMPARE(pty.readFar(), QByteArray("T\x02"));
+            QVERIFY(!QFileInfo::exists(lock) && !QFileInfo(lock).isSymLink());
+        }
+        live.kill();
+        live.waitForFinished();
+        QFile::remove(lock);
+    }
+
+    // A lock file that cannot be read (here a link, which is never followed) is in use.
+    void unreadableLockIsRespected() {
+        Pty pty;
+        const QString lock = PortLock::lockFilePath(pty.path);
+        if (lock.isEmpty()) QSKIP("no lock folder this user may write");
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), lock));
+        Comm1().setPortText(pty.path);
+        ReportRecorder rec;
+        QVERIFY(SendCommand("T\x02", 0, 500).isEmpty());
+        QCOMPARE(rec.boxes.size(), size_t(1));
+        QVERIFY(rec.boxes[0].text.endsWith(QStringLiteral(" - 8005")));
+        QCOMPARE(pty.readFar(), QByteArray());
+        QVERIFY(QFileInfo(lock).isSymLink());
+        QFile::remove(lock);
+    }
+
+    // A Qt program and this one read each other's lock files: each keeps out while the other
+    // holds the port, and the port is free again the moment it lets go.
+    void qtLockFileAndOursKeepEachOtherOut() {
+        Pty pty;
+        const QString lock = PortLock::lockFilePath(pty.path);
+        if (lock.isEmpty()) QSKIP("no lock folder this user may write");
+        {
+            QLockFile qt(lock);
+            QVERIFY(qt.tryLock(0));
+            Comm1().setPortText(pty.path);
+            ReportRecorder rec;
+            QVERIFY(SendCommand("T\x02", 0, 500).isEmpty());
+            QCOMPARE(rec.boxes.size(), size_t(1));
+            QVERIFY2(rec.boxes[0].text.contains(QStringLiteral("process %1").arg(::getpid())) &&
+                         rec.boxes[0].text.endsWith(QStringLiteral(" - 8005")),
+                     qPrintable(rec.boxes[0].text));
+            QCOMPARE(pty.readFar(), QByteArray());
+        }
+        PosixSerialBackend port(pty.path);
+        port.open(LineSettings{}, QDeadlineTimer(1000));
+        {
+            QLockFile qt(lock);
+            qt.setStaleLockTime(0); // stale by age never: only by its process
+            QVERIFY(!qt.tryLock(0));
+            QCOMPARE(qt.error(), QLockFile::LockFailedError);
+        }
+        port.close();
+        QLockFile qt(lock);
+        QVERIFY(qt.tryLock(0));
+    }
+
+    // Two names of one device (a link such as /dev/serial/by-id/..., and the device) take one
+    // lock; the link's own name is locked as well, since that is what QSerialPort takes when it
+    // is given the link.
+    void aLinkAndItsDeviceShareOneLock() {
+        Pty pty;
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("by-id-mount"));
+        QVERIFY(QFile::link(pty.path, link));
+        const QString deviceLock = PortLock::lockFilePath(pty.path);
+        const QString linkLock = PortLock::lockFilePath(link);
+        if (deviceLock.isEmpty() || linkLock.isEmpty()) QSKIP("no lock folder this user may write");
+        QVERIFY(deviceLock != linkLock);
+
+        for (const auto& [first, second] :
+             {std::pair{link, pty.path}, std::pair{pty.path, link}, std::pair{link, link}}) {
+            PosixSerialBackend holder(first);
+            holder.open(LineSettings{}, QDeadlineTimer(1000));
+            QVERIFY(QFileInfo::exists(deviceLock));
+            QCOMPARE(QFileInfo::exists(linkLock), first == link);
+            PosixSerialBackend other(second);
+            try {
+                other.open(LineSettings{}, QDeadlineTimer(1000));
+                QFAIL(qPrintable(QStringLiteral("%1 opened while %2 was held").arg(second, first)));
+            } catch (const VbError& e) {
+                QCOMPARE(e.number, err::PortInUse);
+                QVERIFY2(e.description.contains(QStringLiteral("in use by another program")),
+                         qPrintable(e.description));
+            }
+            QVERIFY(!other.isOpen());
+            holder.close();
+            QVERIFY(!QFileInfo::exists(deviceLock) && !QFileInfo::exists(linkLock));
+            other.open(LineSettings{}, QDeadlineTimer(1000));
+            other.close();
+        }
     }
 
     void lineIsRaw9600AndTheFoundSettingsComeBack() {
@@ -139,7 +258,7 @@ private slots:
         QVERIFY(cooked.c_lflag & ICANON);
 
         PosixSerialBackend port(pty.path);
-        port.open();
+        port.open(LineSettings{}, QDeadlineTimer(1000));
         const termios t = pty.settings();
         QCOMPARE(cfgetospeed(&t), speed_t(B9600));
         QCOMPARE(cfgetispeed(&t), speed_t(B9600));
@@ -153,7 +272,7 @@ private slots:
         QByteArray all;
         for (int b = 0; b < 256; ++b)
             all += char(b);
-        port.write(all);
+        port.write(all, QDeadlineTimer(1000));
         QCOMPARE(pty.readFar(), all);
         pty.writeFar(all);
         QByteArray got;
@@ -173,7 +292,7 @@ private slots:
     void readsAtMostTheAskedNumberAndNeverWait() {
         Pty pty;
         PosixSerialBackend port(pty.path);
-        port.open();
+        port.open(LineSettings{}, QDeadlineTimer(1000));
         QCOMPARE(port.read(1), QByteArray());
         pty.writeFar("AB");
         QByteArray first;

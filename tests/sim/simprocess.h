@@ -30,7 +30,7 @@ inline void endWithParent(QProcess& p) {
 }
 
 struct SimLogEntry {
-    uint32_t timeMs = 0;
+    qint64 timeMs = 0;
     bool command = true;
     QByteArray bytes;
     QString note;
@@ -121,7 +121,7 @@ public:
             const auto m = re.match(QString::fromUtf8(raw));
             if (!m.hasMatch()) continue;
             SimLogEntry e;
-            e.timeMs = m.captured(1).toUInt();
+            e.timeMs = m.captured(1).toLongLong();
             e.command = m.captured(2) == QStringLiteral("cmd");
             if (m.captured(3) != QStringLiteral("-"))
                 for (const QString& n : m.captured(3).split(u' ', Qt::SkipEmptyParts))

@@ -21,7 +21,7 @@ QByteArray pass(int len, int dest, int id, int d1, int d2, int d3, int n) {
 }
 
 // Sends a command at time t and returns what has arrived by then.
-QByteArray ask(MountSim& sim, const QByteArray& cmd, uint32_t t) {
+QByteArray ask(MountSim& sim, const QByteArray& cmd, int64_t t) {
     sim.receive(cmd, t);
     return sim.takeOutput(t);
 }
@@ -400,13 +400,76 @@ private slots:
         QVERIFY(sim.log().isEmpty() && sim.commands().isEmpty());
     }
 
-    void wrappingClockDoesNoHarm() {
+    // Nothing happens for weeks, months or years, and then a command comes: the axes have moved
+    // all that time.
+    void timeStepsOfAnySizeMoveTheAxes_data() {
+        QTest::addColumn<qint64>("step");
+        QTest::newRow("2^31 ms (24.9 days)") << (qint64(1) << 31);
+        QTest::newRow("2^32 ms and 1 s (49.7 days)") << (qint64(1) << 32) + 1000;
+        QTest::newRow("2^40 ms (35 years)") << (qint64(1) << 40);
+    }
+    void timeStepsOfAnySizeMoveTheAxes() {
+        QFETCH(qint64, step);
         MountSim sim(still());
-        const uint32_t t0 = 0xFFFFF000u;
-        ask(sim, pass(3, 16, 6, 3, 232, 0, 0), t0);
-        QCOMPARE(sim.azimuthDegrees(t0 + 14400u), 1.0);
-        QCOMPARE(ask(sim, "Z", t0 + 14400u), QByteArray("00B6,0000#"));
-        QCOMPARE(sim.log().last().timeMs, t0 + 14400u);
+        const int64_t t0 = 0xFFFFF000; // where a 32-bit count would wrap on the way
+        ask(sim, pass(3, 16, 6, 0, 1, 0, 0), t0);  // azimuth +1 (a quarter arc-second a second)
+        ask(sim, pass(3, 17, 7, 0, 60, 0, 0), t0); // altitude -60 (sidereal)
+        const double seconds = double(step) / 1000.0;
+        const auto degrees = [&](double qasPerSecond) {
+            const double turns = seconds * qasPerSecond / (360.0 * 3600.0 * 4.0);
+            return (turns - std::floor(turns)) * 360.0;
+        };
+        const double alt = degrees(-60.0);
+        QVERIFY2(std::abs(sim.azimuthDegrees(t0 + step) - degrees(1.0)) < 1e-6,
+                 qPrintable(QString::number(sim.azimuthDegrees(t0 + step), 'f', 9)));
+        QVERIFY(std::abs(sim.altitudeDegrees(t0 + step) - (alt >= 180.0 ? alt - 360.0 : alt)) <
+                1e-6);
+        QCOMPARE(ask(sim, "Kx", t0 + step), QByteArray("x#"));
+        QCOMPARE(sim.log().last().timeMs, t0 + step);
+        // A reading from before the last one changes nothing.
+        QCOMPARE(ask(sim, "Ky", t0), QByteArray("y#"));
+        QCOMPARE(sim.log().last().timeMs, t0 + step);
+    }
+
+    // A client polling for days must not grow the log without end: memory keeps the most recent
+    // entries and counts the rest, while the listener (the log file) still hears every one.
+    void logKeepsOnlyTheMostRecentEntries() {
+        Options o = still();
+        o.logLimit = 100;
+        MountSim sim(o);
+        int64_t heard = 0;
+        sim.setLogListener([&](const LogEntry&) { ++heard; });
+        for (int i = 0; i < 1000; ++i)
+            QCOMPARE(ask(sim, QByteArray("K") + char('a' + i % 26), 10 * i),
+                     QByteArray(1, char('a' + i % 26)) + '#');
+        QCOMPARE(heard, 2000);
+        const QVector<LogEntry> log = sim.log();
+        QCOMPARE(log.size(), 100);
+        QCOMPARE(sim.droppedLogEntries(), 1900);
+        QCOMPARE(log.first().timeMs, 10 * 950); // command 950 and its reply onwards
+        QVERIFY(log.first().fromClient);
+        QCOMPARE(log.last().timeMs, 10 * 999);
+        QCOMPARE(log.last().bytes, QByteArray(1, char('a' + 999 % 26)) + '#');
+        const QVector<QByteArray> commands = sim.commands();
+        QCOMPARE(commands.size(), 100);
+        QCOMPARE(commands.first(), QByteArray("K") + char('a' + 900 % 26));
+        const QStringList lines = sim.logText().split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 101);
+        QCOMPARE(lines.first(), QStringLiteral("(1900 earlier entries dropped; the last 100 follow)"));
+        sim.clearLog();
+        QCOMPARE(sim.droppedLogEntries(), 0);
+        QVERIFY(sim.log().isEmpty() && sim.commands().isEmpty());
+    }
+
+    void defaultLogLimitHoldsUnderADayOfPolling() {
+        // INDI polls two commands a second: a day is 172,800 of them. A few hours' worth shows
+        // the bound.
+        MountSim sim(still());
+        for (int i = 0; i < 30000; ++i)
+            ask(sim, "e", 500 * int64_t(i));
+        QCOMPARE(sim.log().size(), Options{}.logLimit);
+        QCOMPARE(sim.commands().size(), Options{}.logLimit);
+        QCOMPARE(sim.droppedLogEntries(), 60000 - Options{}.logLimit);
     }
 
     void resetStartsAfresh() {

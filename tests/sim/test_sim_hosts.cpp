@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QTcpServer>
 #include <QTest>
+#include <csignal>
 
 #ifdef SKYJOG_HOST_PTY
 #include <cerrno>
@@ -158,6 +159,33 @@ private slots:
         QCOMPARE(rec.boxes.size(), size_t(1));
         QVERIFY(!StopSpiral);
     }
+
+#ifdef SKYJOG_HOST_TCP
+    // Memory keeps the most recent entries (what SIGUSR1 prints); the log file gets every one.
+    void memoryKeepsTheRecentLogAndTheFileAllOfIt() {
+        startSim({"--log-keep", "4"});
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(SendCommand(QByteArray("K") + char('a' + i), 2, 500),
+                     QByteArray(1, char('a' + i)) + '#');
+        QVERIFY(sim->waitForLog([](const QVector<SimLogEntry>& log) { return log.size() == 20; }));
+        QCOMPARE(sim->commands().size(), 10);
+
+        QProcess& p = sim->process();
+        p.readAllStandardOutput(); // the ready line
+        ::kill(pid_t(p.processId()), SIGUSR1);
+        QByteArray out;
+        QDeadlineTimer deadline(5000);
+        while (out.count('\n') < 5 && !deadline.hasExpired()) {
+            p.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+            out += p.readAllStandardOutput();
+        }
+        const QList<QByteArray> lines = out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines[0], QByteArray("(16 earlier entries dropped; the last 4 follow)"));
+        QVERIFY2(lines[1].contains(" cmd   75 105") && lines[4].contains(" reply 106 35"),
+                 out.constData());
+    }
+#endif
 
     void missingPortReportsEachCommand() {
 #ifdef SKYJOG_HOST_PTY

@@ -6,6 +6,7 @@
 #include "testsupport.h"
 
 #include <QTest>
+#include <cmath>
 
 using namespace skyjog;
 using namespace skyjog::test;
@@ -160,12 +161,39 @@ private slots:
     void slewMovesTheMountByItsTime() {
         // 3 degrees per second on the altitude motor, stopped 2 s later.
         SendCommand(cmd::VariableRateSlew(17, cmd::MsgSlewPositive, 0xA8, 0xC0), 1, 500);
-        const uint32_t started = mount().log()[0].timeMs;
+        const int64_t started = mount().log()[0].timeMs;
         clk.advance(2000);
         SendCommand(cmd::FixedRateSlew(17), 1, 500);
-        const uint32_t stopped = mount().log()[2].timeMs;
+        const int64_t stopped = mount().log()[2].timeMs;
         QCOMPARE(mount().altitudeDegrees(clk.now()), 3.0 * (stopped - started) / 1000.0);
         QCOMPARE(mount().axisRate(17), 0.0);
+    }
+
+    // The model reads the clock's 64-bit count: a move across the 32-bit counter's wrap, and a
+    // pause of 2^31 ms and more between two commands, move the mount by their whole length.
+    void timeAcrossTheWrapAndLongPausesCount_data() {
+        QTest::addColumn<uint32_t>("start");
+        QTest::addColumn<uint32_t>("pause");
+        QTest::newRow("across the wrap") << 0xFFFFF000u << 14400u;
+        QTest::newRow("2^31 ms") << 7000u << 0x80000000u;
+        QTest::newRow("2^32 ms less 1 s") << 7000u << 0xFFFFFC18u;
+    }
+    void timeAcrossTheWrapAndLongPausesCount() {
+        QFETCH(uint32_t, start);
+        QFETCH(uint32_t, pause);
+        clk = ManualClock(start);
+        clk.limitMs = 0xFFFFFFFFu;
+        resetMount();
+        // Azimuth at 60 quarter arc-seconds a second, the sidereal rate.
+        SendCommand(cmd::VariableRateSlew(16, cmd::MsgSlewPositive, 0, 60), 1, 500);
+        const int64_t started = mount().log()[0].timeMs;
+        clk.advance(pause);
+        const QByteArray reply = SendCommand(cmd::GetAzAlt(), 10, 500);
+        const int64_t asked = mount().log().last().timeMs;
+        QVERIFY(asked - started >= int64_t(pause));
+        const double turns = double(asked - started) / 1000.0 * 60.0 / (360.0 * 3600.0 * 4.0);
+        const int position = int(std::floor((turns - std::floor(turns)) * 65536.0 + 1e-6));
+        QCOMPARE(reply, QStringLiteral("%1,0000#").arg(position, 4, 16, QChar(u'0')).toUpper().toLatin1());
     }
 };
 

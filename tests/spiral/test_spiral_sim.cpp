@@ -1,6 +1,6 @@
 // The spiral against the simulated mount: the bytes and times the mount sees, and where the
 // mount actually goes.
-#include "backend.h"
+#include "backends.h"
 #include "functions.h"
 #include "mountsim.h"
 #include "spiralfixture.h"
@@ -30,14 +30,17 @@ class ProbeBackend final : public SerialBackend {
 public:
     ProbeBackend(std::unique_ptr<SerialBackend> inner, std::function<void(const QByteArray&)> probe)
         : inner_(std::move(inner)), probe_(std::move(probe)) {}
-    void open() override { inner_->open(); }
+    void open(const LineSettings& line, const QDeadlineTimer& deadline) override {
+        inner_->open(line, deadline);
+    }
     void close() override { inner_->close(); }
     bool isOpen() const override { return inner_->isOpen(); }
     QByteArray read(int maxChars) override { return inner_->read(maxChars); }
-    void write(const QByteArray& data) override {
+    void write(const QByteArray& data, const QDeadlineTimer& deadline) override {
         probe_(data);
-        inner_->write(data);
+        inner_->write(data, deadline);
     }
+    bool openIsRoundTrip() const override { return inner_->openIsRoundTrip(); }
 
 private:
     std::unique_ptr<SerialBackend> inner_;
@@ -54,7 +57,7 @@ class TestSpiralSim : public QObject {
     QVector<Sent> received() {
         QVector<Sent> out;
         for (const sim::LogEntry& e : mount().log())
-            if (e.fromClient) out.push_back({e.timeMs, e.bytes});
+            if (e.fromClient) out.push_back({uint32_t(e.timeMs), e.bytes}); // the 32-bit count
         return out;
     }
     QByteArrayList commandsReceived() {

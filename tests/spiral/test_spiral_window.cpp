@@ -35,7 +35,7 @@ void pick(QComboBox* list, int index) {
 QVector<Sent> received() {
     QVector<Sent> out;
     for (const sim::LogEntry& e : sim::sharedMountSim().log())
-        if (e.fromClient) out.push_back({e.timeMs, e.bytes});
+        if (e.fromClient) out.push_back({uint32_t(e.timeMs), e.bytes}); // the 32-bit count
     return out;
 }
 

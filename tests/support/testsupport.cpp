@@ -66,7 +66,7 @@ namespace {
 class FakeBackend final : public SerialBackend {
 public:
     explicit FakeBackend(FakeLine& line) : line_(line) {}
-    void open() override {
+    void open(const LineSettings&, const QDeadlineTimer&) override {
         if (line_.failOpen) throw VbError(line_.failOpen->first, line_.failOpen->second);
         ++line_.opens;
         line_.open = isOpen_ = true;
@@ -84,7 +84,7 @@ public:
         buf.remove(0, out.size());
         return out;
     }
-    void write(const QByteArray& data) override {
+    void write(const QByteArray& data, const QDeadlineTimer&) override {
         line_.writes << data;
         if (line_.onWrite) line_.onWrite(data, clock().tickCount());
     }

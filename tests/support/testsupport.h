@@ -71,7 +71,7 @@ public:
 
 } // namespace skyjog::test
 
-#include "backend.h"
+#include "backends.h"
 #include <QByteArray>
 #include <QVector>
 
