@@ -10,6 +10,7 @@
 #include <termios.h>
 #include <unistd.h>
 #ifdef Q_OS_LINUX
+#include <dirent.h>
 #include <sys/inotify.h>
 #endif
 #include <algorithm>
@@ -98,11 +99,9 @@ bool PtyHost::openPty(QString* error) {
 
 void PtyHost::watchClients() {
 #ifdef Q_OS_LINUX
-    clients_ = 0;
     watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (watch_ < 0) return;
-    if (::inotify_add_watch(watch_, ::ptsname(master_),
-                            IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+    if (::inotify_add_watch(watch_, ::ptsname(master_), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
         qWarning("Cannot watch %s for clients: %s", qPrintable(slavePath_), std::strerror(errno));
         ::close(watch_);
         watch_ = -1;
@@ -113,6 +112,41 @@ void PtyHost::watchClients() {
 #endif
 }
 
+#ifdef Q_OS_LINUX
+namespace {
+// Whether a process other than this one has the device open. Only asked when a client has gone
+// while the terminal was in exclusive use, which a client that ends normally never leaves.
+bool openElsewhere(const QByteArray& device) {
+    const pid_t self = ::getpid();
+    DIR* proc = ::opendir("/proc");
+    if (!proc) return true; // cannot tell: leave the terminal as it is
+    bool found = false;
+    while (!found) {
+        const dirent* p = ::readdir(proc);
+        if (!p) break;
+        char* end = nullptr;
+        const long pid = std::strtol(p->d_name, &end, 10);
+        if (*end != '\0' || pid <= 0 || pid == self) continue;
+        const QByteArray fds = QByteArray("/proc/") + p->d_name + "/fd";
+        DIR* dir = ::opendir(fds.constData());
+        if (!dir) continue; // gone, or not ours to see
+        while (const dirent* f = ::readdir(dir)) {
+            char target[256];
+            const QByteArray link = fds + '/' + f->d_name;
+            const ssize_t n = ::readlink(link.constData(), target, sizeof target);
+            if (n == device.size() && std::memcmp(target, device.constData(), size_t(n)) == 0) {
+                found = true;
+                break;
+            }
+        }
+        ::closedir(dir);
+    }
+    ::closedir(proc);
+    return found;
+}
+} // namespace
+#endif
+
 void PtyHost::clientsChanged() {
 #ifdef Q_OS_LINUX
     bool closed = false;
@@ -121,25 +155,18 @@ void PtyHost::clientsChanged() {
         const ssize_t n = ::read(watch_, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
-        for (ssize_t at = 0; at < n;) {
-            const auto* e = reinterpret_cast<const inotify_event*>(buf + at);
-            at += ssize_t(sizeof(inotify_event) + e->len);
-            if (e->mask & IN_Q_OVERFLOW) {
-                // Events were lost, so who is still there is not known: end exclusive use now
-                // rather than risk leaving it with nobody.
-                clients_ = 0;
-                closed = true;
-            } else if (e->mask & IN_OPEN) {
-                ++clients_;
-            } else if (e->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
-                clients_ = std::max(clients_ - 1, 0);
-                closed = true;
-            }
-        }
+        // Identical events that queue up are merged into one, so closes cannot be counted: a
+        // close, any close, is the cue to look again.
+        closed = true;
     }
-    // Exclusive use belongs to the terminal, not to one descriptor: clearing it through our own
-    // slave end clears it for everyone.
-    if (closed && clients_ == 0 && slave_ >= 0) ::ioctl(slave_, TIOCNXCL);
+    if (!closed || slave_ < 0) return;
+    // A client that ends normally gives up exclusive use before it closes; one killed in the
+    // middle of a command cannot. Exclusive use belongs to the terminal, not to a descriptor:
+    // clearing it through our own slave end clears it for everyone, so it is cleared only when
+    // nobody else has the terminal open any more.
+    int exclusive = 0;
+    if (::ioctl(slave_, TIOCGEXCL, &exclusive) != 0 || !exclusive) return;
+    if (!openElsewhere(QFile::encodeName(slavePath_))) ::ioctl(slave_, TIOCNXCL);
 #endif
 }
 

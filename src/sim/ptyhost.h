@@ -47,8 +47,7 @@ private:
     int master_ = -1;
     int slave_ = -1;
     std::unique_ptr<QSocketNotifier> notifier_;
-    int watch_ = -1;   // inotify descriptor for the slave's opens and closes
-    int clients_ = 0;  // slave opens by clients, less their closes
+    int watch_ = -1; // inotify descriptor for clients' closes of the slave
     std::unique_ptr<QSocketNotifier> watchNotifier_;
     QTimer rawTimer_;
 };
