@@ -150,6 +150,12 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
 
 Interface::~Interface() {
     qApp->removeEventFilter(this);
+    // A window that goes without being closed ends its holds too, while it still can. The
+    // buttons are hidden as the window's children are torn down, after this object's own
+    // members are gone: nothing they report then may reach its handlers.
+    releaseLostHolds();
+    for (ArrowButton* b : {cmdUp, cmdDown, cmdLeft, cmdRight})
+        b->disconnect(this);
 }
 
 void Interface::buildControls() {
@@ -395,7 +401,7 @@ void Interface::closeEvent(QCloseEvent* e) {
         e->accept();
         return;
     }
-    // A key released just now still stops its axis: closing does not stop a slew by itself.
+    // A key released just now still stops its axis.
     commitPendingKeyRelease();
     // Form_QueryUnload
     if (!StopSpiral) {
@@ -405,6 +411,9 @@ void Interface::closeEvent(QCloseEvent* e) {
     }
     e->accept();
     unloading_ = true;
+    // Once the window is gone, nothing held in it can be let go: the close ends every hold as
+    // losing the focus does, so that no axis slews on with nobody at the pad.
+    releaseLostHolds();
     Form_Unload();
 }
 
@@ -674,7 +683,10 @@ bool Interface::Form_KeyDown(QKeyEvent* e, bool autoRepeat) {
     if (!a) return false;
     if (KeyIsDown) return true;
     KeyIsDown = true;
-    keySlew_[size_t(axisOf(*a))] = *a;
+    // A key slew that takes over an axis from another arrow's key ends what that one showed.
+    std::optional<Arrow>& slot = keySlew_[size_t(axisOf(*a))];
+    if (slot && *slot != *a) buttonFor(*slot)->setKeyHeld(false);
+    slot = *a;
     bool ok = true;
     ++pressDepth_;
     try {
