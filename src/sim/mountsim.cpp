@@ -960,6 +960,10 @@ double MountSim::axisRate(int motor) const {
     return d->rateOf(motor == AltMotor ? 1 : 0);
 }
 
+bool MountSim::axisMoving(int motor) const {
+    return d->axes[motor == AltMotor ? 1 : 0].motion != Motion::Tracking;
+}
+
 QString modelDescription() {
     return QStringLiteral(
         "The simulated mount is a hand control with two motor controllers: 16, the azimuth (RA)\n"

@@ -128,6 +128,8 @@ public:
     bool pecIndexFound(int64_t nowMs) const;
     // The signed rate a motor runs at now, in quarter arc-seconds per second.
     double axisRate(int motor) const;
+    // Whether a motor runs a move of its own (a variable or fixed rate) rather than tracking.
+    bool axisMoving(int motor) const;
 
 private:
     QByteArray takeDue(double t, int maxBytes);

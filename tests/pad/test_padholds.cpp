@@ -174,6 +174,33 @@ private slots:
         pad.release(&w, Qt::Key_Up);
     }
 
+    // Closing the window ends every hold: nothing held in it can be let go once it is gone.
+    void closingTheWindowStopsWhatIsHeld() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        w.setKeyRepeat(Interface::KeyRepeat::Detectable);
+        pad.press(&w, Qt::Key_Left);
+        QTest::mousePress(w.cmdUp, Qt::LeftButton);
+        QCOMPARE(pad.takeSent(), (Sent{T(0), Slew(Az, 7, 30, 0), T(0), Slew(Alt, 7, 30, 0)}));
+        Sent sentByTheEnd;
+        w.setProgramEnd([&] { sentByTheEnd = pad.takeSent(); });
+        QVERIFY(w.close());
+        QCOMPARE(sentByTheEnd.size(), 4);
+        QVERIFY(sentByTheEnd.contains(Stop(Az)) && sentByTheEnd.contains(Stop(Alt)));
+        QCOMPARE(sim::sharedMountSim().axisMoving(Az), false);
+        QCOMPARE(sim::sharedMountSim().axisMoving(Alt), false);
+    }
+
+    // A window torn down while a button is held stops it, and does not call into what is
+    // already gone.
+    void aWindowDestroyedWhileHeld() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        QTest::mousePress(w.cmdRight, Qt::LeftButton);
+        pad.window.reset();
+        QCOMPARE(pad.takeSent(), (Sent{T(0), Slew(Az, 6, 30, 0), Stop(Az), T(1)}));
+    }
+
     // A stop that cannot be sent says so, and that the mount may still be moving.
     void aFailedStopSaysTheMountMayStillMove() {
         Pad pad;
