@@ -82,8 +82,7 @@ public:
     QIconEngine* clone() const override { return new DrawnIconEngine(name_, draw_); }
     QString key() const override { return QStringLiteral("skyjog.drawn"); }
 
-    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
-               QIcon::State) override {
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
         const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
         QPixmap pm = render(rect.size() * dpr, mode);
         pm.setDevicePixelRatio(dpr);
@@ -94,8 +93,7 @@ public:
         return render(size, mode);
     }
 
-    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State,
-                         qreal scale) override {
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State, qreal scale) override {
 #if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
         return render(size * scale, mode); // the size is in device-independent pixels
 #else

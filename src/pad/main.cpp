@@ -11,7 +11,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-#include <timeapi.h>
+
+#include <timeapi.h> // after windows.h, which it needs
 #endif
 
 namespace {

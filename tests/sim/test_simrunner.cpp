@@ -71,8 +71,9 @@ private slots:
         // One character in, then ten out, each 1041.67 us on the wire: a byte handed over before
         // its last bit could have arrived would be a reply faster than the line.
         for (size_t i = 0; i < line.atUs.size(); ++i)
-            QVERIFY2(line.atUs[i] - start >= int64_t((i + 2) * 1041.67),
-                     qPrintable(QStringLiteral("byte %1 after %2 us").arg(i).arg(line.atUs[i] - start)));
+            QVERIFY2(
+                line.atUs[i] - start >= int64_t((i + 2) * 1041.67),
+                qPrintable(QStringLiteral("byte %1 after %2 us").arg(i).arg(line.atUs[i] - start)));
 
         // Nothing more comes, and the runner goes quiet.
         QTest::qWait(50);
