@@ -11,6 +11,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_TARGETS=${BUILD_TARGETS:-"benchmarks skyjog skyjog-mount-sim"}
+SKYJOG_PACKAGES="xvfb xauth xdotool x11-utils libx11-dev fonts-dejavu-core ${SKYJOG_PACKAGES:-}"
 source "$root/scripts/setup.sh"
 
 which=${1:-all}

@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts Skyjog on the built-in simulated mount.
+# Starts Skyjog on the built-in simulated mount: installs what building and running need if it
+# is missing, builds the program if it is not built or not current (a current build starts at
+# once), and starts it.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_TARGETS="skyjog skyjog-mount-sim"
+SKYJOG_CONFIGURE=if-needed
 source "$root/scripts/setup.sh"
 
 # A first start gets a settings file naming the simulated mount as its port; an existing file

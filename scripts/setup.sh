@@ -1,22 +1,31 @@
 #!/usr/bin/env bash
 # Installs what is missing (Debian/Ubuntu), then configures and builds Skyjog in build/.
-# Sourced by run.sh and test.sh; BUILD_DIR, CMAKE_EXTRA and BUILD_TARGETS (default: all) may be
-# set by the caller.
+# Sourced by the other scripts. The caller may set:
+#   SKYJOG_PACKAGES  Debian packages it needs beyond building and running Skyjog
+#   BUILD_DIR        the build folder (default build/)
+#   CMAKE_EXTRA      more options for configuring
+#   BUILD_TARGETS    what to build (default: everything)
+#   SKYJOG_CONFIGURE "if-needed": configure only a build folder that has not been configured
+#                    (it reconfigures itself when a CMakeLists.txt changes); "no": install the
+#                    packages only; default: always
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$root/build}
 
+# What building and running Skyjog needs: the compiler and build tools, Qt (Svg only to render
+# the icon while building), and the X11 libraries the window uses directly.
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-serialport-dev libgl-dev libxcb1-dev libxcb-xkb-dev
-    xvfb xauth xdotool x11-utils libx11-dev fonts-dejavu-core
-    indi-bin libnexstar-dev
-    clang libclang-rt-14-dev
+    qt6-base-dev qt6-serialport-dev qt6-svg-dev libgl-dev libxcb1-dev libxcb-xkb-dev
 )
+extra=()
+for p in ${SKYJOG_PACKAGES:-}; do
+    extra+=("$p")
+done
 
 missing=()
-for p in "${packages[@]}"; do
+for p in "${packages[@]}" "${extra[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
@@ -27,5 +36,13 @@ if ((${#missing[@]})); then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S "$root" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo ${CMAKE_EXTRA:-} >/dev/null
-cmake --build "$BUILD_DIR" -j "$(nproc)" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
+case ${SKYJOG_CONFIGURE:-always} in
+no) ;;
+if-needed | always)
+    if [ "${SKYJOG_CONFIGURE:-always}" = always ] || [ ! -f "$BUILD_DIR/build.ninja" ]; then
+        cmake -S "$root" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            ${CMAKE_EXTRA:-} >/dev/null
+    fi
+    cmake --build "$BUILD_DIR" -j "$(nproc)" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
+    ;;
+esac

@@ -1,12 +1,13 @@
 #pragma once
-// The pictures of the arrow buttons and the spiral button, drawn rather than loaded.
-#include <QPixmap>
+// The pictures of the arrow buttons and the spiral button. They are drawings, painted afresh at
+// the size and pixel density they are shown at, so they stay sharp at 150 % and 200 % scaling.
+#include <QIcon>
 
 namespace skyjog {
 
-// A 32 x 32 block arrow pointing the given way (Qt::UpArrow ... Qt::RightArrow).
-QPixmap arrowPixmap(Qt::ArrowType direction);
-// A 32 x 32 black square spiral on a transparent background.
-QPixmap spiralPixmap();
+// A navy block arrow with a black edge, pointing the given way (Qt::UpArrow ... Qt::RightArrow).
+QIcon arrowIcon(Qt::ArrowType direction);
+// A black square spiral on a transparent background.
+QIcon spiralIcon();
 
 } // namespace skyjog

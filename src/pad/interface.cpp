@@ -186,7 +186,7 @@ void Interface::buildControls() {
     auto arrowButton = [&](const char* name, Qt::ArrowType dir, int l, int t, int w, int h) {
         auto* b = new ArrowButton(client);
         place(b, name, l, t, w, h);
-        b->setIcon(QIcon(arrowPixmap(dir)));
+        b->setIcon(arrowIcon(dir));
         const int side = std::min(b->width(), b->height()) - 4;
         b->setIconSize(QSize(side, side));
         return b;
@@ -243,7 +243,7 @@ void Interface::buildControls() {
 
     cmdSpiral = new QPushButton(client);
     place(cmdSpiral, "cmdSpiral", 70, 240, 480, 480);
-    cmdSpiral->setIcon(QIcon(spiralPixmap()));
+    cmdSpiral->setIcon(spiralIcon());
     cmdSpiral->setIconSize(QSize(cmdSpiral->width() - 6, cmdSpiral->height() - 6));
 
     lblSpiral = label("lblSpiral", "spiral in progress", false, 120, 0, 1215, 195, client);

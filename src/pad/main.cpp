@@ -1,4 +1,5 @@
 // Skyjog: a second hand pad for a Celestron GoTo mount.
+#include "appidentity.h"
 #include "interface.h"
 #include "messagebox.h"
 #include "mountsim.h"
@@ -7,9 +8,43 @@
 #include <QApplication>
 #include <QStyleFactory>
 
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <timeapi.h> // after windows.h, which it needs
+#endif
+
+namespace {
+
+#ifdef Q_OS_WIN
+// The serial polling pauses a millisecond or so at a time, and Windows rounds every pause up to
+// its timer period: 15.6 ms unless some program asks for a finer one. Skyjog asks for 1 ms for
+// as long as it runs, before the window works out its polling pause.
+class FineTimerPeriod {
+public:
+    FineTimerPeriod() : granted_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
+    ~FineTimerPeriod() {
+        if (granted_) timeEndPeriod(1);
+    }
+    FineTimerPeriod(const FineTimerPeriod&) = delete;
+    FineTimerPeriod& operator=(const FineTimerPeriod&) = delete;
+
+private:
+    bool granted_;
+};
+#endif
+
+} // namespace
+
 int main(int argc, char** argv) {
+#ifdef Q_OS_WIN
+    const FineTimerPeriod timerPeriod;
+#endif
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Skyjog"));
+    skyjog::setApplicationIdentity();
     // One style everywhere, so the small fixed layout looks and fits the same on every desktop.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     // The port text "sim" reaches the simulated mount built into the program.

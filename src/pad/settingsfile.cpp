@@ -13,6 +13,10 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#if defined(Q_OS_WIN) && QT_VERSION < QT_VERSION_CHECK(6, 6, 0)
+Q_CORE_EXPORT extern int qt_ntfs_permission_lookup;
+#endif
+
 namespace skyjog {
 
 namespace settingsfile {
@@ -223,13 +227,39 @@ SettingsLocation::SettingsLocation(QString programDir, QString userDir)
     : programDir_(std::move(programDir)), userDir_(std::move(userDir)) {}
 
 SettingsLocation SettingsLocation::standard() {
-    return SettingsLocation(QCoreApplication::applicationDirPath(),
+    QString programDir = QCoreApplication::applicationDirPath();
+#ifdef Q_OS_MACOS
+    // The executable's folder in an application bundle is part of the bundle, whose signature a
+    // file written there would break: a bundle is an installed program wherever it lies.
+    if (programDir.endsWith(QLatin1String(".app/Contents/MacOS"))) programDir.clear();
+#endif
+    return SettingsLocation(programDir,
                             QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
 }
 
+namespace {
+bool isWritableDir(const QFileInfo& dir) {
+#ifdef Q_OS_WIN
+    // Qt answers from the read-only attribute alone unless it is told to read the folder's
+    // permissions, and a folder under Program Files has no such attribute although a user may
+    // not write there.
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    const QNtfsPermissionCheckGuard readPermissions;
+    return dir.isDir() && dir.isWritable();
+#else
+    ++qt_ntfs_permission_lookup;
+    const bool writable = dir.isDir() && dir.isWritable();
+    --qt_ntfs_permission_lookup;
+    return writable;
+#endif
+#else
+    return dir.isDir() && dir.isWritable();
+#endif
+}
+} // namespace
+
 QString SettingsLocation::writeDir() const {
-    const QFileInfo dir(programDir_);
-    if (!programDir_.isEmpty() && dir.isDir() && dir.isWritable()) return programDir_;
+    if (!programDir_.isEmpty() && isWritableDir(QFileInfo(programDir_))) return programDir_;
     return userDir_;
 }
 

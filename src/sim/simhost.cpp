@@ -1,28 +1,38 @@
 #include "simhost.h"
 
 #include <algorithm>
+
+#ifdef Q_OS_LINUX
 #include <cerrno>
 #include <ctime>
 #include <sys/timerfd.h>
 #include <unistd.h>
+#endif
 
 namespace skyjog::sim {
 
-SimRunner::SimRunner(MountSim& sim, QObject* parent) : QObject(parent), sim_(sim) {
+SimRunner::SimRunner(MountSim& sim, QObject* parent, Timer timer) : QObject(parent), sim_(sim) {
     clock_.start();
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, &SimRunner::pump);
-    timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+#ifdef Q_OS_LINUX
+    if (timer == Timer::Finest)
+        timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (timerFd_ >= 0) {
         timerNotifier_ = std::make_unique<QSocketNotifier>(timerFd_, QSocketNotifier::Read);
         connect(timerNotifier_.get(), &QSocketNotifier::activated, this, &SimRunner::timerFired);
     }
+#else
+    Q_UNUSED(timer);
+#endif
 }
 
 SimRunner::~SimRunner() {
     timerNotifier_.reset();
+#ifdef Q_OS_LINUX
     if (timerFd_ >= 0) ::close(timerFd_);
+#endif
 }
 
 int64_t SimRunner::now() const {
@@ -67,6 +77,7 @@ void SimRunner::wakeIn(int64_t us) {
             timer_.stop();
         return;
     }
+#ifdef Q_OS_LINUX
     // Zero disarms a timer descriptor, so an event already due is one nanosecond away.
     itimerspec spec{};
     if (us >= 0) {
@@ -75,12 +86,15 @@ void SimRunner::wakeIn(int64_t us) {
         spec.it_value.tv_nsec = long(ns % 1000000000);
     }
     ::timerfd_settime(timerFd_, 0, &spec, nullptr);
+#endif
 }
 
 void SimRunner::timerFired() {
+#ifdef Q_OS_LINUX
     uint64_t expirations = 0;
     while (::read(timerFd_, &expirations, sizeof expirations) < 0 && errno == EINTR) {
     }
+#endif
     pump();
 }
 

@@ -25,7 +25,13 @@ public:
 class SimRunner : public QObject {
     Q_OBJECT
 public:
-    explicit SimRunner(MountSim& sim, QObject* parent = nullptr);
+    // What wakes the runner when the model's next byte is due.
+    enum class Timer {
+        Finest,    // to the microsecond where the system offers it (Linux), else as EventLoop
+        EventLoop, // the event loop's precise timer, to the millisecond (every system)
+    };
+
+    explicit SimRunner(MountSim& sim, QObject* parent = nullptr, Timer timer = Timer::Finest);
     ~SimRunner() override;
 
     MountSim& sim() { return sim_; }
@@ -47,8 +53,9 @@ private:
     MountSim& sim_;
     QElapsedTimer clock_;
     // A character at 9600 baud takes 1.04 ms, finer than the event loop's millisecond timers,
-    // so the wake-ups come from a timer descriptor set to the microsecond (the QTimer only
-    // where there is none).
+    // so on Linux the wake-ups come from a timer descriptor set to the microsecond. Elsewhere
+    // (or without one) the QTimer wakes the runner up to a millisecond late, which delays a
+    // byte but never sends one early: the model decides what is due.
     int timerFd_ = -1;
     std::unique_ptr<QSocketNotifier> timerNotifier_;
     QTimer timer_;

@@ -87,6 +87,7 @@ public:
         return proc_.exitStatus() == QProcess::NormalExit ? proc_.exitCode() : -1;
     }
 
+#ifdef Q_OS_UNIX
     // Pulls the mount's cable: the simulator is killed at once, and its link is pointed at a
     // device in this test's own folder that never exists. The terminal the dead simulator held is
     // free as soon as it dies, and the system hands the next new terminal the same name, perhaps
@@ -103,6 +104,7 @@ public:
             return fail(QStringLiteral("cannot repoint ") + portText_);
         return true;
     }
+#endif
 
     // What a client puts in its port box: the link path, or "127.0.0.1:PORT".
     QString portText() const { return portText_; }
