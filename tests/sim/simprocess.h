@@ -29,6 +29,10 @@ inline void endWithParent(QProcess& p) {
 #endif
 }
 
+// A command's time-out where the reply's timing is not what a case tests: a simulator process on
+// a loaded machine may take longer to answer than a mount would.
+inline constexpr int16_t ReplyNotTestedMs = 5000;
+
 struct SimLogEntry {
     qint64 timeMs = 0;
     bool command = true;
