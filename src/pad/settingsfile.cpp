@@ -226,15 +226,31 @@ void parse(const QByteArray& data, Settings& s, bool truncated) {
 SettingsLocation::SettingsLocation(QString programDir, QString userDir)
     : programDir_(std::move(programDir)), userDir_(std::move(userDir)) {}
 
-SettingsLocation SettingsLocation::standard() {
-    QString programDir = QCoreApplication::applicationDirPath();
+QString SettingsLocation::settingsProgramDir(const QString& programDir,
+                                             const QStringList& installDirs) {
+    if (programDir.isEmpty()) return {};
 #ifdef Q_OS_MACOS
     // The executable's folder in an application bundle is part of the bundle, whose signature a
     // file written there would break: a bundle is an installed program wherever it lies.
-    if (programDir.endsWith(QLatin1String(".app/Contents/MacOS"))) programDir.clear();
+    if (programDir.endsWith(QLatin1String(".app/Contents/MacOS"))) return {};
 #endif
-    return SettingsLocation(programDir,
-                            QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+    // The folder an installation puts the program in belongs to the system. Root may write it,
+    // and a user who starts Skyjog with sudo to reach a serial port would leave the settings
+    // there, apart from the ones kept when running as themselves.
+    const QString here = QFileInfo(programDir).canonicalFilePath();
+    for (const QString& dir : installDirs)
+        if (!here.isEmpty() && here == QFileInfo(dir).canonicalFilePath()) return {};
+    return programDir;
+}
+
+SettingsLocation SettingsLocation::standard() {
+    QStringList installDirs;
+#if defined(SKYJOG_INSTALL_BINDIR) && defined(SKYJOG_PACKAGE_BINDIR)
+    installDirs << QStringLiteral(SKYJOG_INSTALL_BINDIR) << QStringLiteral(SKYJOG_PACKAGE_BINDIR);
+#endif
+    return SettingsLocation(
+        settingsProgramDir(QCoreApplication::applicationDirPath(), installDirs),
+        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
 }
 
 namespace {

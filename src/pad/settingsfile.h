@@ -4,6 +4,7 @@
 // hand (spaces, line breaks between fields, "0.5" for ".5") but reports anything it cannot take.
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 namespace skyjog {
@@ -55,6 +56,9 @@ public:
     SettingsLocation(QString programDir, QString userDir);
     // The executable's folder and the user's configuration folder for this program.
     static SettingsLocation standard();
+    // The executable's folder as a place for the settings, or empty where it is no such place:
+    // inside a macOS application bundle, or the folder an installation put the program in.
+    static QString settingsProgramDir(const QString& programDir, const QStringList& installDirs);
 
     const QString& programDir() const { return programDir_; }
     const QString& userDir() const { return userDir_; }

@@ -317,6 +317,23 @@ private slots:
         QVERIFY(back == sentinel());
     }
 
+    // The folder an installation put the program in is no place for settings, whoever runs it
+    // (root can write /usr/bin), however the path names it.
+    void anInstalledProgramKeepsNoSettingsBesideIt() {
+        QTemporaryDir root;
+        const QString bin = QDir(root.path()).filePath(QStringLiteral("usr/bin"));
+        QVERIFY(QDir().mkpath(bin));
+        const QString alias = QDir(root.path()).filePath(QStringLiteral("bin"));
+        QVERIFY(QFile::link(bin, alias));
+        const QStringList installed{QStringLiteral("/nonexistent/bin"), bin};
+        QCOMPARE(SettingsLocation::settingsProgramDir(bin, installed), QString());
+        QCOMPARE(SettingsLocation::settingsProgramDir(alias, installed), QString());
+        QCOMPARE(SettingsLocation::settingsProgramDir(root.path(), installed), root.path());
+        QCOMPARE(SettingsLocation::settingsProgramDir(bin, {}), bin);
+        const SettingsLocation loc(SettingsLocation::settingsProgramDir(bin, installed), root.path());
+        QCOMPARE(loc.writeDir(), root.path());
+    }
+
     void saveReplacesTheWholeFile() {
         QTemporaryDir dir;
         const QString path = dir.filePath(SettingsLocation::FileName);
