@@ -10,7 +10,7 @@ BUILD_DIR=${BUILD_DIR:-$root/build}
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev libgl-dev libxcb1-dev libxcb-xkb-dev
-    xvfb xauth xdotool x11-utils libx11-dev fonts-dejavu-core
+    xvfb xauth xdotool x11-utils libx11-dev fonts-dejavu-core openbox
     indi-bin libnexstar-dev
     clang libclang-rt-14-dev
 )

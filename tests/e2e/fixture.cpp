@@ -202,8 +202,8 @@ int Fixture::menuBarHeight() {
 void Fixture::click(QPoint at, int button, int holdMs) {
     QCOMPARE(xdotool(xvfb.display(),
                      {"mousemove", QString::number(at.x()), QString::number(at.y()), "mousedown",
-                      QString::number(button), "sleep", QString::number(holdMs / 1000.0),
-                      "mouseup", QString::number(button)}),
+                      QString::number(button), "sleep", QString::number(holdMs / 1000.0), "mouseup",
+                      QString::number(button)}),
              0);
 }
 
