@@ -35,12 +35,7 @@ Mount::Mount(const QString& dir)
     : link_(dir + QStringLiteral("/mount")), log_(dir + QStringLiteral("/sim.log")) {}
 
 Mount::~Mount() {
-    if (proc_.state() == QProcess::NotRunning) return;
-    proc_.terminate();
-    if (!proc_.waitForFinished(5000)) {
-        proc_.kill();
-        proc_.waitForFinished(5000);
-    }
+    endProcess(proc_);
 }
 
 bool Mount::start(const QString& exe) {

@@ -42,6 +42,15 @@ bool waitFor(const std::function<bool()>& cond, int timeoutMs) {
     }
 }
 
+void endProcess(QProcess& proc) {
+    if (proc.state() == QProcess::NotRunning) return;
+    proc.terminate();
+    if (!proc.waitForFinished(5000)) {
+        proc.kill();
+        proc.waitForFinished(5000);
+    }
+}
+
 // ---- Xvfb -------------------------------------------------------------------------------------
 
 Xvfb::~Xvfb() {
@@ -81,12 +90,7 @@ bool Xvfb::start(QString* error, int delayMs, int intervalMs) {
 }
 
 void Xvfb::stop() {
-    if (proc_.state() == QProcess::NotRunning) return;
-    proc_.terminate();
-    if (!proc_.waitForFinished(5000)) {
-        proc_.kill();
-        proc_.waitForFinished(5000);
-    }
+    endProcess(proc_);
 }
 
 // ---- Xlib -------------------------------------------------------------------------------------
@@ -347,18 +351,15 @@ void XDisplay::watchMaps() {
     XSync(d, False);
 }
 
-std::optional<XDisplay::Mapped> XDisplay::waitForMap(const QString& title, qint64 pid,
-                                                     int timeoutMs) {
+std::optional<XDisplay::Mapped>
+XDisplay::waitForMapOf(const std::function<bool(const MapEvent&)>& wanted, int timeoutMs) {
     Display* d = D(dpy_);
     const double deadline = nowMs() + timeoutMs;
     size_t checked = 0;
     for (;;) {
         drainEvents();
-        for (; checked < maps_.size(); ++checked) {
-            // Checked against the live list of viewable windows: a notice can outlive its window.
-            for (unsigned long w : findWindows(title, pid))
-                if (w == maps_[checked].map.window) return maps_[checked].map;
-        }
+        for (; checked < maps_.size(); ++checked)
+            if (wanted(maps_[checked])) return maps_[checked].map;
         const double left = deadline - nowMs();
         if (left <= 0) return std::nullopt;
         pollfd p{ConnectionNumber(d), POLLIN, 0};
@@ -366,22 +367,23 @@ std::optional<XDisplay::Mapped> XDisplay::waitForMap(const QString& title, qint6
     }
 }
 
+std::optional<XDisplay::Mapped> XDisplay::waitForMap(const QString& title, qint64 pid,
+                                                     int timeoutMs) {
+    return waitForMapOf(
+        [&](const MapEvent& m) {
+            // Checked against the live list of viewable windows: a notice can outlive its window.
+            const auto live = findWindows(title, pid);
+            return std::find(live.begin(), live.end(), m.map.window) != live.end();
+        },
+        timeoutMs);
+}
+
 std::optional<XDisplay::Mapped> XDisplay::waitForPopup(qint64 pid, int timeoutMs) {
-    Display* d = D(dpy_);
-    const double deadline = nowMs() + timeoutMs;
-    size_t checked = 0;
-    for (;;) {
-        drainEvents();
-        for (; checked < maps_.size(); ++checked) {
-            const MapEvent& m = maps_[checked];
-            if (m.overrideRedirect && exists(m.map.window) && pidOf(m.map.window) == pid)
-                return m.map;
-        }
-        const double left = deadline - nowMs();
-        if (left <= 0) return std::nullopt;
-        pollfd p{ConnectionNumber(d), POLLIN, 0};
-        ::poll(&p, 1, int(std::min(left, 50.0)) + 1);
-    }
+    return waitForMapOf(
+        [&](const MapEvent& m) {
+            return m.overrideRedirect && exists(m.map.window) && pidOf(m.map.window) == pid;
+        },
+        timeoutMs);
 }
 
 XDisplay::KeyCounts XDisplay::keyCounts(const QString& keysym) {
@@ -433,12 +435,7 @@ bool WindowManager::start(const QString& display, XDisplay& x, QString* error) {
 }
 
 void WindowManager::stop() {
-    if (proc_.state() == QProcess::NotRunning) return;
-    proc_.terminate();
-    if (!proc_.waitForFinished(5000)) {
-        proc_.kill();
-        proc_.waitForFinished(5000);
-    }
+    endProcess(proc_);
 }
 
 // ---- xdotool ----------------------------------------------------------------------------------

@@ -22,6 +22,9 @@ double nowMs();
 // has passed; returns its last value.
 bool waitFor(const std::function<bool()>& cond, int timeoutMs);
 
+// Ends a helper process: asked first, killed if it does not go (each step bounded).
+void endProcess(QProcess& proc);
+
 class Xvfb {
 public:
     ~Xvfb();
@@ -117,6 +120,8 @@ private:
         Mapped map;
         bool overrideRedirect;
     };
+    std::optional<Mapped> waitForMapOf(const std::function<bool(const MapEvent&)>& wanted,
+                                       int timeoutMs);
     std::vector<KeyEvent> keyEvents_;
     std::vector<MapEvent> maps_;
 };
