@@ -13,7 +13,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Besides building and running: a virtual X server and X input for the end-to-end tests, INDI's
 # driver and libnexstar as independent clients of the simulator, clang (with its sanitizer and
 # fuzzer runtimes) for --sanitize and --fuzz.
-SKYJOG_PACKAGES="xvfb xauth xdotool x11-utils libx11-dev fonts-dejavu-core indi-bin libnexstar-dev
+SKYJOG_PACKAGES="xvfb xauth xdotool x11-utils libx11-dev fonts-dejavu-core openbox indi-bin libnexstar-dev
     clang libclang-rt-14-dev ${SKYJOG_PACKAGES:-}"
 
 mode=plain

@@ -1,6 +1,7 @@
 #include "xsession.h"
 
 #include <QCoreApplication>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <algorithm>
@@ -38,6 +39,15 @@ bool waitFor(const std::function<bool()>& cond, int timeoutMs) {
         if (nowMs() >= deadline) return cond();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         QThread::msleep(5);
+    }
+}
+
+void endProcess(QProcess& proc) {
+    if (proc.state() == QProcess::NotRunning) return;
+    proc.terminate();
+    if (!proc.waitForFinished(5000)) {
+        proc.kill();
+        proc.waitForFinished(5000);
     }
 }
 
@@ -80,12 +90,7 @@ bool Xvfb::start(QString* error, int delayMs, int intervalMs) {
 }
 
 void Xvfb::stop() {
-    if (proc_.state() == QProcess::NotRunning) return;
-    proc_.terminate();
-    if (!proc_.waitForFinished(5000)) {
-        proc_.kill();
-        proc_.waitForFinished(5000);
-    }
+    endProcess(proc_);
 }
 
 // ---- Xlib -------------------------------------------------------------------------------------
@@ -125,53 +130,81 @@ bool XDisplay::setAutoRepeat(int delayMs, int intervalMs, QString* error) {
     return true;
 }
 
+std::vector<unsigned long> XDisplay::windowListProperty(unsigned long window, const char* name,
+                                                        unsigned long type) {
+    std::vector<unsigned long> out;
+    Display* d = D(dpy_);
+    Atom actual = 0;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(d, window, XInternAtom(d, name, False), 0, 4096, False, type, &actual,
+                           &format, &items, &after, &data) == Success &&
+        data) {
+        if (format == 32) {
+            const auto* list = reinterpret_cast<const unsigned long*>(data);
+            out.assign(list, list + items);
+        }
+        XFree(data);
+    }
+    return out;
+}
+
+QString XDisplay::windowName(unsigned long window) {
+    Display* d = D(dpy_);
+    Atom type = 0;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    QString name;
+    if (XGetWindowProperty(d, window, XInternAtom(d, "_NET_WM_NAME", False), 0, 1024, False,
+                           XInternAtom(d, "UTF8_STRING", False), &type, &format, &items, &after,
+                           &data) == Success &&
+        data) {
+        name = QString::fromUtf8(reinterpret_cast<const char*>(data), int(items));
+        XFree(data);
+        return name;
+    }
+    char* legacy = nullptr;
+    if (XFetchName(d, window, &legacy) && legacy) {
+        name = QString::fromLocal8Bit(legacy);
+        XFree(legacy);
+    }
+    return name;
+}
+
+qint64 XDisplay::pidOf(unsigned long window) {
+    const auto pid = windowListProperty(window, "_NET_WM_PID", XA_CARDINAL);
+    return pid.size() == 1 ? qint64(pid.front()) : 0;
+}
+
+std::vector<unsigned long> XDisplay::rootChildren() {
+    std::vector<unsigned long> out;
+    Display* d = D(dpy_);
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &n)) return out;
+    out.assign(children, children + n);
+    if (children) XFree(children);
+    return out;
+}
+
 std::vector<unsigned long> XDisplay::findWindows(const QString& title, qint64 pid) {
     std::vector<unsigned long> found;
     Display* d = D(dpy_);
-    const Atom pidAtom = XInternAtom(d, "_NET_WM_PID", False);
-    const Atom nameAtom = XInternAtom(d, "_NET_WM_NAME", False);
-    const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned n = 0;
-    if (!XQueryTree(d, DefaultRootWindow(d), &root, &parent, &children, &n)) return found;
-    for (unsigned i = 0; i < n; ++i) {
-        const Window w = children[i];
+    // A window manager puts each window into a frame of its own: the windows themselves are then
+    // found in its list, not among the root's children.
+    std::vector<unsigned long> candidates = rootChildren();
+    for (unsigned long w : windowListProperty(DefaultRootWindow(d), "_NET_CLIENT_LIST", XA_WINDOW))
+        if (std::find(candidates.begin(), candidates.end(), w) == candidates.end())
+            candidates.push_back(w);
+    for (const unsigned long w : candidates) {
         XWindowAttributes attr{};
         if (!XGetWindowAttributes(d, w, &attr) || attr.map_state != IsViewable) continue;
-
-        QString name;
-        Atom type = 0;
-        int format = 0;
-        unsigned long items = 0, after = 0;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(d, w, nameAtom, 0, 1024, False, utf8, &type, &format, &items, &after,
-                               &data) == Success &&
-            data) {
-            name = QString::fromUtf8(reinterpret_cast<const char*>(data), int(items));
-            XFree(data);
-            data = nullptr;
-        } else {
-            char* legacy = nullptr;
-            if (XFetchName(d, w, &legacy) && legacy) {
-                name = QString::fromLocal8Bit(legacy);
-                XFree(legacy);
-            }
-        }
-        if (name != title) continue;
-
-        if (pid > 0) {
-            qint64 windowPid = 0;
-            if (XGetWindowProperty(d, w, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format, &items,
-                                   &after, &data) == Success &&
-                data) {
-                if (items == 1) windowPid = qint64(*reinterpret_cast<unsigned long*>(data));
-                XFree(data);
-            }
-            if (windowPid != pid) continue;
-        }
+        if (windowName(w) != title) continue;
+        if (pid > 0 && pidOf(w) != pid) continue;
         found.push_back(w);
     }
-    if (children) XFree(children);
     return found;
 }
 
@@ -192,9 +225,74 @@ bool XDisplay::exists(unsigned long window) {
 }
 
 void XDisplay::focus(unsigned long window) {
-    XRaiseWindow(D(dpy_), window);
-    XSetInputFocus(D(dpy_), window, RevertToParent, CurrentTime);
-    XSync(D(dpy_), False);
+    Display* d = D(dpy_);
+    if (windowManagerName().isEmpty()) {
+        XRaiseWindow(d, window);
+        XSetInputFocus(d, window, RevertToParent, CurrentTime);
+        XSync(d, False);
+        return;
+    }
+    // A window manager owns focus and stacking: a client that sets them itself is overridden
+    // at its next decision. It is asked as a pager asks (source 2), which it always obeys.
+    const Window root = DefaultRootWindow(d);
+    const Atom active = XInternAtom(d, "_NET_ACTIVE_WINDOW", False);
+    XEvent e{};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = window;
+    e.xclient.message_type = active;
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = 2;
+    e.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+    XSync(d, False);
+    waitFor(
+        [&] {
+            const auto now = windowListProperty(root, "_NET_ACTIVE_WINDOW", XA_WINDOW);
+            return now.size() == 1 && now.front() == window;
+        },
+        5000);
+}
+
+QString XDisplay::windowManagerName() {
+    Display* d = D(dpy_);
+    const auto check =
+        windowListProperty(DefaultRootWindow(d), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
+    if (check.size() != 1) return {};
+    // The check window names itself too; a stale property left by a manager that has gone
+    // points at a window that no longer does.
+    const auto self = windowListProperty(check.front(), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW);
+    if (self.size() != 1 || self.front() != check.front()) return {};
+    return windowName(check.front());
+}
+
+std::vector<unsigned long> XDisplay::clientStacking() {
+    Display* d = D(dpy_);
+    return windowListProperty(DefaultRootWindow(d), "_NET_CLIENT_LIST_STACKING", XA_WINDOW);
+}
+
+unsigned long XDisplay::frameOf(unsigned long window) {
+    Display* d = D(dpy_);
+    Window w = window;
+    for (;;) {
+        Window root = 0, parent = 0, *children = nullptr;
+        unsigned n = 0;
+        if (!XQueryTree(d, w, &root, &parent, &children, &n)) return 0;
+        if (children) XFree(children);
+        if (parent == root || parent == 0) return w;
+        w = parent;
+    }
+}
+
+QStringList XDisplay::netWmState(unsigned long window) {
+    Display* d = D(dpy_);
+    QStringList names;
+    for (unsigned long atom : windowListProperty(window, "_NET_WM_STATE", XA_ATOM)) {
+        char* name = XGetAtomName(d, Atom(atom));
+        if (!name) continue;
+        names << QString::fromLatin1(name);
+        XFree(name);
+    }
+    return names;
 }
 
 bool XDisplay::sendDeleteWindow(unsigned long window) {
@@ -241,7 +339,7 @@ void XDisplay::drainEvents() {
         if (e.type == KeyPress || e.type == KeyRelease)
             keyEvents_.push_back({e.xkey.keycode, e.type == KeyPress});
         else if (e.type == MapNotify)
-            maps_.push_back({e.xmap.window, nowMs()});
+            maps_.push_back({{e.xmap.window, nowMs()}, e.xmap.override_redirect != 0});
     }
 }
 
@@ -253,23 +351,39 @@ void XDisplay::watchMaps() {
     XSync(d, False);
 }
 
-std::optional<XDisplay::Mapped> XDisplay::waitForMap(const QString& title, qint64 pid,
-                                                     int timeoutMs) {
+std::optional<XDisplay::Mapped>
+XDisplay::waitForMapOf(const std::function<bool(const MapEvent&)>& wanted, int timeoutMs) {
     Display* d = D(dpy_);
     const double deadline = nowMs() + timeoutMs;
     size_t checked = 0;
     for (;;) {
         drainEvents();
-        for (; checked < maps_.size(); ++checked) {
-            // Checked against the live list of viewable windows: a notice can outlive its window.
-            for (unsigned long w : findWindows(title, pid))
-                if (w == maps_[checked].window) return maps_[checked];
-        }
+        for (; checked < maps_.size(); ++checked)
+            if (wanted(maps_[checked])) return maps_[checked].map;
         const double left = deadline - nowMs();
         if (left <= 0) return std::nullopt;
         pollfd p{ConnectionNumber(d), POLLIN, 0};
         ::poll(&p, 1, int(std::min(left, 50.0)) + 1);
     }
+}
+
+std::optional<XDisplay::Mapped> XDisplay::waitForMap(const QString& title, qint64 pid,
+                                                     int timeoutMs) {
+    return waitForMapOf(
+        [&](const MapEvent& m) {
+            // Checked against the live list of viewable windows: a notice can outlive its window.
+            const auto live = findWindows(title, pid);
+            return std::find(live.begin(), live.end(), m.map.window) != live.end();
+        },
+        timeoutMs);
+}
+
+std::optional<XDisplay::Mapped> XDisplay::waitForPopup(qint64 pid, int timeoutMs) {
+    return waitForMapOf(
+        [&](const MapEvent& m) {
+            return m.overrideRedirect && exists(m.map.window) && pidOf(m.map.window) == pid;
+        },
+        timeoutMs);
 }
 
 XDisplay::KeyCounts XDisplay::keyCounts(const QString& keysym) {
@@ -283,6 +397,45 @@ XDisplay::KeyCounts XDisplay::keyCounts(const QString& keysym) {
         (k.press ? c.presses : c.releases)++;
     }
     return c;
+}
+
+// ---- openbox ----------------------------------------------------------------------------------
+
+WindowManager::~WindowManager() {
+    stop();
+}
+
+bool WindowManager::installed() {
+    return !QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty();
+}
+
+bool WindowManager::start(const QString& display, XDisplay& x, QString* error) {
+    // Configuration and cache in a folder of its own: Debian's defaults, never the user's files.
+    home_ = std::make_unique<QTemporaryDir>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home_->filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home_->filePath(QStringLiteral("cache")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home_->filePath(QStringLiteral("data")));
+    proc_.setProcessEnvironment(env);
+    proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    proc_.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    if (!proc_.waitForStarted(10000)) {
+        *error = QStringLiteral("openbox did not start: %1").arg(proc_.errorString());
+        return false;
+    }
+    // Up once it names itself on the root window (EWMH), after it has taken the screen over.
+    if (!waitFor([&] { return !x.windowManagerName().isEmpty() || !running(); }, 20000) ||
+        !running()) {
+        *error = QStringLiteral("openbox did not take the screen over");
+        stop();
+        return false;
+    }
+    return true;
+}
+
+void WindowManager::stop() {
+    endProcess(proc_);
 }
 
 // ---- xdotool ----------------------------------------------------------------------------------
