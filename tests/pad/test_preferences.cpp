@@ -1,0 +1,63 @@
+// The file of choices beyond the settings line: kept apart from Skyjogger.ini, read back as
+// written, and a damaged or missing one gives the fallbacks rather than nonsense.
+#include "preferences.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPoint>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace skyjog;
+
+class TestPreferences : public QObject {
+    Q_OBJECT
+private slots:
+    void readsBackWhatItSaved() {
+        QTemporaryDir user;
+        const QString dir = QDir(user.path()).filePath(QStringLiteral("Skyjog"));
+        {
+            Preferences p(dir);
+            QCOMPARE(p.value(QStringLiteral("night"), false).toBool(), false);
+            p.setValue(QStringLiteral("night"), true);
+            p.setValue(QStringLiteral("deadZone"), 0.25);
+            p.setValue(QStringLiteral("position/place"), QPoint(-1200, 40));
+            QString why;
+            QVERIFY2(p.save(&why), qPrintable(why));
+        }
+        QVERIFY(QFile::exists(QDir(dir).filePath(Preferences::FileName)));
+        QVERIFY(!QFile::exists(QDir(dir).filePath(QStringLiteral("Skyjogger.ini"))));
+        const Preferences again(dir);
+        QCOMPARE(again.value(QStringLiteral("night"), false).toBool(), true);
+        QCOMPARE(again.value(QStringLiteral("deadZone"), 0.5).toDouble(), 0.25);
+        QCOMPARE(again.value(QStringLiteral("position/place"), QPoint()).toPoint(), QPoint(-1200, 40));
+    }
+
+    void aDamagedValueGivesTheFallback() {
+        QTemporaryDir user;
+        QFile f(QDir(user.path()).filePath(Preferences::FileName));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[controller]\ndeadZone=plenty\n\x01\x02 not ini at all\n[position]\nplace=@Point(1 2\n");
+        f.close();
+        const Preferences p(user.path());
+        QCOMPARE(p.value(QStringLiteral("controller/deadZone"), 0.2).toDouble(), 0.2);
+        QCOMPARE(p.value(QStringLiteral("position/place"), QPoint(7, 7)).toPoint(), QPoint(7, 7));
+        QCOMPARE(p.value(QStringLiteral("missing"), 3).toInt(), 3);
+    }
+
+    void aFolderThatCannotBeMadeIsReported() {
+        QTemporaryDir user;
+        const QString file = QDir(user.path()).filePath(QStringLiteral("a-file"));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        Preferences p(QDir(file).filePath(QStringLiteral("Skyjog")));
+        p.setValue(QStringLiteral("night"), true);
+        QString why;
+        QVERIFY(!p.save(&why));
+        QVERIFY2(why.contains(Preferences::FileName), qPrintable(why));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPreferences)
+#include "test_preferences.moc"
