@@ -526,7 +526,7 @@ void Interface::fillRateList(QComboBox* list, int16_t index, void (Interface::*h
 
 void Interface::ratesFromSelection(QComboBox* list, int16_t& high, int16_t& low) {
     const int i = list->currentIndex();
-    if (i < 0) throw VbError(381, QStringLiteral("Invalid property array index"));
+    if (i < 0) throw err::invalidArrayIndex();
     const int v = list->itemData(i).toInt();
     high = int16_t(v / 256);
     low = int16_t(v % 256);
@@ -574,7 +574,7 @@ void Interface::windowOperation() {
 
 uint8_t Interface::trackingMode() const {
     const int i = cmbTrackMode->currentIndex();
-    if (i < 0) throw VbError(381, QStringLiteral("Invalid property array index"));
+    if (i < 0) throw err::invalidArrayIndex();
     return commandByte(cmbTrackMode->itemData(i).toInt());
 }
 
