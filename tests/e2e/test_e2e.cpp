@@ -2,6 +2,7 @@
 // enough for the server's own auto-repeat, mouse clicks on the arrow buttons, the menus by their
 // access keys, the close request a window manager sends), talking to skyjog-mount-sim on a
 // pseudo-terminal. Every check is on the bytes the simulated mount received, in order.
+#include "testhelpers.h"
 #include "xsession.h"
 
 #include <QDir>
@@ -14,6 +15,8 @@
 #include <memory>
 
 using namespace xsession;
+using skyjog::test::bytes;
+using skyjog::test::show;
 
 namespace {
 
@@ -22,24 +25,6 @@ constexpr int RepeatIntervalMs = 30;
 // Bounds for things that happen at once on an idle machine but may crawl on a loaded one.
 constexpr int StartMs = 30000;
 constexpr int ReplyMs = 10000;
-
-QByteArray bytes(std::initializer_list<int> list) {
-    QByteArray b;
-    for (int v : list)
-        b += char(v);
-    return b;
-}
-
-QString show(const QList<QByteArray>& cmds) {
-    QStringList lines;
-    for (const QByteArray& c : cmds) {
-        QStringList parts;
-        for (char ch : c)
-            parts << QString::number(uint8_t(ch));
-        lines << parts.join(u' ');
-    }
-    return lines.join(QStringLiteral(" | "));
-}
 
 // The mount's side: skyjog-mount-sim on a pseudo-terminal, logging to a file.
 class Mount {
