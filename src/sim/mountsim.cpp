@@ -1,4 +1,5 @@
 #include "mountsim.h"
+#include "commands.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -559,8 +560,8 @@ struct MountSim::Impl {
         }
     }
 
-    QByteArray passThrough(const QByteArray& cmd, double t) {
-        const auto u = [&](int i) { return uint8_t(cmd[i]); };
+    QByteArray passThrough(const QByteArray& command, double t) {
+        const auto u = [&](int i) { return uint8_t(command[i]); };
         const uint8_t len = u(1), dest = u(2), id = u(3), d1 = u(4), d2 = u(5), d3 = u(6);
         const int n = u(7);
         const QByteArray failed = QByteArray(n + 1, '\0') + '#';
@@ -569,9 +570,9 @@ struct MountSim::Impl {
 
         QByteArray data;
         switch (id) {
-        case 6:
-        case 7: {
-            const double sign = id == 6 ? 1.0 : -1.0;
+        case cmd::MsgSlewPositive:
+        case cmd::MsgSlewNegative: {
+            const double sign = id == cmd::MsgSlewPositive ? 1.0 : -1.0;
             double rate = 0;
             if (len >= 4) {
                 // 24-bit form in 1/1024 arc-second per second.
@@ -587,59 +588,60 @@ struct MountSim::Impl {
             x.rate = sign * rate;
             break;
         }
-        case 36:
-        case 37:
+        case cmd::MsgFixedPositive:
+        case cmd::MsgFixedNegative:
             if (d1 == 0) {
                 // A stop ends whatever move the axis makes, fixed or variable; the axis goes back
                 // to the tracking rate (none when tracking is off).
                 x.motion = Motion::Tracking;
             } else {
                 x.motion = Motion::Fixed;
-                x.rate = (id == 36 ? 1.0 : -1.0) * FixedRateQas[std::min<int>(d1, 9)];
+                x.rate =
+                    (id == cmd::MsgFixedPositive ? 1.0 : -1.0) * FixedRateQas[std::min<int>(d1, 9)];
             }
             break;
-        case 16:
-        case 17:
-            x.backlash[id - 16] = d1;
+        case cmd::MsgBacklashPositive:
+        case cmd::MsgBacklashNegative:
+            x.backlash[id - cmd::MsgBacklashPositive] = d1;
             break;
-        case 64:
-        case 65:
-            data += char(x.backlash[id - 64]);
+        case cmd::MsgGetBacklashPositive:
+        case cmd::MsgGetBacklashNegative:
+            data += char(x.backlash[id - cmd::MsgGetBacklashPositive]);
             break;
-        case 70:
+        case cmd::MsgSetGuideRate:
             x.guideRate = d1;
             break;
-        case 71:
+        case cmd::MsgGetGuideRate:
             data += char(x.guideRate);
             break;
-        case 254:
+        case cmd::MsgVersion:
             data += char(opt.motorVersion[0]);
             data += char(opt.motorVersion[1]);
             break;
-        case 25: // seek the PEC index; once found it stays found
+        case cmd::MsgSeekPecIndex: // seek the PEC index; once found it stays found
             if (x.pecIndexAt == Never) x.pecIndexAt = t + opt.pecSeekMs;
             break;
-        case 24:
+        case cmd::MsgAtPecIndex:
             data += char(x.pecIndexAt <= t ? 0xFF : 0x00);
             break;
-        case 13:
+        case cmd::MsgPecPlayback:
             x.pecPlaying = d1 != 0;
             break;
-        case 14: { // the PEC bin the worm is in now
+        case cmd::MsgPecBin: { // the PEC bin the worm is in now
             const double arcsec = wrapTurn(turnsAt(dest - AzMotor, t)) * QasPerTurn / 4.0;
             data += char(int(std::fmod(arcsec, WormArcsec) / WormArcsec * PecBins) % PecBins);
             break;
         }
-        case 12: // PEC recording: start, stop, done?
+        case cmd::MsgPecRecordStart: // PEC recording: start, stop, done?
             x.pecRecordDoneAt = t + WormTurnMs;
             break;
-        case 22:
+        case cmd::MsgPecRecordStop:
             x.pecRecordDoneAt = Never;
             break;
-        case 21:
+        case cmd::MsgPecRecordDone:
             data += char(x.pecRecordDoneAt <= t ? 1 : 0);
             break;
-        case 48: // PEC memory: 0x3F holds the number of bins, 0x40 + i bin i's value
+        case cmd::MsgPecRead: // PEC memory: 0x3F holds the number of bins, 0x40 + i bin i's value
             if (d1 == 0x3F)
                 data += char(PecBins);
             else if (d1 >= 0x40 && d1 < 0x40 + PecBins)
@@ -647,11 +649,11 @@ struct MountSim::Impl {
             else
                 return failed;
             break;
-        case 49:
+        case cmd::MsgPecWrite:
             if (d1 < 0x40 || d1 >= 0x40 + PecBins) return failed;
             x.pecTable[d1 - 0x40] = d2;
             break;
-        case 1: { // the motor's position, 24 bits
+        case cmd::MsgGetPosition: { // the motor's position, 24 bits
             const uint32_t p =
                 uint32_t(std::floor(wrapTurn(turnsAt(dest - AzMotor, t)) * 16777216.0 + 1e-6)) &
                 0xFFFFFFu;
@@ -660,7 +662,7 @@ struct MountSim::Impl {
             data += char(p);
             break;
         }
-        case 19: // a GoTo arrives at once, so it is always done
+        case cmd::MsgGotoDone: // a GoTo arrives at once, so it is always done
             data += char(0xFF);
             break;
         default:
@@ -672,8 +674,8 @@ struct MountSim::Impl {
     }
 
     // A few words on a command for the log.
-    QString describe(const QByteArray& cmd, bool answered) const {
-        const uint8_t c = uint8_t(cmd[0]);
+    QString describe(const QByteArray& command, bool answered) const {
+        const uint8_t c = uint8_t(command[0]);
         QString s;
         switch (c) {
         case 'K':
@@ -698,7 +700,7 @@ struct MountSim::Impl {
             s = QStringLiteral("cancel goto");
             break;
         case 'T':
-            s = QStringLiteral("set tracking mode %1").arg(uint8_t(cmd[1]));
+            s = QStringLiteral("set tracking mode %1").arg(uint8_t(command[1]));
             break;
         case 't':
             s = QStringLiteral("get tracking mode");
@@ -712,68 +714,71 @@ struct MountSim::Impl {
             s = QStringLiteral("get ra-dec");
             break;
         case 'P': {
-            const int dest = uint8_t(cmd[2]), id = uint8_t(cmd[3]);
+            const int dest = uint8_t(command[2]), id = uint8_t(command[3]);
             const QString motor = dest == AzMotor    ? QStringLiteral("azm")
                                   : dest == AltMotor ? QStringLiteral("alt")
                                                      : QStringLiteral("device %1").arg(dest);
-            const int v16 = (uint8_t(cmd[4]) << 8) | uint8_t(cmd[5]);
+            const int v16 = (uint8_t(command[4]) << 8) | uint8_t(command[5]);
             switch (id) {
-            case 6:
-            case 7:
+            case cmd::MsgSlewPositive:
+            case cmd::MsgSlewNegative:
                 s = QStringLiteral("%1 variable rate %2%3")
-                        .arg(motor, id == 6 ? "+" : "-")
+                        .arg(motor, id == cmd::MsgSlewPositive ? "+" : "-")
                         .arg(v16);
                 break;
-            case 36:
-            case 37:
-                s = uint8_t(cmd[4]) == 0 ? QStringLiteral("%1 stop").arg(motor)
-                                         : QStringLiteral("%1 fixed rate %2%3")
-                                               .arg(motor, id == 36 ? "+" : "-")
-                                               .arg(uint8_t(cmd[4]));
+            case cmd::MsgFixedPositive:
+            case cmd::MsgFixedNegative:
+                s = uint8_t(command[4]) == 0
+                        ? QStringLiteral("%1 stop").arg(motor)
+                        : QStringLiteral("%1 fixed rate %2%3")
+                              .arg(motor, id == cmd::MsgFixedPositive ? "+" : "-")
+                              .arg(uint8_t(command[4]));
                 break;
-            case 16:
-            case 17:
+            case cmd::MsgBacklashPositive:
+            case cmd::MsgBacklashNegative:
                 s = QStringLiteral("%1 set backlash %2 %3")
-                        .arg(motor, id == 16 ? "+" : "-")
-                        .arg(uint8_t(cmd[4]));
+                        .arg(motor, id == cmd::MsgBacklashPositive ? "+" : "-")
+                        .arg(uint8_t(command[4]));
                 break;
-            case 64:
-            case 65:
-                s = QStringLiteral("%1 get backlash %2").arg(motor, id == 64 ? "+" : "-");
+            case cmd::MsgGetBacklashPositive:
+            case cmd::MsgGetBacklashNegative:
+                s = QStringLiteral("%1 get backlash %2")
+                        .arg(motor, id == cmd::MsgGetBacklashPositive ? "+" : "-");
                 break;
-            case 70:
-                s = QStringLiteral("%1 set guide rate %2").arg(motor).arg(uint8_t(cmd[4]));
+            case cmd::MsgSetGuideRate:
+                s = QStringLiteral("%1 set guide rate %2").arg(motor).arg(uint8_t(command[4]));
                 break;
-            case 71:
+            case cmd::MsgGetGuideRate:
                 s = QStringLiteral("%1 get guide rate").arg(motor);
                 break;
-            case 254:
+            case cmd::MsgVersion:
                 s = QStringLiteral("%1 version").arg(motor);
                 break;
-            case 25:
+            case cmd::MsgSeekPecIndex:
                 s = QStringLiteral("%1 seek PEC index").arg(motor);
                 break;
-            case 24:
+            case cmd::MsgAtPecIndex:
                 s = QStringLiteral("%1 at PEC index?").arg(motor);
                 break;
-            case 13:
-                s = QStringLiteral("%1 PEC playback %2").arg(motor, cmd[4] ? "on" : "off");
+            case cmd::MsgPecPlayback:
+                s = QStringLiteral("%1 PEC playback %2").arg(motor, command[4] ? "on" : "off");
                 break;
-            case 14:
+            case cmd::MsgPecBin:
                 s = QStringLiteral("%1 PEC bin?").arg(motor);
                 break;
-            case 12:
-            case 22:
-                s = QStringLiteral("%1 PEC record %2").arg(motor, id == 12 ? "start" : "stop");
+            case cmd::MsgPecRecordStart:
+            case cmd::MsgPecRecordStop:
+                s = QStringLiteral("%1 PEC record %2")
+                        .arg(motor, id == cmd::MsgPecRecordStart ? "start" : "stop");
                 break;
-            case 21:
+            case cmd::MsgPecRecordDone:
                 s = QStringLiteral("%1 PEC record done?").arg(motor);
                 break;
-            case 48:
-            case 49:
+            case cmd::MsgPecRead:
+            case cmd::MsgPecWrite:
                 s = QStringLiteral("%1 PEC %2 %3")
-                        .arg(motor, id == 48 ? "read" : "write")
-                        .arg(uint8_t(cmd[4]));
+                        .arg(motor, id == cmd::MsgPecRead ? "read" : "write")
+                        .arg(uint8_t(command[4]));
                 break;
             default:
                 s = QStringLiteral("%1 message %2").arg(motor).arg(id);

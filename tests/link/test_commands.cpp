@@ -45,6 +45,54 @@ private slots:
         if (expected[0] == 'P') QCOMPARE(built.size(), 8); // zero bytes are data, never cut off
     }
 
+    void positionReplyAltitude() {
+        QCOMPARE(cmd::altitudeFromReply("0000,2012#"), 8210 * 360.0 / 65536);
+        QCOMPARE(cmd::altitudeFromReply("0000,3C00#"), 84.375);
+        QCOMPARE(cmd::altitudeFromReply("0000,F8E4#"), 63716 * 360.0 / 65536);
+        // Only characters 6-9 count; the azimuth half is never read.
+        QCOMPARE(cmd::altitudeFromReply("FFFF,0000#"), 0.0);
+        QCOMPARE(cmd::altitudeFromReply("0000,f8e4#"), cmd::altitudeFromReply("0000,F8E4#"));
+    }
+
+    void shortAndGarbledPositionReplies() {
+        using cmd::altitudeFromReply, cmd::hexPair;
+        QCOMPARE(altitudeFromReply(""), 0.0);
+        QCOMPARE(altitudeFromReply("0000,"), 0.0);
+        // A lone digit of a pair is that pair's whole value.
+        QCOMPARE(hexPair("0000,2", 5), 2);
+        QCOMPARE(hexPair("0000,2", 7), 0);
+        QCOMPARE(hexPair("0000,201", 7), 1);
+        QCOMPARE(altitudeFromReply("0000,201"), (0x20 * 256 + 1) * 360.0 / 65536);
+        // A non-digit ends its pair early; the other pair is read on its own.
+        QCOMPARE(hexPair("0000,2G12#", 5), 2);
+        QCOMPARE(hexPair("0000,2G12#", 7), 0x12);
+        QCOMPARE(hexPair("0000,G212#", 5), 0);
+        QCOMPARE(hexPair("0000, 212#", 5), 0);
+        QCOMPARE(hexPair(QByteArray("0000,\xC1"
+                                    "2\0\0#",
+                                    10),
+                         5),
+                 0);
+        QCOMPARE(hexPair(QByteArray("0000,1\0"
+                                    "12#",
+                                    10),
+                         5),
+                 1);
+        // Longer replies change nothing: only two characters per pair.
+        QCOMPARE(hexPair("0000,ABCDEF#", 7), 0xCD);
+    }
+
+    void valueAndAcknowledgementReplies() {
+        // The value is the first byte whatever it is, "#" and zero included.
+        QCOMPARE(cmd::valueFromReply(bytes({0, '#'})), std::optional<uint8_t>(0));
+        QCOMPARE(cmd::valueFromReply(bytes({'#', '#'})), std::optional<uint8_t>('#'));
+        QCOMPARE(cmd::valueFromReply(bytes({255})), std::optional<uint8_t>(255));
+        QVERIFY(!cmd::valueFromReply({}).has_value());
+        QVERIFY(cmd::isAcknowledged("#"));
+        QVERIFY(!cmd::isAcknowledged(""));
+        QVERIFY(!cmd::isAcknowledged(bytes({0, '#'})));
+    }
+
     void rateSplitsHighThenLow() {
         QCOMPARE(int(cmd::splitRate(1000).high), 3);
         QCOMPARE(int(cmd::splitRate(1000).low), 232);
