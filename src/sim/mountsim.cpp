@@ -7,6 +7,7 @@
 #include <cmath>
 #include <deque>
 #include <limits>
+#include <utility>
 
 namespace skyjog::sim {
 
@@ -40,33 +41,8 @@ constexpr int PecBins = 88;
 constexpr double WormArcsec = 7200.0;
 constexpr double WormTurnMs = WormArcsec / (SiderealQas / 4.0) * 1000.0;
 
-constexpr uint8_t AzMotor = 16;
-constexpr uint8_t AltMotor = 17;
-
-// The length of a command is fixed by its first byte.
-int commandLength(uint8_t first) {
-    switch (first) {
-    case 'K':
-    case 'T':
-        return 2;
-    case 'P':
-        return 8;
-    case 'B':
-    case 'R':
-    case 'S':
-        return 10;
-    case 'b':
-    case 'r':
-    case 's':
-        return 18;
-    case 'H':
-    case 'I':
-    case 'W':
-        return 9;
-    default:
-        return 1;
-    }
-}
+using cmd::AltMotor;
+using cmd::AzMotor;
 
 QByteArray bytes(std::initializer_list<int> values) {
     QByteArray b;
@@ -140,6 +116,45 @@ struct PendingLog {
 
 } // namespace
 
+int commandLength(uint8_t first) {
+    switch (first) {
+    case 'K':
+    case 'T':
+        return 2;
+    case 'P':
+        return 8;
+    case 'B':
+    case 'R':
+    case 'S':
+        return 10;
+    case 'b':
+    case 'r':
+    case 's':
+        return 18;
+    case 'H':
+    case 'I':
+    case 'W':
+        return 9;
+    default:
+        return 1;
+    }
+}
+
+std::optional<QByteArray> CommandFraming::take(char byte, double at) {
+    partial_ += byte;
+    lastAt_ = at;
+    if (partial_.size() < commandLength(uint8_t(partial_[0]))) return std::nullopt;
+    return drop();
+}
+
+double CommandFraming::expiresAt(double gapMs) const {
+    return partial_.isEmpty() ? Never : lastAt_ + gapMs;
+}
+
+QByteArray CommandFraming::drop() {
+    return std::exchange(partial_, QByteArray());
+}
+
 QString faultName(Fault fault) {
     switch (fault) {
     case Fault::None:
@@ -191,8 +206,7 @@ struct MountSim::Impl {
 
     std::deque<OutByte> inbound; // command bytes on their way in
     double inLineFreeAt = 0;
-    QByteArray partial;
-    double partialLastAt = 0;
+    CommandFraming framing;
 
     std::deque<OutByte> outbound; // reply bytes on their way out, or waiting to be read
     double outLineFreeAt = 0;
@@ -330,7 +344,7 @@ struct MountSim::Impl {
         for (;;) {
             const double tr = pendingLogs.empty() ? Never : pendingLogs.front().at;
             const double ta = inbound.empty() ? Never : inbound.front().at;
-            const double td = partial.isEmpty() ? Never : partialLastAt + opt.commandGapMs;
+            const double td = framing.expiresAt(opt.commandGapMs);
             const double tv = revertAt();
             const double next = std::min({tr, ta, td, tv});
             if (next > t) break;
@@ -343,8 +357,8 @@ struct MountSim::Impl {
                 inbound.pop_front();
                 takeCommandByte(b);
             } else if (td == next) {
-                addLog(td, true, partial, QStringLiteral("incomplete command, dropped unanswered"));
-                partial.clear();
+                addLog(td, true, framing.drop(),
+                       QStringLiteral("incomplete command, dropped unanswered"));
             } else {
                 fold(tv);
                 for (Axis& x : axes)
@@ -354,13 +368,7 @@ struct MountSim::Impl {
     }
 
     void takeCommandByte(const OutByte& b) {
-        partial += b.byte;
-        partialLastAt = b.at;
-        if (partial.size() >= commandLength(uint8_t(partial[0]))) {
-            const QByteArray cmd = partial;
-            partial.clear();
-            execute(cmd, b.at);
-        }
+        if (std::optional<QByteArray> command = framing.take(b.byte, b.at)) execute(*command, b.at);
     }
 
     void receive(const QByteArray& bytes, double t) {
@@ -439,7 +447,7 @@ struct MountSim::Impl {
 
     void dropLine() {
         inbound.clear();
-        partial.clear();
+        framing.drop();
         outbound.clear();
         pendingLogs.clear();
         inLineFreeAt = outLineFreeAt = 0;
@@ -877,7 +885,7 @@ double MountSim::nextEventAt() const {
     if (!d->outbound.empty()) next = std::min(next, d->outbound.front().at);
     if (!d->pendingLogs.empty()) next = std::min(next, d->pendingLogs.front().at);
     if (!d->inbound.empty()) next = std::min(next, d->inbound.front().at);
-    if (!d->partial.isEmpty()) next = std::min(next, d->partialLastAt + d->opt.commandGapMs);
+    next = std::min(next, d->framing.expiresAt(d->opt.commandGapMs));
     return next;
 }
 

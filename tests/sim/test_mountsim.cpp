@@ -49,6 +49,18 @@ private slots:
                                                       bytes({'K', 0}), bytes({'T', 2}), "t"}));
     }
 
+    void everyFirstByteFixesItsCommandsLength() {
+        for (int c = 0; c < 256; ++c) {
+            const int expected = QByteArray("KT").contains(char(c))    ? 2
+                                 : c == 'P'                            ? 8
+                                 : QByteArray("BRS").contains(char(c)) ? 10
+                                 : QByteArray("brs").contains(char(c)) ? 18
+                                 : QByteArray("HIW").contains(char(c)) ? 9
+                                                                       : 1;
+            QVERIFY2(commandLength(uint8_t(c)) == expected, qPrintable(QString::number(c)));
+        }
+    }
+
     void truncatedCommandIsDroppedUnanswered() {
         MountSim sim(still());
         sim.receive(bytes({'P', 2, 17}), 1000);
