@@ -197,7 +197,7 @@ struct MountSim::Impl {
     double usBaseNow = 0;
 
     Axis axes[2];
-    uint8_t trackingMode = 1;
+    uint8_t trackingMode = cmd::TrackingAltAz;
     uint8_t location[8] = {};
     QDateTime hcTime; // the hand control's local time at hcTimeAt
     double hcTimeAt = 0;
@@ -238,7 +238,8 @@ struct MountSim::Impl {
             axes[a].backlash[1] = opt.backlash[a][1];
             axes[a].guideRate = opt.guideRate[a];
         }
-        trackingMode = opt.trackingMode <= 3 ? opt.trackingMode : 0;
+        trackingMode =
+            opt.trackingMode <= cmd::TrackingEqSouth ? opt.trackingMode : cmd::TrackingOff;
         std::copy(std::begin(opt.location), std::end(opt.location), location);
         const QDateTime local = QDateTime::currentDateTime();
         hcTime = QDateTime(local.date(), local.time(), Qt::UTC);
@@ -300,7 +301,7 @@ struct MountSim::Impl {
     double trackingRate(int axis) const {
         // Every tracking mode turns the azimuth/RA axis at the sidereal rate and holds the other:
         // a stand-in for the sky's motion that is the same whatever the mount points at.
-        return (trackingMode != 0 && axis == 0) ? SiderealQas : 0.0;
+        return (trackingMode != cmd::TrackingOff && axis == 0) ? SiderealQas : 0.0;
     }
 
     double rateOf(int axis) const {
@@ -322,7 +323,7 @@ struct MountSim::Impl {
 
     // A variable rate set from outside reverts to tracking when nothing has been said for a while.
     double revertAt() const {
-        if (trackingMode == 0 || opt.revertMs == 0) return Never;
+        if (trackingMode == cmd::TrackingOff || opt.revertMs == 0) return Never;
         if (axes[0].motion != Motion::Variable && axes[1].motion != Motion::Variable) return Never;
         return lastCommandAt + opt.revertMs;
     }
@@ -512,7 +513,7 @@ struct MountSim::Impl {
             return QByteArray("#");
         case 'T': {
             const uint8_t mode = uint8_t(cmd[1]);
-            if (mode <= 3) {
+            if (mode <= skyjog::cmd::TrackingEqSouth) {
                 trackingMode = mode;
                 for (Axis& x : axes)
                     x.motion = Motion::Tracking;
