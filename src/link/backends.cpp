@@ -39,10 +39,9 @@ std::unique_ptr<SerialBackend> makeDefaultBackend(const PortSpec& spec) {
         return std::make_unique<TcpBackend>(spec.host, spec.tcpPort);
     case PortSpec::Kind::Numbered:
         if (spec.number < 1)
-            throw VbError(err::InvalidPort,
-                          QStringLiteral("Invalid port number %1 (serial ports here: %2)")
-                              .arg(spec.number)
-                              .arg(listSerialPorts()));
+            throw VbError(
+                err::InvalidPort,
+                QStringLiteral("Invalid port number %1%2").arg(spec.number).arg(portsHint()));
         return serialBackend(spec.device);
     case PortSpec::Kind::Device:
         return serialBackend(spec.device);

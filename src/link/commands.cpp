@@ -6,8 +6,16 @@ namespace {
 QByteArray bytes(std::initializer_list<uint8_t> list) {
     QByteArray out;
     out.reserve(int(list.size()));
-    for (uint8_t b : list) out.append(char(b));
+    for (uint8_t b : list)
+        out.append(char(b));
     return out;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
 }
 } // namespace
 
@@ -16,35 +24,80 @@ QByteArray passThrough(uint8_t length, uint8_t motor, uint8_t id, uint8_t a1, ui
     return bytes({'P', length, motor, id, a1, a2, 0, replyBytes});
 }
 
-QByteArray SetTrackingMode(uint8_t mode) { return bytes({'T', mode}); }
-QByteArray GetAzAlt() { return bytes({'Z'}); }
+bool isAcknowledged(const QByteArray& reply) {
+    return reply.startsWith('#');
+}
+
+QByteArray SetTrackingMode(uint8_t mode) {
+    return bytes({'T', mode});
+}
+
+QByteArray GetAzAlt() {
+    return bytes({'Z'});
+}
+
+int hexPair(const QByteArray& reply, int index) {
+    int value = 0;
+    for (int i = index; i < index + 2 && i < reply.size(); ++i) {
+        const int d = hexDigit(reply[i]);
+        if (d < 0) break;
+        value = value * 16 + d;
+    }
+    return value;
+}
+
+double altitudeFromReply(const QByteArray& reply) {
+    const int high = hexPair(reply, 5);
+    const int low = hexPair(reply, 7);
+    return double(high * 256 + low) * 360.0 / 65536.0;
+}
 
 QByteArray VariableRateSlew(uint8_t motor, uint8_t messageId, uint8_t rateHigh, uint8_t rateLow) {
     return passThrough(3, motor, messageId, rateHigh, rateLow, 0);
 }
 
-QByteArray FixedRateSlew(uint8_t motor) { return passThrough(2, motor, MsgFixedNegative, 0, 0, 0); }
+QByteArray FixedRateSlew(uint8_t motor) {
+    return passThrough(2, motor, MsgFixedNegative, 0, 0, 0);
+}
 bool isMotorStop(const QByteArray& command) {
     return command.size() == 8 && command == FixedRateSlew(uint8_t(command[2]));
 }
 
-QByteArray PecSeekIndex() { return passThrough(1, AzMotor, 25, 0, 0, 0); }
-QByteArray PecPlayback(bool on) { return passThrough(2, AzMotor, 13, on ? 1 : 0, 0, 0); }
+QByteArray PecSeekIndex() {
+    return passThrough(1, AzMotor, MsgSeekPecIndex, 0, 0, 0);
+}
+QByteArray PecPlayback(bool on) {
+    return passThrough(2, AzMotor, MsgPecPlayback, on ? 1 : 0, 0, 0);
+}
 
 QByteArray SetBacklash(uint8_t motor, Direction dir, uint8_t value) {
-    return passThrough(2, motor, dir == Direction::Positive ? MsgBacklashPositive : MsgBacklashNegative,
+    return passThrough(2, motor,
+                       dir == Direction::Positive ? MsgBacklashPositive : MsgBacklashNegative,
                        value, 0, 0);
+}
+
+QByteArray SetGuideRate(uint8_t motor, uint8_t value) {
+    return passThrough(2, motor, MsgSetGuideRate, value, 0, 0);
 }
 
 QByteArray GetBacklash(uint8_t motor, Direction dir) {
     return passThrough(1, motor,
-                       dir == Direction::Positive ? MsgGetBacklashPositive : MsgGetBacklashNegative, 0,
-                       0, 1);
+                       dir == Direction::Positive ? MsgGetBacklashPositive : MsgGetBacklashNegative,
+                       0, 0, 1);
 }
 
-QByteArray SetGuideRate(uint8_t motor, uint8_t value) { return passThrough(2, motor, 70, value, 0, 0); }
-QByteArray GetGuideRate(uint8_t motor) { return passThrough(1, motor, 71, 0, 0, 1); }
+QByteArray GetGuideRate(uint8_t motor) {
+    return passThrough(1, motor, MsgGetGuideRate, 0, 0, 1);
+}
 
-RateBytes splitRate(uint16_t value) { return {uint8_t(value / 256), uint8_t(value % 256)}; }
+std::optional<uint8_t> valueFromReply(const QByteArray& reply) {
+    // The byte after the value is only the hand control's "#".
+    if (reply.isEmpty()) return std::nullopt;
+    return uint8_t(reply.at(0));
+}
+
+RateBytes splitRate(uint16_t value) {
+    return {uint8_t(value / 256), uint8_t(value % 256)};
+}
 
 } // namespace skyjog::cmd

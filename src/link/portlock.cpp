@@ -125,9 +125,8 @@ VbError inUse(const QString& device, const QString& path, pid_t owner) {
     const QString who = owner > 0 ? QStringLiteral("process %1, lock file %2").arg(owner).arg(path)
                                   : QStringLiteral("lock file %1").arg(path);
     return VbError(err::PortInUse,
-                   QStringLiteral("Cannot open %1: it is in use by another program (%2) (serial "
-                                  "ports here: %3)")
-                       .arg(device, who, listSerialPorts()));
+                   QStringLiteral("Cannot open %1: it is in use by another program (%2)%3")
+                       .arg(device, who, portsHint()));
 }
 
 } // namespace

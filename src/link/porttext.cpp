@@ -3,9 +3,16 @@
 #include "vberror.h"
 
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#endif
 
 namespace skyjog {
 
@@ -82,6 +89,28 @@ QString listSerialPorts() {
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) names << info.systemLocation();
     std::sort(names.begin(), names.end());
     return names.isEmpty() ? QStringLiteral("none") : names.join(QStringLiteral(", "));
+}
+
+QString portsHint() {
+    return QStringLiteral(" (serial ports here: %1)").arg(listSerialPorts());
+}
+
+void checkSerialDevice(const QString& device) {
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0) {
+        const int e = errno;
+        throw VbError(e == ENOENT ? err::InvalidPort : err::PortInUse,
+                      QStringLiteral("Cannot open %1: %2%3")
+                          .arg(device, QString::fromLocal8Bit(std::strerror(e)), portsHint()));
+    }
+    if (!S_ISCHR(st.st_mode))
+        throw VbError(
+            err::NotSerialDevice,
+            QStringLiteral("Cannot open %1: it is not a serial device%2").arg(device, portsHint()));
+#else
+    Q_UNUSED(device);
+#endif
 }
 
 } // namespace skyjog

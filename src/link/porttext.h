@@ -29,5 +29,14 @@ QString numberedDevice(int number);
 
 // Lists the serial ports the system has, for error messages ("none" when there are none).
 QString listSerialPorts();
+// That list as the tail of a message about a port that cannot be opened:
+// " (serial ports here: ...)".
+QString portsHint();
+
+// Refuses a device before anything opens it, so that nothing is ever written to what is not a
+// serial line: throws VbError 8002 when it does not exist, 8005 when it cannot be looked at, and
+// 8010 when it is not a terminal device (a regular file, a directory). Windows devices are left
+// to the open itself.
+void checkSerialDevice(const QString& device);
 
 } // namespace skyjog

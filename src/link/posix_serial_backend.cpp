@@ -10,15 +10,11 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace skyjog {
 
 namespace {
-QString portsHint() {
-    return QStringLiteral(" (serial ports here: %1)").arg(listSerialPorts());
-}
 QString sysError(int e) {
     return QString::fromLocal8Bit(std::strerror(e));
 }
@@ -55,18 +51,7 @@ PosixSerialBackend::~PosixSerialBackend() {
 
 void PosixSerialBackend::open(const LineSettings& line, const QDeadlineTimer&) {
     close();
-    const QByteArray path = QFile::encodeName(device_);
-    struct stat st {};
-    if (::stat(path.constData(), &st) != 0) {
-        const int e = errno;
-        throw VbError(
-            e == ENOENT ? err::InvalidPort : err::PortInUse,
-            QStringLiteral("Cannot open %1: %2%3").arg(device_, sysError(e), portsHint()));
-    }
-    if (!S_ISCHR(st.st_mode))
-        throw VbError(err::NotSerialDevice,
-                      QStringLiteral("Cannot open %1: it is not a serial device%2")
-                          .arg(device_, portsHint()));
+    checkSerialDevice(device_);
 
     const speed_t speed = speedFor(line.baud);
     if (speed == B0)
@@ -75,6 +60,7 @@ void PosixSerialBackend::open(const LineSettings& line, const QDeadlineTimer&) {
                                             .arg(line.baud));
 
     lock_.take(device_);
+    const QByteArray path = QFile::encodeName(device_);
     const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int e = errno;

@@ -13,12 +13,6 @@ ReportFn& reporter() {
 int noWaitDepth = 0;
 } // namespace
 
-namespace err {
-VbError invalidArgument() { return {InvalidArgument, QStringLiteral("Invalid procedure call or argument")}; }
-VbError overflow() { return {Overflow, QStringLiteral("Overflow")}; }
-VbError typeMismatch() { return {TypeMismatch, QStringLiteral("Type mismatch")}; }
-} // namespace err
-
 void setReporter(ReportFn fn) { reporter() = std::move(fn); }
 
 void report(const QString& text, const QString& caption) {

@@ -7,7 +7,7 @@ namespace skyjog {
 
 namespace {
 VbError invalidSettings(const QString& text) {
-    return VbError(380, QStringLiteral("Invalid property value: line settings \"%1\"").arg(text));
+    return err::invalidPropertyValue(QStringLiteral(": line settings \"%1\"").arg(text));
 }
 } // namespace
 
@@ -35,7 +35,7 @@ SerialControl::SerialControl() : factory_(makeDefaultBackend) {
 SerialControl::~SerialControl() = default;
 
 void SerialControl::setPortText(const QString& text) {
-    if (portOpen()) throw VbError(8005, QStringLiteral("Port already open"));
+    if (portOpen()) throw err::portAlreadyOpen();
     spec_ = parsePortText(text);
 }
 
@@ -50,7 +50,7 @@ void SerialControl::setPortOpen(bool open) {
         backend_.reset();
         return;
     }
-    if (portOpen()) throw VbError(8005, QStringLiteral("Port already open"));
+    if (portOpen()) throw err::portAlreadyOpen();
     auto backend = factory_(spec_);
     backend->open(line_, deadline_.value_or(QDeadlineTimer(DefaultWaitMs)));
     backend_ = std::move(backend);
@@ -59,12 +59,12 @@ void SerialControl::setPortOpen(bool open) {
 bool SerialControl::portOpen() const { return backend_ && backend_->isOpen(); }
 
 QByteArray SerialControl::input() {
-    if (!portOpen()) throw VbError(8012, QStringLiteral("The device is not open"));
+    if (!portOpen()) throw err::deviceNotOpen();
     return backend_->read(inputLen_ <= 0 ? 1 << 20 : inputLen_);
 }
 
 void SerialControl::output(const QByteArray& data) {
-    if (!portOpen()) throw VbError(8012, QStringLiteral("The device is not open"));
+    if (!portOpen()) throw err::deviceNotOpen();
     backend_->write(data, deadline_.value_or(QDeadlineTimer(DefaultWaitMs)));
 }
 

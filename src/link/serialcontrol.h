@@ -7,7 +7,7 @@
 
 namespace skyjog {
 
-// "9600,N,8,1"; throws VbError 380 on anything else.
+// "9600,N,8,1"; throws VbError 380 (err::InvalidPropertyValue) on anything else.
 LineSettings parseLineSettings(const QString& text);
 
 class SerialControl {

@@ -2,19 +2,7 @@
 #include "porttext.h"
 #include "vberror.h"
 
-#include <QFileInfo>
-
-#ifndef Q_OS_WIN
-#include <cerrno>
-#include <cstring>
-#include <sys/stat.h>
-#endif
-
 namespace skyjog {
-
-namespace {
-QString portsHint() { return QStringLiteral(" (serial ports here: %1)").arg(listSerialPorts()); }
-} // namespace
 
 SerialPortBackend::SerialPortBackend(QString device) : device_(std::move(device)) {
     port_.setPortName(device_);
@@ -34,18 +22,7 @@ void SerialPortBackend::open(const LineSettings& line, const QDeadlineTimer&) {
                                          : QSerialPort::NoParity);
     port_.setDataBits(QSerialPort::DataBits(line.dataBits));
     port_.setStopBits(line.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
-#ifndef Q_OS_WIN
-    struct stat st {};
-    if (::stat(device_.toLocal8Bit().constData(), &st) != 0) {
-        const int e = errno;
-        throw VbError(e == ENOENT ? err::InvalidPort : err::PortInUse,
-                      QStringLiteral("Cannot open %1: %2%3")
-                          .arg(device_, QString::fromLocal8Bit(std::strerror(e)), portsHint()));
-    }
-    if (!S_ISCHR(st.st_mode))
-        throw VbError(err::NotSerialDevice,
-                      QStringLiteral("Cannot open %1: it is not a serial device%2").arg(device_, portsHint()));
-#endif
+    checkSerialDevice(device_);
     if (!port_.open(QIODevice::ReadWrite)) {
         const auto e = port_.error();
         const int number = (e == QSerialPort::PermissionError || e == QSerialPort::OpenError)

@@ -80,6 +80,14 @@ template <typename F> void handler(F&& f) {
     }
 }
 
+// Turns a pair of arrows round: the first slews positive unless it already did, the second the
+// other way.
+void reverseArrows(int16_t& first, int16_t& second) {
+    const bool wasPositive = first == cmd::MsgSlewPositive;
+    first = wasPositive ? cmd::MsgSlewNegative : cmd::MsgSlewPositive;
+    second = wasPositive ? cmd::MsgSlewPositive : cmd::MsgSlewNegative;
+}
+
 uint8_t motorOf(Interface::Arrow a) {
     return (a == Interface::Arrow::Up || a == Interface::Arrow::Down) ? cmd::AltMotor
                                                                       : cmd::AzMotor;
@@ -526,7 +534,7 @@ void Interface::fillRateList(QComboBox* list, int16_t index, void (Interface::*h
 
 void Interface::ratesFromSelection(QComboBox* list, int16_t& high, int16_t& low) {
     const int i = list->currentIndex();
-    if (i < 0) throw VbError(381, QStringLiteral("Invalid property array index"));
+    if (i < 0) throw err::invalidArrayIndex();
     const int v = list->itemData(i).toInt();
     high = int16_t(v / 256);
     low = int16_t(v % 256);
@@ -542,26 +550,14 @@ void Interface::cmbAzRate_Click() {
 
 void Interface::cmdRevLR_Click() {
     handler([this] {
-        if (LeftMessage != 6) {
-            LeftMessage = 6;
-            RightMessage = 7;
-        } else {
-            LeftMessage = 7;
-            RightMessage = 6;
-        }
+        reverseArrows(LeftMessage, RightMessage);
         windowOperation();
     });
 }
 
 void Interface::cmdRevUD_Click() {
     handler([this] {
-        if (UpMessage != 6) {
-            UpMessage = 6;
-            DownMessage = 7;
-        } else {
-            UpMessage = 7;
-            DownMessage = 6;
-        }
+        reverseArrows(UpMessage, DownMessage);
         windowOperation();
     });
 }
@@ -574,7 +570,7 @@ void Interface::windowOperation() {
 
 uint8_t Interface::trackingMode() const {
     const int i = cmbTrackMode->currentIndex();
-    if (i < 0) throw VbError(381, QStringLiteral("Invalid property array index"));
+    if (i < 0) throw err::invalidArrayIndex();
     return commandByte(cmbTrackMode->itemData(i).toInt());
 }
 
@@ -608,7 +604,7 @@ void Interface::optOff_Click() {
 // ---- arrows ---------------------------------------------------------------------------------
 
 void Interface::startSlew(Arrow a) {
-    if (trackingMode() == 1) send(cmd::SetTrackingMode(0));
+    if (trackingMode() == cmd::TrackingAltAz) send(cmd::SetTrackingMode(cmd::TrackingOff));
     int16_t message = 0;
     switch (a) {
     case Arrow::Up:

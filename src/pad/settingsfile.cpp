@@ -37,21 +37,20 @@ QString where(int field) {
 }
 
 VbError pastEnd(int field) {
-    return VbError(err::BadFileFormat, QStringLiteral("Input past end of file") + where(field));
+    return err::inputPastEnd(where(field));
 }
 VbError mismatch(int field) {
-    return VbError(err::TypeMismatch, QStringLiteral("Type mismatch") + where(field));
+    return err::typeMismatch(where(field));
 }
 VbError overflow(int field) {
-    return VbError(err::Overflow, QStringLiteral("Overflow") + where(field));
+    return err::overflow(where(field));
 }
 VbError tooLong(int field) {
-    return VbError(err::TypeMismatch,
-                   QStringLiteral("Type mismatch") + where(field).chopped(1) +
-                       QStringLiteral("; the file is longer than %1 bytes)").arg(MaxBytes));
+    return err::typeMismatch(where(field).chopped(1) +
+                             QStringLiteral("; the file is longer than %1 bytes)").arg(MaxBytes));
 }
 VbError outOfRange(int field) {
-    return VbError(380, QStringLiteral("Invalid property value") + where(field));
+    return err::invalidPropertyValue(where(field));
 }
 
 bool isBlank(char c) {
@@ -296,9 +295,7 @@ QString SettingsLocation::readPath() const {
 
 void loadSettings(const QString& path, Settings& s) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        throw VbError(75,
-                      QStringLiteral("Path/File access error (%1: %2)").arg(path, f.errorString()));
+    if (!f.open(QIODevice::ReadOnly)) throw err::pathFileAccess(path, f.errorString());
     const QByteArray data = f.read(settingsfile::MaxBytes);
     const bool truncated = !f.atEnd();
     settingsfile::parse(data, s, truncated);
@@ -306,18 +303,14 @@ void loadSettings(const QString& path, Settings& s) {
 
 void saveSettings(const QString& path, const Settings& s) {
     const QFileInfo info(path);
-    if (!QDir().mkpath(info.absolutePath()))
-        throw VbError(err::PathNotFound,
-                      QStringLiteral("Path not found (%1)").arg(info.absolutePath()));
+    if (!QDir().mkpath(info.absolutePath())) throw err::pathNotFound(info.absolutePath());
     QSaveFile f(path);
     const QByteArray line = settingsfile::format(s);
     // Unbuffered, so that write() reports a short write (a full disk, a file-size limit) instead of
     // a later flush passing it over and commit() installing a cut-off line.
     if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        throw VbError(75,
-                      QStringLiteral("Path/File access error (%1: %2)").arg(path, f.errorString()));
-    if (f.write(line) != line.size() || !f.commit())
-        throw VbError(57, QStringLiteral("Device I/O error (%1: %2)").arg(path, f.errorString()));
+        throw err::pathFileAccess(path, f.errorString());
+    if (f.write(line) != line.size() || !f.commit()) throw err::deviceIO(path, f.errorString());
 }
 
 } // namespace skyjog

@@ -2,6 +2,8 @@
 // The settings file: one line of 13 comma-separated fields, read at start-up and written at
 // shutdown. Writing is byte-exact; reading is tolerant of what a person might do to the line by
 // hand (spaces, line breaks between fields, "0.5" for ".5") but reports anything it cannot take.
+#include "commands.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -10,10 +12,10 @@
 namespace skyjog {
 
 struct Settings {
-    int16_t UpMessage = 7;
-    int16_t DownMessage = 6;
-    int16_t LeftMessage = 7;
-    int16_t RightMessage = 6;
+    int16_t UpMessage = cmd::MsgSlewNegative;
+    int16_t DownMessage = cmd::MsgSlewPositive;
+    int16_t LeftMessage = cmd::MsgSlewNegative;
+    int16_t RightMessage = cmd::MsgSlewPositive;
     QString CommPortText = QStringLiteral("1");
     int32_t FormTop = 100; // twips
     int32_t FormLeft = 100;

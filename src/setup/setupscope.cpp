@@ -239,11 +239,11 @@ void SetupScope::Form_Load() {
         for (Value& v : values_) {
             const QByteArray command = v.guideRate ? cmd::GetGuideRate(v.motor)
                                                    : cmd::GetBacklash(v.motor, v.dir);
-            const QByteArray reply = SendCommand(command, cmd::ValueReplyLength, cmd::TimeoutMs);
-            // A silent mount leaves no value to show; the second byte is only the hand
-            // control's acknowledgement.
-            if (reply.isEmpty()) throw err::invalidArgument();
-            const auto b = uint8_t(reply.at(0));
+            const std::optional<uint8_t> value =
+                cmd::valueFromReply(SendCommand(command, cmd::ValueReplyLength, cmd::TimeoutMs));
+            // A silent mount leaves no value to show.
+            if (!value) throw err::invalidArgument();
+            const uint8_t b = *value;
             v.box->setText(QString::number(v.guideRate ? setup::guideRatePercent(b) : int(b)));
             v.read = Value::Read{v.box->text(), b};
         }
@@ -275,7 +275,8 @@ bool SetupScope::applyValues() {
                 const CommandResult r = SendCommandResult(command, cmd::AckLength, cmd::TimeoutMs);
                 // A failed port has been reported by the command itself, and the series goes on.
                 if (r.portFailed) portFailed = true;
-                else if (!r.reply.startsWith('#')) unacknowledged << QLatin1String(v.name);
+                else if (!cmd::isAcknowledged(r.reply))
+                    unacknowledged << QLatin1String(v.name);
             }
         } catch (const VbError& e) {
             badBox = e;

@@ -1,4 +1,5 @@
 #include "mountsim.h"
+#include "commands.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -6,6 +7,7 @@
 #include <cmath>
 #include <deque>
 #include <limits>
+#include <utility>
 
 namespace skyjog::sim {
 
@@ -39,33 +41,8 @@ constexpr int PecBins = 88;
 constexpr double WormArcsec = 7200.0;
 constexpr double WormTurnMs = WormArcsec / (SiderealQas / 4.0) * 1000.0;
 
-constexpr uint8_t AzMotor = 16;
-constexpr uint8_t AltMotor = 17;
-
-// The length of a command is fixed by its first byte.
-int commandLength(uint8_t first) {
-    switch (first) {
-    case 'K':
-    case 'T':
-        return 2;
-    case 'P':
-        return 8;
-    case 'B':
-    case 'R':
-    case 'S':
-        return 10;
-    case 'b':
-    case 'r':
-    case 's':
-        return 18;
-    case 'H':
-    case 'I':
-    case 'W':
-        return 9;
-    default:
-        return 1;
-    }
-}
+using cmd::AltMotor;
+using cmd::AzMotor;
 
 QByteArray bytes(std::initializer_list<int> values) {
     QByteArray b;
@@ -139,6 +116,45 @@ struct PendingLog {
 
 } // namespace
 
+int commandLength(uint8_t first) {
+    switch (first) {
+    case 'K':
+    case 'T':
+        return 2;
+    case 'P':
+        return 8;
+    case 'B':
+    case 'R':
+    case 'S':
+        return 10;
+    case 'b':
+    case 'r':
+    case 's':
+        return 18;
+    case 'H':
+    case 'I':
+    case 'W':
+        return 9;
+    default:
+        return 1;
+    }
+}
+
+std::optional<QByteArray> CommandFraming::take(char byte, double at) {
+    partial_ += byte;
+    lastAt_ = at;
+    if (partial_.size() < commandLength(uint8_t(partial_[0]))) return std::nullopt;
+    return drop();
+}
+
+double CommandFraming::expiresAt(double gapMs) const {
+    return partial_.isEmpty() ? Never : lastAt_ + gapMs;
+}
+
+QByteArray CommandFraming::drop() {
+    return std::exchange(partial_, QByteArray());
+}
+
 QString faultName(Fault fault) {
     switch (fault) {
     case Fault::None:
@@ -181,7 +197,7 @@ struct MountSim::Impl {
     double usBaseNow = 0;
 
     Axis axes[2];
-    uint8_t trackingMode = 1;
+    uint8_t trackingMode = cmd::TrackingAltAz;
     uint8_t location[8] = {};
     QDateTime hcTime; // the hand control's local time at hcTimeAt
     double hcTimeAt = 0;
@@ -190,8 +206,7 @@ struct MountSim::Impl {
 
     std::deque<OutByte> inbound; // command bytes on their way in
     double inLineFreeAt = 0;
-    QByteArray partial;
-    double partialLastAt = 0;
+    CommandFraming framing;
 
     std::deque<OutByte> outbound; // reply bytes on their way out, or waiting to be read
     double outLineFreeAt = 0;
@@ -223,7 +238,8 @@ struct MountSim::Impl {
             axes[a].backlash[1] = opt.backlash[a][1];
             axes[a].guideRate = opt.guideRate[a];
         }
-        trackingMode = opt.trackingMode <= 3 ? opt.trackingMode : 0;
+        trackingMode =
+            opt.trackingMode <= cmd::TrackingEqSouth ? opt.trackingMode : cmd::TrackingOff;
         std::copy(std::begin(opt.location), std::end(opt.location), location);
         const QDateTime local = QDateTime::currentDateTime();
         hcTime = QDateTime(local.date(), local.time(), Qt::UTC);
@@ -285,7 +301,7 @@ struct MountSim::Impl {
     double trackingRate(int axis) const {
         // Every tracking mode turns the azimuth/RA axis at the sidereal rate and holds the other:
         // a stand-in for the sky's motion that is the same whatever the mount points at.
-        return (trackingMode != 0 && axis == 0) ? SiderealQas : 0.0;
+        return (trackingMode != cmd::TrackingOff && axis == 0) ? SiderealQas : 0.0;
     }
 
     double rateOf(int axis) const {
@@ -307,7 +323,7 @@ struct MountSim::Impl {
 
     // A variable rate set from outside reverts to tracking when nothing has been said for a while.
     double revertAt() const {
-        if (trackingMode == 0 || opt.revertMs == 0) return Never;
+        if (trackingMode == cmd::TrackingOff || opt.revertMs == 0) return Never;
         if (axes[0].motion != Motion::Variable && axes[1].motion != Motion::Variable) return Never;
         return lastCommandAt + opt.revertMs;
     }
@@ -329,7 +345,7 @@ struct MountSim::Impl {
         for (;;) {
             const double tr = pendingLogs.empty() ? Never : pendingLogs.front().at;
             const double ta = inbound.empty() ? Never : inbound.front().at;
-            const double td = partial.isEmpty() ? Never : partialLastAt + opt.commandGapMs;
+            const double td = framing.expiresAt(opt.commandGapMs);
             const double tv = revertAt();
             const double next = std::min({tr, ta, td, tv});
             if (next > t) break;
@@ -342,8 +358,8 @@ struct MountSim::Impl {
                 inbound.pop_front();
                 takeCommandByte(b);
             } else if (td == next) {
-                addLog(td, true, partial, QStringLiteral("incomplete command, dropped unanswered"));
-                partial.clear();
+                addLog(td, true, framing.drop(),
+                       QStringLiteral("incomplete command, dropped unanswered"));
             } else {
                 fold(tv);
                 for (Axis& x : axes)
@@ -353,13 +369,7 @@ struct MountSim::Impl {
     }
 
     void takeCommandByte(const OutByte& b) {
-        partial += b.byte;
-        partialLastAt = b.at;
-        if (partial.size() >= commandLength(uint8_t(partial[0]))) {
-            const QByteArray cmd = partial;
-            partial.clear();
-            execute(cmd, b.at);
-        }
+        if (std::optional<QByteArray> command = framing.take(b.byte, b.at)) execute(*command, b.at);
     }
 
     void receive(const QByteArray& bytes, double t) {
@@ -438,7 +448,7 @@ struct MountSim::Impl {
 
     void dropLine() {
         inbound.clear();
-        partial.clear();
+        framing.drop();
         outbound.clear();
         pendingLogs.clear();
         inLineFreeAt = outLineFreeAt = 0;
@@ -503,7 +513,7 @@ struct MountSim::Impl {
             return QByteArray("#");
         case 'T': {
             const uint8_t mode = uint8_t(cmd[1]);
-            if (mode <= 3) {
+            if (mode <= skyjog::cmd::TrackingEqSouth) {
                 trackingMode = mode;
                 for (Axis& x : axes)
                     x.motion = Motion::Tracking;
@@ -559,8 +569,8 @@ struct MountSim::Impl {
         }
     }
 
-    QByteArray passThrough(const QByteArray& cmd, double t) {
-        const auto u = [&](int i) { return uint8_t(cmd[i]); };
+    QByteArray passThrough(const QByteArray& command, double t) {
+        const auto u = [&](int i) { return uint8_t(command[i]); };
         const uint8_t len = u(1), dest = u(2), id = u(3), d1 = u(4), d2 = u(5), d3 = u(6);
         const int n = u(7);
         const QByteArray failed = QByteArray(n + 1, '\0') + '#';
@@ -569,9 +579,9 @@ struct MountSim::Impl {
 
         QByteArray data;
         switch (id) {
-        case 6:
-        case 7: {
-            const double sign = id == 6 ? 1.0 : -1.0;
+        case cmd::MsgSlewPositive:
+        case cmd::MsgSlewNegative: {
+            const double sign = id == cmd::MsgSlewPositive ? 1.0 : -1.0;
             double rate = 0;
             if (len >= 4) {
                 // 24-bit form in 1/1024 arc-second per second.
@@ -587,59 +597,60 @@ struct MountSim::Impl {
             x.rate = sign * rate;
             break;
         }
-        case 36:
-        case 37:
+        case cmd::MsgFixedPositive:
+        case cmd::MsgFixedNegative:
             if (d1 == 0) {
                 // A stop ends whatever move the axis makes, fixed or variable; the axis goes back
                 // to the tracking rate (none when tracking is off).
                 x.motion = Motion::Tracking;
             } else {
                 x.motion = Motion::Fixed;
-                x.rate = (id == 36 ? 1.0 : -1.0) * FixedRateQas[std::min<int>(d1, 9)];
+                x.rate =
+                    (id == cmd::MsgFixedPositive ? 1.0 : -1.0) * FixedRateQas[std::min<int>(d1, 9)];
             }
             break;
-        case 16:
-        case 17:
-            x.backlash[id - 16] = d1;
+        case cmd::MsgBacklashPositive:
+        case cmd::MsgBacklashNegative:
+            x.backlash[id - cmd::MsgBacklashPositive] = d1;
             break;
-        case 64:
-        case 65:
-            data += char(x.backlash[id - 64]);
+        case cmd::MsgGetBacklashPositive:
+        case cmd::MsgGetBacklashNegative:
+            data += char(x.backlash[id - cmd::MsgGetBacklashPositive]);
             break;
-        case 70:
+        case cmd::MsgSetGuideRate:
             x.guideRate = d1;
             break;
-        case 71:
+        case cmd::MsgGetGuideRate:
             data += char(x.guideRate);
             break;
-        case 254:
+        case cmd::MsgVersion:
             data += char(opt.motorVersion[0]);
             data += char(opt.motorVersion[1]);
             break;
-        case 25: // seek the PEC index; once found it stays found
+        case cmd::MsgSeekPecIndex: // seek the PEC index; once found it stays found
             if (x.pecIndexAt == Never) x.pecIndexAt = t + opt.pecSeekMs;
             break;
-        case 24:
+        case cmd::MsgAtPecIndex:
             data += char(x.pecIndexAt <= t ? 0xFF : 0x00);
             break;
-        case 13:
+        case cmd::MsgPecPlayback:
             x.pecPlaying = d1 != 0;
             break;
-        case 14: { // the PEC bin the worm is in now
+        case cmd::MsgPecBin: { // the PEC bin the worm is in now
             const double arcsec = wrapTurn(turnsAt(dest - AzMotor, t)) * QasPerTurn / 4.0;
             data += char(int(std::fmod(arcsec, WormArcsec) / WormArcsec * PecBins) % PecBins);
             break;
         }
-        case 12: // PEC recording: start, stop, done?
+        case cmd::MsgPecRecordStart: // PEC recording: start, stop, done?
             x.pecRecordDoneAt = t + WormTurnMs;
             break;
-        case 22:
+        case cmd::MsgPecRecordStop:
             x.pecRecordDoneAt = Never;
             break;
-        case 21:
+        case cmd::MsgPecRecordDone:
             data += char(x.pecRecordDoneAt <= t ? 1 : 0);
             break;
-        case 48: // PEC memory: 0x3F holds the number of bins, 0x40 + i bin i's value
+        case cmd::MsgPecRead: // PEC memory: 0x3F holds the number of bins, 0x40 + i bin i's value
             if (d1 == 0x3F)
                 data += char(PecBins);
             else if (d1 >= 0x40 && d1 < 0x40 + PecBins)
@@ -647,11 +658,11 @@ struct MountSim::Impl {
             else
                 return failed;
             break;
-        case 49:
+        case cmd::MsgPecWrite:
             if (d1 < 0x40 || d1 >= 0x40 + PecBins) return failed;
             x.pecTable[d1 - 0x40] = d2;
             break;
-        case 1: { // the motor's position, 24 bits
+        case cmd::MsgGetPosition: { // the motor's position, 24 bits
             const uint32_t p =
                 uint32_t(std::floor(wrapTurn(turnsAt(dest - AzMotor, t)) * 16777216.0 + 1e-6)) &
                 0xFFFFFFu;
@@ -660,7 +671,7 @@ struct MountSim::Impl {
             data += char(p);
             break;
         }
-        case 19: // a GoTo arrives at once, so it is always done
+        case cmd::MsgGotoDone: // a GoTo arrives at once, so it is always done
             data += char(0xFF);
             break;
         default:
@@ -672,8 +683,8 @@ struct MountSim::Impl {
     }
 
     // A few words on a command for the log.
-    QString describe(const QByteArray& cmd, bool answered) const {
-        const uint8_t c = uint8_t(cmd[0]);
+    QString describe(const QByteArray& command, bool answered) const {
+        const uint8_t c = uint8_t(command[0]);
         QString s;
         switch (c) {
         case 'K':
@@ -698,7 +709,7 @@ struct MountSim::Impl {
             s = QStringLiteral("cancel goto");
             break;
         case 'T':
-            s = QStringLiteral("set tracking mode %1").arg(uint8_t(cmd[1]));
+            s = QStringLiteral("set tracking mode %1").arg(uint8_t(command[1]));
             break;
         case 't':
             s = QStringLiteral("get tracking mode");
@@ -712,68 +723,71 @@ struct MountSim::Impl {
             s = QStringLiteral("get ra-dec");
             break;
         case 'P': {
-            const int dest = uint8_t(cmd[2]), id = uint8_t(cmd[3]);
+            const int dest = uint8_t(command[2]), id = uint8_t(command[3]);
             const QString motor = dest == AzMotor    ? QStringLiteral("azm")
                                   : dest == AltMotor ? QStringLiteral("alt")
                                                      : QStringLiteral("device %1").arg(dest);
-            const int v16 = (uint8_t(cmd[4]) << 8) | uint8_t(cmd[5]);
+            const int v16 = (uint8_t(command[4]) << 8) | uint8_t(command[5]);
             switch (id) {
-            case 6:
-            case 7:
+            case cmd::MsgSlewPositive:
+            case cmd::MsgSlewNegative:
                 s = QStringLiteral("%1 variable rate %2%3")
-                        .arg(motor, id == 6 ? "+" : "-")
+                        .arg(motor, id == cmd::MsgSlewPositive ? "+" : "-")
                         .arg(v16);
                 break;
-            case 36:
-            case 37:
-                s = uint8_t(cmd[4]) == 0 ? QStringLiteral("%1 stop").arg(motor)
-                                         : QStringLiteral("%1 fixed rate %2%3")
-                                               .arg(motor, id == 36 ? "+" : "-")
-                                               .arg(uint8_t(cmd[4]));
+            case cmd::MsgFixedPositive:
+            case cmd::MsgFixedNegative:
+                s = uint8_t(command[4]) == 0
+                        ? QStringLiteral("%1 stop").arg(motor)
+                        : QStringLiteral("%1 fixed rate %2%3")
+                              .arg(motor, id == cmd::MsgFixedPositive ? "+" : "-")
+                              .arg(uint8_t(command[4]));
                 break;
-            case 16:
-            case 17:
+            case cmd::MsgBacklashPositive:
+            case cmd::MsgBacklashNegative:
                 s = QStringLiteral("%1 set backlash %2 %3")
-                        .arg(motor, id == 16 ? "+" : "-")
-                        .arg(uint8_t(cmd[4]));
+                        .arg(motor, id == cmd::MsgBacklashPositive ? "+" : "-")
+                        .arg(uint8_t(command[4]));
                 break;
-            case 64:
-            case 65:
-                s = QStringLiteral("%1 get backlash %2").arg(motor, id == 64 ? "+" : "-");
+            case cmd::MsgGetBacklashPositive:
+            case cmd::MsgGetBacklashNegative:
+                s = QStringLiteral("%1 get backlash %2")
+                        .arg(motor, id == cmd::MsgGetBacklashPositive ? "+" : "-");
                 break;
-            case 70:
-                s = QStringLiteral("%1 set guide rate %2").arg(motor).arg(uint8_t(cmd[4]));
+            case cmd::MsgSetGuideRate:
+                s = QStringLiteral("%1 set guide rate %2").arg(motor).arg(uint8_t(command[4]));
                 break;
-            case 71:
+            case cmd::MsgGetGuideRate:
                 s = QStringLiteral("%1 get guide rate").arg(motor);
                 break;
-            case 254:
+            case cmd::MsgVersion:
                 s = QStringLiteral("%1 version").arg(motor);
                 break;
-            case 25:
+            case cmd::MsgSeekPecIndex:
                 s = QStringLiteral("%1 seek PEC index").arg(motor);
                 break;
-            case 24:
+            case cmd::MsgAtPecIndex:
                 s = QStringLiteral("%1 at PEC index?").arg(motor);
                 break;
-            case 13:
-                s = QStringLiteral("%1 PEC playback %2").arg(motor, cmd[4] ? "on" : "off");
+            case cmd::MsgPecPlayback:
+                s = QStringLiteral("%1 PEC playback %2").arg(motor, command[4] ? "on" : "off");
                 break;
-            case 14:
+            case cmd::MsgPecBin:
                 s = QStringLiteral("%1 PEC bin?").arg(motor);
                 break;
-            case 12:
-            case 22:
-                s = QStringLiteral("%1 PEC record %2").arg(motor, id == 12 ? "start" : "stop");
+            case cmd::MsgPecRecordStart:
+            case cmd::MsgPecRecordStop:
+                s = QStringLiteral("%1 PEC record %2")
+                        .arg(motor, id == cmd::MsgPecRecordStart ? "start" : "stop");
                 break;
-            case 21:
+            case cmd::MsgPecRecordDone:
                 s = QStringLiteral("%1 PEC record done?").arg(motor);
                 break;
-            case 48:
-            case 49:
+            case cmd::MsgPecRead:
+            case cmd::MsgPecWrite:
                 s = QStringLiteral("%1 PEC %2 %3")
-                        .arg(motor, id == 48 ? "read" : "write")
-                        .arg(uint8_t(cmd[4]));
+                        .arg(motor, id == cmd::MsgPecRead ? "read" : "write")
+                        .arg(uint8_t(command[4]));
                 break;
             default:
                 s = QStringLiteral("%1 message %2").arg(motor).arg(id);
@@ -872,7 +886,7 @@ double MountSim::nextEventAt() const {
     if (!d->outbound.empty()) next = std::min(next, d->outbound.front().at);
     if (!d->pendingLogs.empty()) next = std::min(next, d->pendingLogs.front().at);
     if (!d->inbound.empty()) next = std::min(next, d->inbound.front().at);
-    if (!d->partial.isEmpty()) next = std::min(next, d->partialLastAt + d->opt.commandGapMs);
+    next = std::min(next, d->framing.expiresAt(d->opt.commandGapMs));
     return next;
 }
 

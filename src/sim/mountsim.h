@@ -63,6 +63,26 @@ struct Options {
     int logLimit = 10000;
 };
 
+// How the hand control cuts a client's byte stream into commands: the first byte of a command
+// fixes its length, and a command whose next byte comes more than the gap after the byte before
+// is dropped unanswered. Times are the model's milliseconds.
+int commandLength(uint8_t first);
+class CommandFraming {
+public:
+    // The next byte, arriving at the given time: the command it completes, if it completes one.
+    // An incomplete command that has expired is to be dropped first.
+    std::optional<QByteArray> take(char byte, double at);
+    // When the incomplete command expires for want of its next byte: a byte arriving exactly then
+    // still belongs to it. Infinity when no command is incomplete.
+    double expiresAt(double gapMs) const;
+    // Forgets the incomplete command and returns its bytes.
+    QByteArray drop();
+
+private:
+    QByteArray partial_;
+    double lastAt_ = 0;
+};
+
 // Fault names as the command line spells them: none silent short garbage extra late disconnect.
 QString faultName(Fault fault);
 std::optional<Fault> faultFromName(const QString& name);

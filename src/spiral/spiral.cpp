@@ -62,7 +62,7 @@ void runLegs(SpiralHost& host) {
 
     const QByteArray position =
         SendCommand(cmd::GetAzAlt(), cmd::PositionReplyLength, cmd::TimeoutMs);
-    const double altitude = foldAltitude(altitudeFromReply(position));
+    const double altitude = foldAltitude(cmd::altitudeFromReply(position));
     const int32_t azimuth = azimuthRate(base, altitude);
     const cmd::RateBytes azimuthBytes = rateBytes(azimuth);
 

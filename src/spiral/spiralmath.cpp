@@ -30,31 +30,6 @@ cmd::RateBytes rateBytes(int32_t rate) {
     return cmd::splitRate(uint16_t(rate));
 }
 
-namespace {
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-} // namespace
-
-int hexPair(const QByteArray& reply, int index) {
-    int value = 0;
-    for (int i = index; i < index + 2 && i < reply.size(); ++i) {
-        const int d = hexDigit(reply[i]);
-        if (d < 0) break;
-        value = value * 16 + d;
-    }
-    return value;
-}
-
-double altitudeFromReply(const QByteArray& reply) {
-    const int high = hexPair(reply, 5);
-    const int low = hexPair(reply, 7);
-    return double(high * 256 + low) * 360.0 / 65536.0;
-}
-
 double foldAltitude(double degrees) {
     return degrees > FoldAbove ? 360.0 - degrees : degrees;
 }

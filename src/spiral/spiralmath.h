@@ -1,9 +1,8 @@
 #pragma once
 // The spiral's arithmetic, free of the line and the window: rates from the width and the
-// altitude, the altitude from a position reply, and the plan of legs.
+// altitude the mount reports, and the plan of legs.
 #include "commands.h"
 
-#include <QByteArray>
 #include <QString>
 #include <cstdint>
 
@@ -30,13 +29,8 @@ int16_t baseRate(double width);
 // (negative, or beyond 16 bits).
 cmd::RateBytes rateBytes(int32_t rate);
 
-// One two-digit hexadecimal field of the position reply, starting at the 0-based index: digits
-// are read until a missing or non-hexadecimal character; no digit at all reads as 0.
-int hexPair(const QByteArray& reply, int index);
-// The altitude in degrees from the reply to the position read (characters 6-9, as a fraction of
-// a turn), not yet folded.
-double altitudeFromReply(const QByteArray& reply);
-// Above 95 degrees (strictly) the reading becomes 360 minus itself.
+// The altitude read from the mount (cmd::altitudeFromReply): above 95 degrees (strictly) the
+// reading becomes 360 minus itself.
 double foldAltitude(double degrees);
 
 // How much faster the azimuth legs run than the altitude legs at this altitude.

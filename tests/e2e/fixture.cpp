@@ -11,24 +11,6 @@ using namespace xsession;
 
 namespace e2e {
 
-QByteArray bytes(std::initializer_list<int> list) {
-    QByteArray b;
-    for (int v : list)
-        b += char(v);
-    return b;
-}
-
-QString show(const QList<QByteArray>& cmds) {
-    QStringList lines;
-    for (const QByteArray& c : cmds) {
-        QStringList parts;
-        for (char ch : c)
-            parts << QString::number(uint8_t(ch));
-        lines << parts.join(u' ');
-    }
-    return lines.join(QStringLiteral(" | "));
-}
-
 // ---- Mount ------------------------------------------------------------------------------------
 
 Mount::Mount(const QString& dir)

@@ -2,6 +2,7 @@
 // What the end-to-end tests share: the simulated mount on a pseudo-terminal, the built program in
 // a folder of its own with its settings file, and a private X server to run it on, with helpers
 // to find its window and its controls and to drive them by real X input.
+#include "testhelpers.h"
 #include "xsession.h"
 
 #include <QList>
@@ -20,9 +21,8 @@ constexpr int ReplyMs = 10000;
 constexpr int RepeatDelayMs = 150;
 constexpr int RepeatIntervalMs = 30;
 
-QByteArray bytes(std::initializer_list<int> list);
-// Commands as "84 0 | 80 3 17 7 30 0 0 0", for comparisons that show the whole difference.
-QString show(const QList<QByteArray>& cmds);
+using skyjog::test::bytes;
+using skyjog::test::show;
 
 // The mount's side: skyjog-mount-sim on a pseudo-terminal, logging to a file.
 class Mount {

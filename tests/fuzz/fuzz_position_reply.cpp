@@ -1,6 +1,7 @@
 // The position-reply reader on arbitrary replies (a mount may answer anything, or be cut off),
 // followed through to the spiral's rates the way the spiral uses them. Every reading is checked
 // against a plain digit-by-digit reading of the same characters.
+#include "commands.h"
 #include "spiralmath.h"
 #include "vberror.h"
 
@@ -46,12 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray reply(reinterpret_cast<const char*>(data + 2), qsizetype(size - 2));
 
     for (int i = 0; i <= reply.size() + 2; ++i) {
-        const int v = spiral::hexPair(reply, i);
+        const int v = cmd::hexPair(reply, i);
         if (v < 0 || v > 255) fail("hexPair outside 0-255");
         if (v != expectedPair(reply, i)) fail("hexPair disagrees with the digits");
     }
 
-    const double alt = spiral::altitudeFromReply(reply);
+    const double alt = cmd::altitudeFromReply(reply);
     if (!std::isfinite(alt) || alt < 0.0 || alt >= 360.0) fail("altitude outside [0, 360)");
     const int raw = expectedPair(reply, 5) * 256 + expectedPair(reply, 7);
     if (alt != double(raw) * 360.0 / 65536.0) fail("altitude disagrees with the digits");

@@ -79,7 +79,7 @@ void check(const QByteArray& data, bool truncated) {
         case err::BadFileFormat:
         case err::TypeMismatch:
         case err::Overflow:
-        case 380:
+        case err::InvalidPropertyValue:
             break;
         default:
             fail("unexpected error number");

@@ -1,7 +1,7 @@
 // The simulated mount's command framing on arbitrary byte streams, fed in arbitrary pieces at
 // arbitrary times, with every fault and pacing option. The model must never crash or hang,
 // never hand out more than asked, keep its log in time order, and (where no fault drops the
-// line) split the stream into exactly the commands a plain reading of the framing rules gives.
+// line) split the stream into exactly the commands its framing gives for the bytes as sent.
 #include "mountsim.h"
 
 #include <cstdint>
@@ -18,46 +18,17 @@ namespace {
     std::abort();
 }
 
-int commandLength(uint8_t first) {
-    switch (first) {
-    case 'K':
-    case 'T':
-        return 2;
-    case 'P':
-        return 8;
-    case 'B':
-    case 'R':
-    case 'S':
-        return 10;
-    case 'b':
-    case 'r':
-    case 's':
-        return 18;
-    case 'H':
-    case 'I':
-    case 'W':
-        return 9;
-    default:
-        return 1;
-    }
-}
-
-// The framing rules by themselves: a command is as long as its first byte says; a command whose
-// next byte comes more than the gap after the one before is dropped.
-struct Framing {
-    uint32_t gapMs = 0;
-    QByteArray partial;
-    uint64_t lastAt = 0;
+// The model's framing on its own, fed the same bytes at the times they were sent: with no pacing
+// and no dropped line, the model must cut the stream into exactly these commands, each byte
+// taken when it arrives and every incomplete command dropped when it expires.
+struct Reference {
+    double gapMs = 0;
+    CommandFraming framing;
     QVector<QByteArray> commands;
 
-    void take(char c, uint64_t at) {
-        if (!partial.isEmpty() && at > lastAt + gapMs) partial.clear();
-        partial += c;
-        lastAt = at;
-        if (partial.size() >= commandLength(uint8_t(partial[0]))) {
-            commands.push_back(partial);
-            partial.clear();
-        }
+    void take(char c, double at) {
+        if (framing.expiresAt(gapMs) < at) framing.drop();
+        if (std::optional<QByteArray> command = framing.take(c, at)) commands.push_back(*command);
     }
 };
 
@@ -106,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     MountSim sim(o);
     const bool checkFraming = !o.pace9600 && o.fault != Fault::Disconnect;
-    Framing ref;
+    Reference ref;
     ref.gapMs = o.commandGapMs;
     uint64_t modelNow = 0; // the reference's time, from the start
 
@@ -125,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             sim.receive(chunk, now);
             if (checkFraming && !wasDown)
                 for (char c : chunk)
-                    ref.take(c, modelNow);
+                    ref.take(c, double(modelNow));
             break;
         }
         case 1: // a short wait, either side of the gap

@@ -2,6 +2,7 @@
 // kind at a time, loaded afresh after closing.
 #include "infowindows.h"
 #include "ontop.h"
+#include "testhelpers.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -12,6 +13,7 @@
 #include <QTest>
 
 using namespace skyjog;
+using skyjog::test::quietOffscreenWarnings;
 
 namespace {
 
@@ -67,15 +69,6 @@ const char* const ExpectedHelp =
     "useful if you are using a camera interfaced to the AutoGuide port on the scope.\r\n"
     "\r\n";
 // clang-format on
-
-void quietOffscreenWarnings() {
-    static QtMessageHandler previous = nullptr;
-    previous =
-        qInstallMessageHandler([](QtMsgType t, const QMessageLogContext& c, const QString& m) {
-            if (m.contains(QLatin1String("does not support raise()"))) return;
-            previous(t, c, m);
-        });
-}
 
 void flushDeletes() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

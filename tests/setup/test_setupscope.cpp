@@ -6,6 +6,7 @@
 #include "mountsim.h"
 #include "ontop.h"
 #include "setupscope.h"
+#include "testhelpers.h"
 #include "testsupport.h"
 #include "updown.h"
 #include "vberror.h"
@@ -66,16 +67,6 @@ QByteArrayList applyCommands(std::array<uint8_t, 6> v) {
 
 const char* const Boxes[] = {"txtAzPos",  "txtAzNeg",  "txtAltPos",
                              "txtAltNeg", "txtAzAuto", "txtAltAuto"};
-
-// The offscreen platform cannot raise windows and says so each time.
-void quietOffscreenWarnings() {
-    static QtMessageHandler previous = nullptr;
-    previous =
-        qInstallMessageHandler([](QtMsgType t, const QMessageLogContext& c, const QString& m) {
-            if (m.contains(QLatin1String("does not support raise()"))) return;
-            previous(t, c, m);
-        });
-}
 
 } // namespace
 

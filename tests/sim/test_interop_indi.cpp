@@ -2,6 +2,7 @@
 // pseudo-terminal: indiserver runs the driver headless, indi_setprop and indi_getprop drive it.
 // What the driver sends is checked in the simulator's log, what it read back in its properties.
 #include "simprocess.h"
+#include "testhelpers.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,15 +20,8 @@ namespace {
 const QString Device = QStringLiteral("Celestron GPS");
 const QStringList Tools = {"indiserver", "indi_celestron_gps", "indi_setprop", "indi_getprop"};
 
-QByteArray b(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out += char(uint8_t(v));
-    return out;
-}
-
 QByteArray pass(int len, int dest, int id, int d1, int n) {
-    return b({'P', len, dest, id, d1, 0, 0, n});
+    return bytes({'P', len, dest, id, d1, 0, 0, n});
 }
 
 } // namespace
@@ -162,9 +156,10 @@ private slots:
                                                                   : QByteArray());
         }
         QCOMPARE(cmds, expected);
-        QCOMPARE(replies, QVector<QByteArray>({"x#", b({4, 41, '#'}), b({20, '#'}), b({7, 11, '#'}),
-                                               b({7, 11, '#'}), b({0, 0, 0, 0, 0, '#'}), "x#",
-                                               b({2, '#'}), b({64, '#'}), b({192, '#'})}));
+        QCOMPARE(replies, QVector<QByteArray>({"x#", bytes({4, 41, '#'}), bytes({20, '#'}),
+                                               bytes({7, 11, '#'}), bytes({7, 11, '#'}),
+                                               bytes({0, 0, 0, 0, 0, '#'}), "x#", bytes({2, '#'}),
+                                               bytes({64, '#'}), bytes({192, '#'})}));
         // What the driver made of the answers.
         QCOMPARE(get("Firmware Info.Model"), QStringLiteral("AVX"));
         QCOMPARE(get("Firmware Info.HC Version"), QStringLiteral("4.41"));
@@ -177,9 +172,9 @@ private slots:
 
     void trackingOffAndOn() {
         QVERIFY(set("TELESCOPE_TRACK_STATE.TRACK_OFF=On"));
-        QVERIFY(waitForCommand(b({'T', 0})));
+        QVERIFY(waitForCommand(bytes({'T', 0})));
         QVERIFY(set("TELESCOPE_TRACK_STATE.TRACK_ON=On"));
-        QVERIFY(waitForCommand(b({'T', 2})));
+        QVERIFY(waitForCommand(bytes({'T', 2})));
         QVERIFY(waitForValue("TELESCOPE_TRACK_STATE.TRACK_ON", "On"));
     }
 
@@ -238,9 +233,9 @@ private slots:
         const QVector<SimLogEntry> log = newer.log();
         QVERIFY(log.size() > 6);
         QCOMPARE(log[2].bytes, QByteArray("V"));
-        QCOMPARE(log[3].bytes, b({5, 30, '#'}));
+        QCOMPARE(log[3].bytes, bytes({5, 30, '#'}));
         QCOMPARE(log[4].bytes, QByteArray("v"));
-        QCOMPARE(log[5].bytes, b({0x11, '#'}));
+        QCOMPARE(log[5].bytes, bytes({0x11, '#'}));
         QVERIFY(newer.commands().contains("i"));
         QVERIFY(!newer.commands().contains("h"));
         QVERIFY(set("CONNECTION.DISCONNECT=On"));

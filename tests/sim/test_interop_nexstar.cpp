@@ -2,6 +2,7 @@
 // over tcp://. What the library sends is checked in the simulator's log, what it reads back in
 // its results.
 #include "simprocess.h"
+#include "testhelpers.h"
 
 #include <QTest>
 #include <nexstar.h>
@@ -10,13 +11,6 @@
 using namespace skyjog::test;
 
 namespace {
-QByteArray b(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out += char(uint8_t(v));
-    return out;
-}
-
 // The library wants a writable C string for the device name.
 int openTelescope(const QString& where) {
     QByteArray name = where.toLocal8Bit();
@@ -64,9 +58,9 @@ private slots:
         close_telescope(fd);
 
         const QVector<QByteArray> cmds = sim.commands();
-        QVERIFY(cmds.contains(b({'P', 2, 17, 17, 42, 0, 0, 0})));
-        QVERIFY(cmds.contains(b({'P', 2, 17, 70, 129, 0, 0, 0})));
-        QVERIFY(cmds.contains(b({'T', 3})));
+        QVERIFY(cmds.contains(bytes({'P', 2, 17, 17, 42, 0, 0, 0})));
+        QVERIFY(cmds.contains(bytes({'P', 2, 17, 70, 129, 0, 0, 0})));
+        QVERIFY(cmds.contains(bytes({'T', 3})));
     }
 
     void variableSlewMovesTheMountByItsTime() {
@@ -85,8 +79,8 @@ private slots:
         close_telescope(fd);
 
         const QVector<SimLogEntry> log = sim.log();
-        const SimLogEntry* start = findCommand(log, b({'P', 3, 16, 6, 56, 64, 0, 0}));
-        const SimLogEntry* stop = findCommand(log, b({'P', 2, 16, 36, 0, 0, 0, 0}));
+        const SimLogEntry* start = findCommand(log, bytes({'P', 3, 16, 6, 56, 64, 0, 0}));
+        const SimLogEntry* stop = findCommand(log, bytes({'P', 2, 16, 36, 0, 0, 0, 0}));
         QVERIFY(start && stop);
         // The simulator's own clock says how long the axis ran.
         const double expected = (stop->timeMs - start->timeMs) / 1000.0;
@@ -118,8 +112,8 @@ private slots:
         QCOMPARE(pec_playback(fd, PEC_STOP), RC_OK);
         close_telescope(fd);
         const QVector<QByteArray> cmds = sim.commands();
-        QVERIFY(cmds.contains(b({'P', 2, 16, 13, 1, 0, 0, 0})));
-        QVERIFY(cmds.contains(b({'P', 2, 16, 13, 0, 0, 0, 0})));
+        QVERIFY(cmds.contains(bytes({'P', 2, 16, 13, 1, 0, 0, 0})));
+        QVERIFY(cmds.contains(bytes({'P', 2, 16, 13, 0, 0, 0, 0})));
     }
 
     void overTcp() {
@@ -141,8 +135,8 @@ private slots:
         QCOMPARE(tc_get_azalt_p(fd, &az, &alt), RC_OK);
         close_telescope(fd);
         const QVector<SimLogEntry> log = sim.log();
-        const SimLogEntry* start = findCommand(log, b({'P', 3, 17, 7, 56, 64, 0, 0}));
-        const SimLogEntry* stop = findCommand(log, b({'P', 2, 17, 37, 0, 0, 0, 0}));
+        const SimLogEntry* start = findCommand(log, bytes({'P', 3, 17, 7, 56, 64, 0, 0}));
+        const SimLogEntry* stop = findCommand(log, bytes({'P', 2, 17, 37, 0, 0, 0, 0}));
         QVERIFY(start && stop);
         QVERIFY(std::abs(alt + (stop->timeMs - start->timeMs) / 1000.0) < 1e-4);
         QCOMPARE(az, 0.0);

@@ -1,23 +1,18 @@
 // The mount model on its own: framing, replies, motion, stored values, faults, pacing and log,
 // with time given explicitly.
 #include "mountsim.h"
+#include "testhelpers.h"
 
 #include <QTest>
 #include <cmath>
 
 using namespace skyjog::sim;
+using skyjog::test::bytes;
 
 namespace {
 
-QByteArray b(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out += char(uint8_t(v));
-    return out;
-}
-
 QByteArray pass(int len, int dest, int id, int d1, int d2, int d3, int n) {
-    return b({'P', len, dest, id, d1, d2, d3, n});
+    return bytes({'P', len, dest, id, d1, d2, d3, n});
 }
 
 // Sends a command at time t and returns what has arrived by then.
@@ -41,33 +36,45 @@ private slots:
     void framingSplitsAndJoinsByCommandLength() {
         MountSim sim(still());
         // One command in three pieces, the pieces well inside the gap.
-        sim.receive(b({'P', 3, 16}), 100);
+        sim.receive(bytes({'P', 3, 16}), 100);
         QVERIFY(sim.takeOutput(100).isEmpty());
-        sim.receive(b({6, 3}), 150);
-        sim.receive(b({232, 0, 0}), 200);
+        sim.receive(bytes({6, 3}), 150);
+        sim.receive(bytes({232, 0, 0}), 200);
         QCOMPARE(sim.takeOutput(200), QByteArray("#"));
         QCOMPARE(sim.axisRate(16), 1000.0);
         // Several commands in one piece, each answered in turn.
-        QCOMPARE(ask(sim, b({'K', 'a', 'K', 0, 'T', 2, 't'}), 300),
-                 b({'a', '#', 0, '#', '#', 2, '#'}));
+        QCOMPARE(ask(sim, bytes({'K', 'a', 'K', 0, 'T', 2, 't'}), 300),
+                 bytes({'a', '#', 0, '#', '#', 2, '#'}));
         QCOMPARE(sim.commands(), QVector<QByteArray>({pass(3, 16, 6, 3, 232, 0, 0), "Ka",
-                                                      b({'K', 0}), b({'T', 2}), "t"}));
+                                                      bytes({'K', 0}), bytes({'T', 2}), "t"}));
+    }
+
+    void everyFirstByteFixesItsCommandsLength() {
+        for (int c = 0; c < 256; ++c) {
+            const int expected = QByteArray("KT").contains(char(c))    ? 2
+                                 : c == 'P'                            ? 8
+                                 : QByteArray("BRS").contains(char(c)) ? 10
+                                 : QByteArray("brs").contains(char(c)) ? 18
+                                 : QByteArray("HIW").contains(char(c)) ? 9
+                                                                       : 1;
+            QVERIFY2(commandLength(uint8_t(c)) == expected, qPrintable(QString::number(c)));
+        }
     }
 
     void truncatedCommandIsDroppedUnanswered() {
         MountSim sim(still());
-        sim.receive(b({'P', 2, 17}), 1000);
+        sim.receive(bytes({'P', 2, 17}), 1000);
         // A next byte exactly at the gap still belongs to the command ...
-        sim.receive(b({36}), 1250);
+        sim.receive(bytes({36}), 1250);
         // ... one later than the gap does not: the rest is dropped, and framing starts afresh.
-        sim.receive(b({9}), 1501);
+        sim.receive(bytes({9}), 1501);
         QVERIFY(sim.takeOutput(1501).isEmpty());
         QCOMPARE(ask(sim, "Kx", 2000), QByteArray("x#"));
         // The late byte began a command of its own (an unknown one, unanswered).
-        QCOMPARE(sim.commands(), QVector<QByteArray>({b({9}), "Kx"}));
+        QCOMPARE(sim.commands(), QVector<QByteArray>({bytes({9}), "Kx"}));
         QCOMPARE(sim.axisRate(17), 0.0); // the fixed-rate move never happened
         // The drop is in the log, with the bytes that were dropped.
-        QCOMPARE(sim.log().first().bytes, b({'P', 2, 17, 36}));
+        QCOMPARE(sim.log().first().bytes, bytes({'P', 2, 17, 36}));
         QVERIFY(sim.log().first().note.contains("dropped"));
         QCOMPARE(sim.log().first().timeMs, 1250u + 250u);
     }
@@ -79,48 +86,48 @@ private slots:
         QCOMPARE(ask(sim, "Kz", 10), QByteArray("z#")); // framing went on
         sim.options().handControlVersion[0] = 5;
         sim.options().handControlVersion[1] = 28;
-        QCOMPARE(ask(sim, "v", 20), b({0x11, '#'}));
+        QCOMPARE(ask(sim, "v", 20), bytes({0x11, '#'}));
     }
 
     void repliesAreByteExact_data() {
         QTest::addColumn<QByteArray>("command");
         QTest::addColumn<QByteArray>("reply");
         QTest::newRow("echo") << QByteArray("Kx") << QByteArray("x#");
-        QTest::newRow("echo 0") << b({'K', 0}) << b({0, '#'});
-        QTest::newRow("version") << QByteArray("V") << b({4, 41, '#'});
-        QTest::newRow("model") << QByteArray("m") << b({20, '#'});
-        QTest::newRow("aligned") << QByteArray("J") << b({1, '#'});
+        QTest::newRow("echo 0") << bytes({'K', 0}) << bytes({0, '#'});
+        QTest::newRow("version") << QByteArray("V") << bytes({4, 41, '#'});
+        QTest::newRow("model") << QByteArray("m") << bytes({20, '#'});
+        QTest::newRow("aligned") << QByteArray("J") << bytes({1, '#'});
         QTest::newRow("goto?") << QByteArray("L") << QByteArray("0#");
         QTest::newRow("cancel") << QByteArray("M") << QByteArray("#");
-        QTest::newRow("tracking") << QByteArray("t") << b({3, '#'});
-        QTest::newRow("set tracking") << b({'T', 0}) << QByteArray("#");
+        QTest::newRow("tracking") << QByteArray("t") << bytes({3, '#'});
+        QTest::newRow("set tracking") << bytes({'T', 0}) << QByteArray("#");
         QTest::newRow("Z") << QByteArray("Z") << QByteArray("1234,C000#");
         QTest::newRow("z") << QByteArray("z") << QByteArray("12340000,C0000000#");
         QTest::newRow("E") << QByteArray("E") << QByteArray("1234,C000#");
         QTest::newRow("e") << QByteArray("e") << QByteArray("12340000,C0000000#");
         QTest::newRow("pier") << QByteArray("p") << QByteArray("W#");
-        QTest::newRow("location") << QByteArray("w") << b({50, 0, 0, 0, 8, 0, 0, 0, '#'});
-        QTest::newRow("set location") << b({'W', 1, 2, 3, 0, 4, 5, 6, 1}) << QByteArray("#");
+        QTest::newRow("location") << QByteArray("w") << bytes({50, 0, 0, 0, 8, 0, 0, 0, '#'});
+        QTest::newRow("set location") << bytes({'W', 1, 2, 3, 0, 4, 5, 6, 1}) << QByteArray("#");
         QTest::newRow("goto") << QByteArray("R1234,C000") << QByteArray("#");
-        QTest::newRow("mc version azm") << pass(1, 16, 254, 0, 0, 0, 2) << b({7, 11, '#'});
-        QTest::newRow("mc version alt") << pass(1, 17, 254, 0, 0, 0, 2) << b({7, 11, '#'});
-        QTest::newRow("no focuser") << pass(1, 18, 254, 0, 0, 0, 4) << b({0, 0, 0, 0, 0, '#'});
-        QTest::newRow("unknown id") << pass(1, 16, 99, 0, 0, 0, 1) << b({0, 0, '#'});
-        QTest::newRow("backlash az+") << pass(1, 16, 64, 0, 0, 0, 1) << b({11, '#'});
-        QTest::newRow("backlash az-") << pass(1, 16, 65, 0, 0, 0, 1) << b({12, '#'});
-        QTest::newRow("backlash alt+") << pass(1, 17, 64, 0, 0, 0, 1) << b({0, '#'});
-        QTest::newRow("backlash alt-") << pass(1, 17, 65, 0, 0, 0, 1) << b({99, '#'});
-        QTest::newRow("guide az") << pass(1, 16, 71, 0, 0, 0, 1) << b({35, '#'});
-        QTest::newRow("guide alt") << pass(1, 17, 71, 0, 0, 0, 1) << b({255, '#'});
+        QTest::newRow("mc version azm") << pass(1, 16, 254, 0, 0, 0, 2) << bytes({7, 11, '#'});
+        QTest::newRow("mc version alt") << pass(1, 17, 254, 0, 0, 0, 2) << bytes({7, 11, '#'});
+        QTest::newRow("no focuser") << pass(1, 18, 254, 0, 0, 0, 4) << bytes({0, 0, 0, 0, 0, '#'});
+        QTest::newRow("unknown id") << pass(1, 16, 99, 0, 0, 0, 1) << bytes({0, 0, '#'});
+        QTest::newRow("backlash az+") << pass(1, 16, 64, 0, 0, 0, 1) << bytes({11, '#'});
+        QTest::newRow("backlash az-") << pass(1, 16, 65, 0, 0, 0, 1) << bytes({12, '#'});
+        QTest::newRow("backlash alt+") << pass(1, 17, 64, 0, 0, 0, 1) << bytes({0, '#'});
+        QTest::newRow("backlash alt-") << pass(1, 17, 65, 0, 0, 0, 1) << bytes({99, '#'});
+        QTest::newRow("guide az") << pass(1, 16, 71, 0, 0, 0, 1) << bytes({35, '#'});
+        QTest::newRow("guide alt") << pass(1, 17, 71, 0, 0, 0, 1) << bytes({255, '#'});
         QTest::newRow("set guide") << pass(2, 16, 70, 1, 0, 0, 0) << QByteArray("#");
         QTest::newRow("slew") << pass(3, 17, 7, 168, 192, 0, 0) << QByteArray("#");
         QTest::newRow("stop") << pass(2, 17, 37, 0, 0, 0, 0) << QByteArray("#");
-        QTest::newRow("pec index?") << pass(1, 16, 24, 0, 0, 0, 1) << b({0, '#'});
-        QTest::newRow("pec bins") << pass(2, 16, 48, 0x3F, 0, 0, 1) << b({88, '#'});
-        QTest::newRow("position") << pass(1, 16, 1, 0, 0, 0, 3) << b({0x12, 0x34, 0, '#'});
+        QTest::newRow("pec index?") << pass(1, 16, 24, 0, 0, 0, 1) << bytes({0, '#'});
+        QTest::newRow("pec bins") << pass(2, 16, 48, 0x3F, 0, 0, 1) << bytes({88, '#'});
+        QTest::newRow("position") << pass(1, 16, 1, 0, 0, 0, 3) << bytes({0x12, 0x34, 0, '#'});
         // The reply carries as many data bytes as the command asks for.
-        QTest::newRow("n pads") << pass(1, 16, 64, 0, 0, 0, 3) << b({11, 0, 0, '#'});
-        QTest::newRow("n cuts") << pass(1, 16, 254, 0, 0, 0, 1) << b({7, '#'});
+        QTest::newRow("n pads") << pass(1, 16, 64, 0, 0, 0, 3) << bytes({11, 0, 0, '#'});
+        QTest::newRow("n cuts") << pass(1, 16, 254, 0, 0, 0, 1) << bytes({7, '#'});
     }
     void repliesAreByteExact() {
         QFETCH(QByteArray, command);
@@ -140,12 +147,12 @@ private slots:
 
     void clockAndSiteCanBeSetAndRead() {
         MountSim sim(still());
-        QCOMPARE(ask(sim, b({'W', 33, 51, 10, 1, 151, 12, 30, 0}), 0), QByteArray("#"));
-        QCOMPARE(ask(sim, "w", 0), b({33, 51, 10, 1, 151, 12, 30, 0, '#'}));
+        QCOMPARE(ask(sim, bytes({'W', 33, 51, 10, 1, 151, 12, 30, 0}), 0), QByteArray("#"));
+        QCOMPARE(ask(sim, "w", 0), bytes({33, 51, 10, 1, 151, 12, 30, 0, '#'}));
         // 23:59:30 on 31 December 2024, UTC+1, no summer time; the clock runs on.
-        QCOMPARE(ask(sim, b({'H', 23, 59, 30, 12, 31, 24, 1, 0}), 1000), QByteArray("#"));
-        QCOMPARE(ask(sim, "h", 91000), b({0, 1, 0, 1, 1, 25, 1, 0, '#'}));
-        QCOMPARE(ask(sim, "i", 91000), b({0, 1, 0, 1, 1, 25, 4, 0, '#'})); // offset in quarters
+        QCOMPARE(ask(sim, bytes({'H', 23, 59, 30, 12, 31, 24, 1, 0}), 1000), QByteArray("#"));
+        QCOMPARE(ask(sim, "h", 91000), bytes({0, 1, 0, 1, 1, 25, 1, 0, '#'}));
+        QCOMPARE(ask(sim, "i", 91000), bytes({0, 1, 0, 1, 1, 25, 4, 0, '#'})); // offset in quarters
     }
 
     void variableRateMovesTheAxisForItsTime() {
@@ -176,7 +183,7 @@ private slots:
         // 240 s at 15"/s is one degree.
         QCOMPARE(sim.azimuthDegrees(240000), 1.0);
         QCOMPARE(sim.altitudeDegrees(240000), 0.0);
-        ask(sim, b({'T', 0}), 240000);
+        ask(sim, bytes({'T', 0}), 240000);
         QCOMPARE(sim.azimuthDegrees(480000), 1.0);
         QCOMPARE(sim.trackingMode(), uint8_t(0));
     }
@@ -209,13 +216,13 @@ private slots:
         // A mode change puts both axes back to the new mode's tracking rates.
         ask(sim, pass(3, 16, 7, 1, 0, 0, 0), 2000);
         ask(sim, pass(3, 17, 6, 1, 0, 0, 0), 2000);
-        ask(sim, b({'T', 1}), 3000);
+        ask(sim, bytes({'T', 1}), 3000);
         QCOMPARE(sim.axisRate(16), 60.0);
         QCOMPARE(sim.axisRate(17), 0.0);
         // Off stops both.
         ask(sim, pass(3, 16, 7, 1, 0, 0, 0), 4000);
         ask(sim, pass(3, 17, 6, 1, 0, 0, 0), 4000);
-        ask(sim, b({'T', 0}), 5000);
+        ask(sim, bytes({'T', 0}), 5000);
         QCOMPARE(sim.axisRate(16), 0.0);
         QCOMPARE(sim.axisRate(17), 0.0);
         // The azimuth integrated each rate over its own second: 14400, 60, -256, 60, -256.
@@ -234,7 +241,7 @@ private slots:
         QCOMPARE(sim.axisRate(17), 0.0);
         QCOMPARE(sim.altitudeDegrees(60000), 1000.0 * 35.0 / 14400.0);
         // With tracking off nothing reverts.
-        ask(sim, b({'T', 0}), 60000);
+        ask(sim, bytes({'T', 0}), 60000);
         ask(sim, pass(3, 17, 6, 3, 232, 0, 0), 60000);
         QCOMPARE(sim.altitudeDegrees(160000), 1000.0 * 135.0 / 14400.0);
     }
@@ -243,14 +250,14 @@ private slots:
         MountSim sim(still());
         QCOMPARE(ask(sim, pass(2, 17, 17, 42, 0, 0, 0), 0), QByteArray("#"));
         QCOMPARE(ask(sim, pass(2, 16, 16, 200, 0, 0, 0), 0), QByteArray("#"));
-        QCOMPARE(ask(sim, pass(1, 17, 65, 0, 0, 0, 1), 0), b({42, '#'}));
-        QCOMPARE(ask(sim, pass(1, 16, 64, 0, 0, 0, 1), 0), b({200, '#'}));
-        QCOMPARE(ask(sim, pass(1, 17, 64, 0, 0, 0, 1), 0), b({0, '#'}));
+        QCOMPARE(ask(sim, pass(1, 17, 65, 0, 0, 0, 1), 0), bytes({42, '#'}));
+        QCOMPARE(ask(sim, pass(1, 16, 64, 0, 0, 0, 1), 0), bytes({200, '#'}));
+        QCOMPARE(ask(sim, pass(1, 17, 64, 0, 0, 0, 1), 0), bytes({0, '#'}));
         QCOMPARE(sim.backlash(17, false), uint8_t(42));
         QCOMPARE(sim.backlash(16, true), uint8_t(200));
         QCOMPARE(ask(sim, pass(2, 17, 70, 0, 0, 0, 0), 0), QByteArray("#"));
-        QCOMPARE(ask(sim, pass(1, 17, 71, 0, 0, 0, 1), 0), b({0, '#'}));
-        QCOMPARE(ask(sim, pass(1, 16, 71, 0, 0, 0, 1), 0), b({128, '#'}));
+        QCOMPARE(ask(sim, pass(1, 17, 71, 0, 0, 0, 1), 0), bytes({0, '#'}));
+        QCOMPARE(ask(sim, pass(1, 16, 71, 0, 0, 0, 1), 0), bytes({128, '#'}));
         QCOMPARE(sim.guideRate(17), uint8_t(0));
         QCOMPARE(sim.guideRate(16), uint8_t(128));
     }
@@ -258,12 +265,12 @@ private slots:
     void pecSeekTakesTimeAndPlaybackIsRemembered() {
         MountSim sim(still());
         QCOMPARE(ask(sim, pass(1, 16, 25, 0, 0, 0, 0), 1000), QByteArray("#"));
-        QCOMPARE(ask(sim, pass(1, 16, 24, 0, 0, 0, 1), 2999), b({0x00, '#'}));
+        QCOMPARE(ask(sim, pass(1, 16, 24, 0, 0, 0, 1), 2999), bytes({0x00, '#'}));
         QVERIFY(!sim.pecIndexFound(2999));
-        QCOMPARE(ask(sim, pass(1, 16, 24, 0, 0, 0, 1), 3000), b({0xFF, '#'}));
+        QCOMPARE(ask(sim, pass(1, 16, 24, 0, 0, 0, 1), 3000), bytes({0xFF, '#'}));
         // A second seek finds it at once.
         ask(sim, pass(1, 16, 25, 0, 0, 0, 0), 9000);
-        QCOMPARE(ask(sim, pass(1, 16, 24, 0, 0, 0, 1), 9000), b({0xFF, '#'}));
+        QCOMPARE(ask(sim, pass(1, 16, 24, 0, 0, 0, 1), 9000), bytes({0xFF, '#'}));
         QCOMPARE(ask(sim, pass(2, 16, 13, 1, 0, 0, 0), 9000), QByteArray("#"));
         QVERIFY(sim.pecPlaying());
         ask(sim, pass(2, 16, 13, 0, 0, 0, 0), 9000);
@@ -276,7 +283,7 @@ private slots:
         QTest::newRow("none") << int(Fault::None) << QByteArray("x#");
         QTest::newRow("silent") << int(Fault::Silent) << QByteArray();
         QTest::newRow("short") << int(Fault::ShortReply) << QByteArray("x");
-        QTest::newRow("garbage") << int(Fault::Garbage) << b({0x87, 0xDC});
+        QTest::newRow("garbage") << int(Fault::Garbage) << bytes({0x87, 0xDC});
         QTest::newRow("extra") << int(Fault::ExtraBytes) << QByteArray("x#EXTRA#");
         QTest::newRow("late") << int(Fault::LateReply) << QByteArray();
     }
@@ -382,7 +389,7 @@ private slots:
         MountSim sim(still());
         QVector<LogEntry> heard;
         sim.setLogListener([&](const LogEntry& e) { heard << e; });
-        ask(sim, b({'T', 0}), 4000);
+        ask(sim, bytes({'T', 0}), 4000);
         ask(sim, pass(3, 16, 6, 168, 192, 0, 0), 4100);
         QCOMPARE(sim.log().size(), 4);
         QCOMPARE(heard.size(), 4);

@@ -76,12 +76,4 @@ inline int countOf(const QVector<Sent>& sent, const std::function<bool(const QBy
     return n;
 }
 
-// Bytes in decimal, for readable failure messages.
-inline QString dec(const QByteArray& b) {
-    QStringList parts;
-    for (char c : b)
-        parts << QString::number(uint8_t(c));
-    return parts.join(u',');
-}
-
 } // namespace skyjog::test
