@@ -3,6 +3,7 @@
 #include "arrowbutton.h"
 #include "commands.h"
 #include "convert.h"
+#include "fonts.h"
 #include "functions.h"
 #include "icons.h"
 #include "infowindows.h"
@@ -11,6 +12,7 @@
 #include "placement.h"
 #include "report.h"
 #include "setupscope.h"
+#include "twips.h"
 #include "updown.h"
 #include "vberror.h"
 
@@ -51,10 +53,6 @@ const std::array<Interface::RateEntry, 14> Interface::Rates = {{
 }};
 
 const std::array<const char*, 4> Interface::TrackModes = {"Off", "Alt/Az", "EQ North", "EQ South"};
-
-int twipsToPixels(int twips) {
-    return int(std::lround(twips / 15.0));
-}
 
 namespace {
 
@@ -108,20 +106,6 @@ std::optional<Interface::Arrow> arrowForKey(int key) {
     }
 }
 
-// The window's font: small enough for captions 13 pixels high (the option buttons), narrow
-// enough for "Always on top" beside its box in 87 pixels: a condensed sans-serif face (DejaVu Sans
-// Condensed on most Linux systems; elsewhere the stretch narrows what there is).
-QFont padFont() {
-    QFont f;
-    f.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans Narrow"),
-                   QStringLiteral("Arial Narrow"), QStringLiteral("Arial"),
-                   QStringLiteral("Helvetica")});
-    f.setStyleHint(QFont::SansSerif);
-    f.setStretch(QFont::Condensed);
-    f.setPixelSize(11);
-    return f;
-}
-
 } // namespace
 
 Interface::Interface(SettingsLocation location, QWidget* parent)
@@ -132,7 +116,9 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFont(padFont());
+    // Small enough for captions 13 pixels high (the option buttons), narrow enough for "Always on
+    // top" beside its box in 87 pixels.
+    setFont(condensedFont(11));
     keyReleaseTimer_ = new QTimer(this);
     keyReleaseTimer_->setSingleShot(true);
     keyReleaseTimer_->setInterval(KeyReleaseGraceMs);
@@ -167,8 +153,7 @@ void Interface::buildControls() {
 
     auto place = [](QWidget* w, const char* name, int left, int top, int width, int height) {
         w->setObjectName(QLatin1String(name));
-        w->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
-                       twipsToPixels(height));
+        placeInTwips(w, left, top, width, height);
     };
     auto label = [&](const char* name, const char* text, bool centred, int l, int t, int w, int h,
                      QWidget* parent) {
@@ -425,8 +410,8 @@ void Interface::Form_Unload() {
             FormLeft = loadedLeft_;
             FormTop = loadedTop_;
         } else {
-            FormLeft = pos().x() * 15;
-            FormTop = pos().y() * 15;
+            FormLeft = pos().x() * TwipsPerPixel;
+            FormTop = pos().y() * TwipsPerPixel;
         }
         // 2.
         AltRateIndex = int16_t(cmbAltRate->currentIndex());

@@ -232,7 +232,4 @@ public:
     QAction* mnuAbout = nullptr;
 };
 
-// The window's layout unit: 15 twips to a pixel, to the nearest pixel.
-int twipsToPixels(int twips);
-
 } // namespace skyjog
