@@ -309,30 +309,17 @@ void Interface::Form_Load() {
     SkipTrackModeClick = true;
     SkipPecOffClick = true;
 
-    // 4. A damaged file is reported, and start-up goes on with what was read before the damage
-    // and the defaults for the rest: the window must open usable and closable either way.
-    Settings s;
+    // 4. The window's settings hold the defaults until the file is read into them. A damaged
+    // file is reported, and start-up goes on with what was read before the damage and the
+    // defaults for the rest: the window must open usable and closable either way.
     const QString path = location_.readPath();
     if (!path.isEmpty()) {
         try {
-            loadSettings(path, s);
+            loadSettings(path, *this);
         } catch (const VbError& e) {
             reportError(e);
         }
     }
-    UpMessage = s.UpMessage;
-    DownMessage = s.DownMessage;
-    LeftMessage = s.LeftMessage;
-    RightMessage = s.RightMessage;
-    CommPortText = s.CommPortText;
-    FormTop = s.FormTop;
-    FormLeft = s.FormLeft;
-    AltRateIndex = s.AltRateIndex;
-    AzRateIndex = s.AzRateIndex;
-    TrackModeIndex = s.TrackModeIndex;
-    OnTop = s.OnTop;
-    SpiralWidth = s.SpiralWidth;
-    CornerDelay = s.CornerDelay;
 
     try {
         // 5. The frame's top-left corner, the same corner that unload saves. A place no screen
@@ -426,21 +413,7 @@ void Interface::Form_Unload() {
         txtWidth_Change();
         txtCornerDelay_Change();
         // 7.
-        Settings s;
-        s.UpMessage = UpMessage;
-        s.DownMessage = DownMessage;
-        s.LeftMessage = LeftMessage;
-        s.RightMessage = RightMessage;
-        s.CommPortText = CommPortText;
-        s.FormTop = FormTop;
-        s.FormLeft = FormLeft;
-        s.AltRateIndex = AltRateIndex;
-        s.AzRateIndex = AzRateIndex;
-        s.TrackModeIndex = TrackModeIndex;
-        s.OnTop = OnTop;
-        s.SpiralWidth = SpiralWidth;
-        s.CornerDelay = CornerDelay;
-        saveSettings(location_.writePath(), s);
+        saveSettings(location_.writePath(), *this);
         // 8.
         programEnd_();
     } catch (const VbError& e) {

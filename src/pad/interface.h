@@ -29,7 +29,10 @@ namespace skyjog {
 class ArrowButton;
 class UpDown;
 
-class Interface : public QMainWindow, public SpiralHost {
+// The thirteen values of the settings file are the window's own variables, its Settings part:
+// load reads them in one piece and unload writes them in one piece; between the two, the controls
+// are the truth for the list positions, the window's place and the on-top option.
+class Interface : public QMainWindow, public SpiralHost, public Settings {
     Q_OBJECT
 public:
     enum class Arrow { Up, Down, Left, Right };
@@ -69,23 +72,8 @@ public:
     void setSpiralLabelVisible(bool visible) override;
     void processEvents() override;
 
-    // Window state. The settings-file variables hold what was restored at load and what was
-    // gathered at unload; between the two the controls are the truth.
-    QString CommPortText;
-    int32_t FormTop = 0; // twips
-    int32_t FormLeft = 0;
-    int16_t AltRateIndex = 0;
-    int16_t AzRateIndex = 0;
-    int16_t TrackModeIndex = 0;
-    bool OnTop = false;
-    int16_t SpiralWidth = 0;
-    double CornerDelay = 0;
-
-    // Slew state: what the next arrow press sends.
-    int16_t UpMessage = 0;
-    int16_t DownMessage = 0;
-    int16_t LeftMessage = 0;
-    int16_t RightMessage = 0;
+    // Slew state: what the next arrow press sends, with the direction codes UpMessage to
+    // RightMessage of the settings.
     int16_t AzRateHigh = 0;
     int16_t AzRateLow = 0;
     int16_t AltRateHigh = 0;
