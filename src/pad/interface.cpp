@@ -7,7 +7,6 @@
 #include "functions.h"
 #include "icons.h"
 #include "infowindows.h"
-#include "keyrepeat.h"
 #include "ontop.h"
 #include "placement.h"
 #include "report.h"
@@ -21,7 +20,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -29,8 +27,8 @@
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
-#include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
 
 namespace skyjog {
@@ -78,39 +76,19 @@ template <typename F> void handler(F&& f) {
     }
 }
 
-uint8_t motorOf(Interface::Arrow a) {
-    return (a == Interface::Arrow::Up || a == Interface::Arrow::Down) ? cmd::AltMotor
-                                                                      : cmd::AzMotor;
-}
-int axisOf(Interface::Arrow a) {
-    return motorOf(a) == cmd::AltMotor ? 0 : 1;
-}
-
-// One physical key: its scan code where the window system gives one, otherwise its key code.
-quint64 physicalKey(const QKeyEvent& e) {
-    return e.nativeScanCode() != 0 ? (quint64(1) << 32) | e.nativeScanCode() : quint32(e.key());
-}
-
-std::optional<Interface::Arrow> arrowForKey(int key) {
-    switch (key) {
-    case Qt::Key_Up:
-        return Interface::Arrow::Up;
-    case Qt::Key_Down:
-        return Interface::Arrow::Down;
-    case Qt::Key_Left:
-        return Interface::Arrow::Left;
-    case Qt::Key_Right:
-        return Interface::Arrow::Right;
-    default:
-        return std::nullopt;
-    }
+uint8_t motorOf(Arrow a) {
+    return (a == Arrow::Up || a == Arrow::Down) ? cmd::AltMotor : cmd::AzMotor;
 }
 
 } // namespace
 
 Interface::Interface(SettingsLocation location, QWidget* parent)
     : QMainWindow(parent), location_(std::move(location)),
-      programEnd_([] { QCoreApplication::exit(0); }) {
+      programEnd_([] { QCoreApplication::exit(0); }),
+      keys_(*this, {.arrowDown = [this](Arrow a) { return Form_KeyDown(a); },
+                    .arrowUp = [this](Arrow a) { Form_KeyUp(a); },
+                    .spiralKey = [this] { cmdSpiral_Click(); },
+                    .popupOpened = [this] { popupOpened(); }}) {
     setObjectName(QStringLiteral("Interface"));
     setWindowTitle(QStringLiteral("Skyjog"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -119,28 +97,22 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
     // Small enough for captions 13 pixels high (the option buttons), narrow enough for "Always on
     // top" beside its box in 87 pixels.
     setFont(condensedFont(11));
-    keyReleaseTimer_ = new QTimer(this);
-    keyReleaseTimer_->setSingleShot(true);
-    keyReleaseTimer_->setInterval(KeyReleaseGraceMs);
-    connect(keyReleaseTimer_, &QTimer::timeout, this, [this] { commitPendingKeyRelease(); });
     buildControls();
     buildMenus();
     layout()->activate(); // fixed to its size before it is first shown
-    // Key preview: arrows and S are seen here before any control of this window gets them.
-    qApp->installEventFilter(this);
-    // With the repetition of a held key told apart by the X server, a key-up needs no waiting:
-    // the stop goes out the moment the key is let go.
-    keyRepeat_ = enableDetectableAutoRepeat() ? KeyRepeat::Detectable : KeyRepeat::ReleasePairs;
+    // The port box takes names as well as numbers ("sim", "/dev/ttyS0", host names).
+    keys_.setLetterBox(txtCommPort);
+    qApp->installEventFilter(&keys_);
     Form_Load();
 }
 
 Interface::~Interface() {
-    qApp->removeEventFilter(this);
+    qApp->removeEventFilter(&keys_);
     // A window that goes without being closed ends its holds too, while it still can. The
     // buttons are hidden as the window's children are torn down, after this object's own
     // members are gone: nothing they report then may reach its handlers.
     releaseLostHolds();
-    for (ArrowButton* b : {cmdUp, cmdDown, cmdLeft, cmdRight})
+    for (ArrowButton* b : arrowButtons())
         b->disconnect(this);
 }
 
@@ -374,7 +346,7 @@ void Interface::closeEvent(QCloseEvent* e) {
         return;
     }
     // A key released just now still stops its axis.
-    commitPendingKeyRelease();
+    keys_.commitPendingRelease();
     // Form_QueryUnload
     if (!StopSpiral) {
         report(QStringLiteral("Please stop the spiral!"), QStringLiteral("Alert"));
@@ -567,23 +539,9 @@ void Interface::optOff_Click() {
 
 void Interface::startSlew(Arrow a) {
     if (trackingMode() == 1) send(cmd::SetTrackingMode(0));
-    int16_t message = 0;
-    switch (a) {
-    case Arrow::Up:
-        message = UpMessage;
-        break;
-    case Arrow::Down:
-        message = DownMessage;
-        break;
-    case Arrow::Left:
-        message = LeftMessage;
-        break;
-    case Arrow::Right:
-        message = RightMessage;
-        break;
-    }
+    const int16_t messages[] = {UpMessage, DownMessage, LeftMessage, RightMessage};
     const bool alt = motorOf(a) == cmd::AltMotor;
-    LastCommand = cmd::VariableRateSlew(motorOf(a), commandByte(message),
+    LastCommand = cmd::VariableRateSlew(motorOf(a), commandByte(messages[size_t(a)]),
                                         commandByte(alt ? AltRateHigh : AzRateHigh),
                                         commandByte(alt ? AltRateLow : AzRateLow));
     send(LastCommand);
@@ -596,20 +554,45 @@ void Interface::stopSlew(Arrow a) {
 }
 
 void Interface::cmdArrow_MouseDown(Arrow a) {
-    commitPendingKeyRelease();
-    ++pressDepth_;
-    handler([&] { startSlew(a); });
-    --pressDepth_;
-    if (pressDepth_ == 0) {
-        const auto deferred = std::exchange(deferredReleases_, {});
-        for (auto [arrow, source] : deferred)
-            arrowUp(arrow, source);
-    }
+    keys_.commitPendingRelease();
+    duringPress([&] { handler([&] { startSlew(a); }); });
 }
 
 void Interface::cmdArrow_MouseUp(Arrow a) {
-    commitPendingKeyRelease();
+    keys_.commitPendingRelease();
     arrowUp(a, Source::Button);
+}
+
+bool Interface::Form_KeyDown(Arrow a) {
+    if (KeyIsDown) return true;
+    KeyIsDown = true;
+    // A key slew that takes over an axis from another arrow's key ends what that one showed.
+    if (const std::optional<Arrow> before = keys_.holdAxis(a))
+        buttonFor(*before)->setKeyHeld(false);
+    bool ok = true;
+    duringPress([&] {
+        try {
+            startSlew(a);
+            buttonFor(a)->setKeyHeld(true);
+        } catch (const VbError& err) {
+            reportError(err);
+            ok = false;
+        }
+    });
+    return ok;
+}
+
+void Interface::Form_KeyUp(Arrow a) {
+    arrowUp(a, Source::Key);
+}
+
+void Interface::duringPress(const std::function<void()>& start) {
+    ++pressDepth_;
+    start();
+    --pressDepth_;
+    if (pressDepth_ > 0) return;
+    for (auto [arrow, source] : std::exchange(deferredReleases_, {}))
+        arrowUp(arrow, source);
 }
 
 void Interface::arrowUp(Arrow a, Source source) {
@@ -619,9 +602,8 @@ void Interface::arrowUp(Arrow a, Source source) {
     }
     if (source == Source::Key) {
         KeyIsDown = false;
-        std::optional<Arrow>& slot = keySlew_[size_t(axisOf(a))];
-        if (slot) buttonFor(*slot)->setKeyHeld(false);
-        slot.reset();
+        if (const std::optional<Arrow> holder = keys_.freeAxis(a))
+            buttonFor(*holder)->setKeyHeld(false);
     }
     handler([&] {
         stopSlew(a);
@@ -629,190 +611,28 @@ void Interface::arrowUp(Arrow a, Source source) {
     });
 }
 
-bool Interface::Form_KeyDown(QKeyEvent* e, bool autoRepeat) {
-    if (e->key() == Qt::Key_S) {
-        // One press is one toggle: a held S repeats its key-downs, and each would otherwise
-        // stop the spiral it has just started, or start a new one.
-        if (autoRepeat) return true;
-        cmdSpiral_Click();
-        return true;
-    }
-    const std::optional<Arrow> a = arrowForKey(e->key());
-    if (!a) return false;
-    if (KeyIsDown) return true;
-    KeyIsDown = true;
-    // A key slew that takes over an axis from another arrow's key ends what that one showed.
-    std::optional<Arrow>& slot = keySlew_[size_t(axisOf(*a))];
-    if (slot && *slot != *a) buttonFor(*slot)->setKeyHeld(false);
-    slot = *a;
-    bool ok = true;
-    ++pressDepth_;
-    try {
-        startSlew(*a);
-        buttonFor(*a)->setKeyHeld(true);
-    } catch (const VbError& err) {
-        reportError(err);
-        ok = false;
-    }
-    --pressDepth_;
-    if (pressDepth_ == 0) {
-        const auto deferred = std::exchange(deferredReleases_, {});
-        for (auto [arrow, source] : deferred)
-            arrowUp(arrow, source);
-    }
-    return ok;
-}
-
-bool Interface::Form_KeyUp(QKeyEvent* e) {
-    const std::optional<Arrow> a = arrowForKey(e->key());
-    if (!a) return false;
-    // X11 without detectable auto-repeat turns a held key into release and press pairs; only
-    // the real release counts.
-    if (e->isAutoRepeat()) return true;
-    if (keyRepeat_ == KeyRepeat::Detectable) {
-        arrowUp(*a, Source::Key);
-        return true;
-    }
-    // Qt does not always recognise such a pair (it has to find the press already queued when
-    // the release comes in). The release waits a moment: the press of the same key with the
-    // same time stamp that follows it unmasks both as repetition.
-    commitPendingKeyRelease();
-    pendingKeyRelease_ = PendingKeyRelease{*a, e->timestamp()};
-    keyReleaseTimer_->start();
-    return true;
-}
-
-bool Interface::isRepeatOfPendingRelease(const QKeyEvent* press) const {
-    return pendingKeyRelease_ && press->timestamp() != 0 &&
-           press->timestamp() == pendingKeyRelease_->timestamp &&
-           arrowForKey(press->key()) == pendingKeyRelease_->arrow;
-}
-
-void Interface::commitPendingKeyRelease() {
-    if (!pendingKeyRelease_) return;
-    const Arrow a = pendingKeyRelease_->arrow;
-    pendingKeyRelease_.reset();
-    keyReleaseTimer_->stop();
-    arrowUp(a, Source::Key);
-}
-
-void Interface::setKeyRepeat(KeyRepeat mode) {
-    commitPendingKeyRelease();
-    keyRepeat_ = mode;
+void Interface::popupOpened() {
+    // It takes the keyboard and the mouse: its opening ends every hold as losing the focus does.
+    if (anyArrowHeld()) releaseLostHolds();
 }
 
 void Interface::releaseLostHolds() {
-    commitPendingKeyRelease();
-    // Key-ups from now on may go to another program: a key's next press here is a new one.
-    keysDown_.clear();
-    for (auto& slot : keySlew_) {
-        if (slot) arrowUp(*slot, Source::Key);
-    }
+    keys_.loseKeyboard();
     // A key press whose slew could not start leaves KeyIsDown set until an arrow key-up, which
     // may now never come here: without this, every arrow key would be ignored from now on.
     KeyIsDown = false;
-    for (ArrowButton* b : {cmdUp, cmdDown, cmdLeft, cmdRight})
+    for (ArrowButton* b : arrowButtons())
         b->loseMouse();
 }
 
 bool Interface::anyArrowHeld() const {
-    if (KeyIsDown || pendingKeyRelease_ || keySlew_[0] || keySlew_[1]) return true;
-    for (const ArrowButton* b : {cmdUp, cmdDown, cmdLeft, cmdRight})
-        if (b->isHeld()) return true;
-    return false;
+    const auto buttons = arrowButtons();
+    return KeyIsDown || keys_.holdsAnything() ||
+           std::any_of(buttons.begin(), buttons.end(), [](ArrowButton* b) { return b->isHeld(); });
 }
 
-ArrowButton* Interface::buttonFor(Arrow a) const {
-    switch (a) {
-    case Arrow::Up:
-        return cmdUp;
-    case Arrow::Down:
-        return cmdDown;
-    case Arrow::Left:
-        return cmdLeft;
-    case Arrow::Right:
-        break;
-    }
-    return cmdRight;
-}
-
-bool Interface::isOwnKeyTarget(QWidget* w) const {
-    QWidget* top = w->window();
-    if (top == this) return true;
-    // An open drop-down list belongs to its list; a menu is left to do its own navigation.
-    if (top->windowType() == Qt::Popup && !qobject_cast<QMenu*>(top)) {
-        for (QWidget* p = top->parentWidget(); p; p = p->parentWidget())
-            if (p == this) return true;
-    }
-    return false;
-}
-
-bool Interface::eventFilter(QObject* watched, QEvent* e) {
-    const QEvent::Type type = e->type();
-    if (type == QEvent::Show) {
-        // A menu, a drop-down list or a context menu that opens takes the keyboard and the mouse,
-        // without deactivating the window: the release of a held arrow then goes to it, or
-        // nowhere. Its opening ends every hold as losing the focus does.
-        auto* w = qobject_cast<QWidget*>(watched);
-        if (w && w->isWindow() && w->windowType() == Qt::Popup && anyArrowHeld())
-            releaseLostHolds();
-        return false;
-    }
-    if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)
-        return false;
-    auto* ke = static_cast<QKeyEvent*>(e);
-    const std::optional<Arrow> arrow = arrowForKey(ke->key());
-    if (ke->key() != Qt::Key_S && !arrow) return false;
-    // A key-up ends the key's hold wherever it lands (an open menu, another window of the
-    // program), so that the key's next press here is taken as a press.
-    if (type == QEvent::KeyRelease && !ke->isAutoRepeat()) keysDown_.remove(physicalKey(*ke));
-    // The window system hands a key to the native window first, then to the focused widget:
-    // only the widget is looked at, so that no key acts twice.
-    auto* w = qobject_cast<QWidget*>(watched);
-    if (!w) return false;
-    if (!isOwnKeyTarget(w)) {
-        // Wherever the release of an arrow that holds its axis lands, the axis stops.
-        if (type == QEvent::KeyRelease && !ke->isAutoRepeat() && arrow &&
-            keySlew_[size_t(axisOf(*arrow))] == arrow) {
-            commitPendingKeyRelease();
-            arrowUp(*arrow, Source::Key);
-        }
-        return false;
-    }
-    // The port box takes names as well as numbers ("sim", "/dev/ttyS0", host names): there an
-    // S is a letter being typed, not a request for the spiral.
-    if (ke->key() == Qt::Key_S && w == txtCommPort) return false;
-    switch (type) {
-    case QEvent::ShortcutOverride:
-        // Claimed, so that no shortcut takes these keys before the key press.
-        ke->accept();
-        return true;
-    case QEvent::KeyPress: {
-        bool autoRepeat = ke->isAutoRepeat();
-        if (keyRepeat_ == KeyRepeat::Detectable) {
-            // No key-up since this key's last press: it is being held, and this is its repetition
-            // (which the platform does not flag in this mode).
-            const quint64 k = physicalKey(*ke);
-            autoRepeat = autoRepeat || keysDown_.contains(k);
-            keysDown_.insert(k);
-        } else if (isRepeatOfPendingRelease(ke)) {
-            pendingKeyRelease_.reset();
-            keyReleaseTimer_->stop();
-            autoRepeat = true;
-        } else if (ke->key() == Qt::Key_S) {
-            autoRepeat = autoRepeat || (ke->timestamp() != 0 && ke->timestamp() == sReleaseTime_);
-        }
-        // Whatever else was released goes out before this key acts.
-        commitPendingKeyRelease();
-        return Form_KeyDown(ke, autoRepeat);
-    }
-    default:
-        if (ke->key() == Qt::Key_S) {
-            if (!ke->isAutoRepeat()) sReleaseTime_ = ke->timestamp();
-            return false; // an S key-up is left alone
-        }
-        return Form_KeyUp(ke);
-    }
+std::array<ArrowButton*, 4> Interface::arrowButtons() const {
+    return {cmdUp, cmdDown, cmdLeft, cmdRight};
 }
 
 // ---- spiral ---------------------------------------------------------------------------------

@@ -2,15 +2,15 @@
 // The main window: the hand pad itself. It restores the user's settings when it loads, holds the
 // slew state that the arrows send, sets tracking and PEC, starts and stops the spiral search, and
 // saves the settings when it closes.
+#include "padkeys.h"
 #include "settingsfile.h"
 #include "spiral.h"
 
 #include <QByteArray>
 #include <QMainWindow>
-#include <QSet>
 #include <array>
 #include <functional>
-#include <optional>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -22,7 +22,6 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
-class QTimer;
 
 namespace skyjog {
 
@@ -35,8 +34,6 @@ class UpDown;
 class Interface : public QMainWindow, public SpiralHost, public Settings {
     Q_OBJECT
 public:
-    enum class Arrow { Up, Down, Left, Right };
-
     // The window loads (restores its settings and fills its controls) as it is constructed; it
     // is not shown.
     explicit Interface(SettingsLocation location = SettingsLocation::standard(),
@@ -47,23 +44,13 @@ public:
     // with them every other window.
     void setProgramEnd(std::function<void()> fn) { programEnd_ = std::move(fn); }
 
-    // How the window system reports a held key.
-    enum class KeyRepeat {
-        // Presses only, and its one key-up is the real release (X11 with XKB's detectable
-        // auto-repeat): a key-up acts at once, a press of a key already down is a repetition.
-        Detectable,
-        // Possibly as release and press pairs that are not always flagged as auto-repeat: an
-        // arrow key's release waits KeyReleaseGraceMs for the press that would unmask the pair.
-        ReleasePairs,
-    };
-    // The window asks for Detectable as it is constructed and falls back to ReleasePairs.
-    KeyRepeat keyRepeat() const { return keyRepeat_; }
-    void setKeyRepeat(KeyRepeat mode);
-
-    // How long an arrow key's release waits for the press that would make it an auto-repeat.
-    static constexpr int KeyReleaseGraceMs = 20;
-    bool keyReleasePending() const { return pendingKeyRelease_.has_value(); }
     const SettingsLocation& settingsLocation() const { return location_; }
+
+    // How the window system reports a held key (PadKeys).
+    using KeyRepeat = PadKeys::KeyRepeat;
+    KeyRepeat keyRepeat() const { return keys_.keyRepeat(); }
+    void setKeyRepeat(KeyRepeat mode) { keys_.setKeyRepeat(mode); }
+    bool keyReleasePending() const { return keys_.releasePending(); }
 
     // SpiralHost
     QString widthText() const override;
@@ -96,7 +83,6 @@ protected:
     void closeEvent(QCloseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void changeEvent(QEvent* e) override;
-    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void buildControls();
@@ -120,8 +106,8 @@ private:
     void cmdSpiral_Click();
     void cmdArrow_MouseDown(Arrow a);
     void cmdArrow_MouseUp(Arrow a);
-    bool Form_KeyDown(QKeyEvent* e, bool autoRepeat); // true: the key is consumed
-    bool Form_KeyUp(QKeyEvent* e);
+    bool Form_KeyDown(Arrow a); // true: the key is consumed
+    void Form_KeyUp(Arrow a);
     void mnuExit_Click();
     void mnuSetup_Click();
     void mnuInstructions_Click();
@@ -137,16 +123,19 @@ private:
     void startSlew(Arrow a);
     void stopSlew(Arrow a);
     enum class Source { Button, Key };
+    // Runs a press's start; releases that arrive meanwhile wait for it (see pressDepth_).
+    void duringPress(const std::function<void()>& start);
     void arrowUp(Arrow a, Source source);
-    // The keyboard focus left the window, or the window was deactivated: every slew whose
-    // release can no longer arrive here is stopped as that release would stop it.
+    // A menu, a drop-down list or a context menu opened.
+    void popupOpened();
+    // The keyboard focus left the window, a popup took the keyboard and the mouse, or the window
+    // closes: every slew whose release can no longer arrive here is stopped as that release
+    // would stop it.
     void releaseLostHolds();
     bool anyArrowHeld() const;
-    ArrowButton* buttonFor(Arrow a) const;
-    bool isRepeatOfPendingRelease(const QKeyEvent* press) const;
-    void commitPendingKeyRelease();
+    std::array<ArrowButton*, 4> arrowButtons() const; // in the order of Arrow
+    ArrowButton* buttonFor(Arrow a) const { return arrowButtons()[size_t(a)]; }
     void windowOperation();
-    bool isOwnKeyTarget(QWidget* w) const;
 
     SettingsLocation location_;
     std::function<void()> programEnd_;
@@ -157,26 +146,12 @@ private:
     int32_t loadedTop_ = 0;
     int32_t loadedLeft_ = 0;
 
-    // The arrow whose key started the running keyboard slew of each axis (altitude, azimuth).
-    std::array<std::optional<Arrow>, 2> keySlew_;
+    // Key preview: the arrow keys and S, from whichever control has the focus.
+    PadKeys keys_;
     // Press handlers under way; a release that arrives inside one (through a message box's
     // event loop) waits for it to finish, so that a stop never goes out before its start.
     int pressDepth_ = 0;
     std::vector<std::pair<Arrow, Source>> deferredReleases_;
-
-    // An arrow key's release, held back until it is clear that no auto-repeat press follows.
-    struct PendingKeyRelease {
-        Arrow arrow;
-        quint64 timestamp;
-    };
-    std::optional<PendingKeyRelease> pendingKeyRelease_;
-    QTimer* keyReleaseTimer_ = nullptr;
-    quint64 sReleaseTime_ = 0;
-
-    KeyRepeat keyRepeat_ = KeyRepeat::ReleasePairs;
-    // The arrow and S keys down at the moment, by physical key, as far as this program has seen
-    // them: with detectable auto-repeat, a press of one of them is a repetition.
-    QSet<quint64> keysDown_;
 
 public:
     // Controls, by their names.
