@@ -5,7 +5,6 @@
 #include "convert.h"
 #include "fonts.h"
 #include "functions.h"
-#include "icons.h"
 #include "infowindows.h"
 #include "ontop.h"
 #include "placement.h"
@@ -19,21 +18,24 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFrame>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QRadioButton>
-#include <QRegularExpressionValidator>
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
 
 namespace skyjog {
 
-const std::array<Interface::RateEntry, 14> Interface::Rates = {{
+namespace {
+
+// The rate lists' entries: text and rate value in quarter arc-seconds per second.
+struct RateEntry {
+    const char* text;
+    int value;
+};
+const std::array<RateEntry, 14> Rates = {{
     {".5x", 30},
     {"1x", 60},
     {"2x", 120},
@@ -50,9 +52,7 @@ const std::array<Interface::RateEntry, 14> Interface::Rates = {{
     {"3 deg/sec", 43200},
 }};
 
-const std::array<const char*, 4> Interface::TrackModes = {"Off", "Alt/Az", "EQ North", "EQ South"};
-
-namespace {
+const std::array<const char*, 4> TrackModes = {"Off", "Alt/Az", "EQ North", "EQ South"};
 
 const QString PortLineSettings = QStringLiteral("9600,N,8,1");
 
@@ -97,8 +97,8 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
     // Small enough for captions 13 pixels high (the option buttons), narrow enough for "Always on
     // top" beside its box in 87 pixels.
     setFont(condensedFont(11));
-    buildControls();
-    buildMenus();
+    buildControls(*this);
+    connectHandlers();
     layout()->activate(); // fixed to its size before it is first shown
     // The port box takes names as well as numbers ("sim", "/dev/ttyS0", host names).
     keys_.setLetterBox(txtCommPort);
@@ -116,112 +116,10 @@ Interface::~Interface() {
         b->disconnect(this);
 }
 
-void Interface::buildControls() {
-    client = new QWidget(this);
-    client->setObjectName(QStringLiteral("client"));
-    client->setFixedSize(twipsToPixels(4125), twipsToPixels(2940));
-    setCentralWidget(client);
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
-
-    auto place = [](QWidget* w, const char* name, int left, int top, int width, int height) {
-        w->setObjectName(QLatin1String(name));
-        placeInTwips(w, left, top, width, height);
-    };
-    auto label = [&](const char* name, const char* text, bool centred, int l, int t, int w, int h,
-                     QWidget* parent) {
-        auto* lbl = new QLabel(QString::fromLatin1(text), parent);
-        lbl->setAlignment((centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
-        place(lbl, name, l, t, w, h);
-        return lbl;
-    };
-    auto combo = [&](const char* name, int l, int t, int w, int h) {
-        auto* c = new QComboBox(client);
-        c->setEditable(false);
-        place(c, name, l, t, w, h);
-        return c;
-    };
-    auto arrowButton = [&](const char* name, Qt::ArrowType dir, int l, int t, int w, int h) {
-        auto* b = new ArrowButton(client);
-        place(b, name, l, t, w, h);
-        b->setIcon(arrowIcon(dir));
-        const int side = std::min(b->width(), b->height()) - 4;
-        b->setIconSize(QSize(side, side));
-        return b;
-    };
-    auto lineEdit = [&](const char* name, int l, int t, int w, int h) {
-        auto* e = new QLineEdit(client);
-        place(e, name, l, t, w, h);
-        return e;
-    };
-    auto upDown = [&](const char* name, QLineEdit* buddy, int min, int max, int step, int l, int t,
-                      int w, int h) {
-        auto* u = new UpDown(client);
-        place(u, name, l, t, w, h);
-        u->setBuddy(buddy);
-        u->setRange(min, max);
-        u->setIncrement(step);
-        return u;
-    };
-
-    Label1 = label("Label1", "Alt-NS Rate", true, 2040, 0, 975, 255, client);
-    cmbAltRate = combo("cmbAltRate", 2040, 240, 1215, 315);
-    cmdUp = arrowButton("cmdUp", Qt::UpArrow, 2040, 600, 375, 615);
-    cmdDown = arrowButton("cmdDown", Qt::DownArrow, 2040, 1320, 375, 615);
-    cmdLeft = arrowButton("cmdLeft", Qt::LeftArrow, 1320, 1080, 615, 375);
-    cmdRight = arrowButton("cmdRight", Qt::RightArrow, 2520, 1080, 615, 375);
-    cmdRevLR = new QPushButton(QStringLiteral("Reverse"), client);
-    place(cmdRevLR, "cmdRevLR", 3240, 1080, 855, 375);
-    cmdRevUD = new QPushButton(QStringLiteral("Reverse"), client);
-    place(cmdRevUD, "cmdRevUD", 1800, 2040, 855, 375);
-    Label2 = label("Label2", "Az-EW Rate", true, 40, 880, 975, 255, client);
-    cmbAzRate = combo("cmbAzRate", 40, 1120, 1215, 315);
-    Label5 = label("Label5", "Tracking Mode", false, 45, 1800, 1095, 255, client);
-    cmbTrackMode = combo("cmbTrackMode", 40, 2040, 1095, 315);
-    Label3 = label("Label3", "Comm Port:", false, 3240, 1800, 855, 255, client);
-    txtCommPort = lineEdit("txtCommPort", 3240, 2040, 615, 315);
-    // The port text is stored between double quotes without escaping: a quote (or a line
-    // break) in it would cut the settings line short at the next start.
-    txtCommPort->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("[^\"\\x00-\\x1f\\x7f]*")), txtCommPort));
-    txtCommPort->setMaxLength(255);
-    UpDown1 = upDown("UpDown1", txtCommPort, 0, 1000, 1, 3840, 2040, 240, 315);
-
-    Frame1 = new QFrame(client);
-    place(Frame1, "Frame1", 80, 2520, 2000, 375);
-    Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken);
-    Label6 = label("Label6", "PEC:", false, 120, 130, 495, 195, Frame1);
-    optOn = new QRadioButton(QStringLiteral("On"), Frame1);
-    place(optOn, "optOn", 600, 130, 555, 195);
-    optOff = new QRadioButton(QStringLiteral("Off"), Frame1);
-    place(optOff, "optOff", 1320, 130, 580, 195);
-
-    chkOnTop = new QCheckBox(QStringLiteral("Always on top"), client);
-    place(chkOnTop, "chkOnTop", 2760, 2640, 1300, 255);
-
-    cmdSpiral = new QPushButton(client);
-    place(cmdSpiral, "cmdSpiral", 70, 240, 480, 480);
-    cmdSpiral->setIcon(spiralIcon());
-    cmdSpiral->setIconSize(QSize(cmdSpiral->width() - 6, cmdSpiral->height() - 6));
-
-    lblSpiral = label("lblSpiral", "spiral in progress", false, 120, 0, 1215, 195, client);
-    QPalette red = lblSpiral->palette();
-    red.setColor(QPalette::WindowText, Qt::red);
-    lblSpiral->setPalette(red);
-    lblSpiral->hide();
-
-    Label4 = label("Label4", "Width", true, 630, 200, 615, 255, client);
-    txtWidth = lineEdit("txtWidth", 630, 400, 375, 315);
-    UpDown2 = upDown("UpDown2", txtWidth, 0, 10, 1, 1000, 400, 240, 315);
-    Label7 = label("Label7", "Delay", true, 1270, 200, 615, 255, client);
-    txtCornerDelay = lineEdit("txtCornerDelay", 1270, 400, 390, 315);
-    txtDummy = lineEdit("txtDummy", 1440, 720, 375, 285);
-    txtDummy->hide();
-    UpDown3 = upDown("UpDown3", txtDummy, 0, 100, 5, 1670, 400, 240, 315);
-    UpDown3->setValue(0);
-
-    // The specified events, and only those, reach the handlers: a list raises its selection
-    // event on a user's pick (activated), never on Qt's own selection of the first entry; an
-    // option button on every click, also on the one already selected.
+void Interface::connectHandlers() {
+    // A list raises its selection event on a user's pick (activated), never on Qt's own
+    // selection of the first entry; an option button on every click, also on the one already
+    // selected.
     connect(cmbAltRate, &QComboBox::activated, this, [this] { cmbAltRate_Click(); });
     connect(cmbAzRate, &QComboBox::activated, this, [this] { cmbAzRate_Click(); });
     connect(cmbTrackMode, &QComboBox::activated, this, [this] { cmbTrackMode_Click(); });
@@ -235,40 +133,14 @@ void Interface::buildControls() {
     connect(cmdRevLR, &QPushButton::clicked, this, [this] { cmdRevLR_Click(); });
     connect(cmdRevUD, &QPushButton::clicked, this, [this] { cmdRevUD_Click(); });
     connect(cmdSpiral, &QPushButton::clicked, this, [this] { cmdSpiral_Click(); });
-    const std::pair<ArrowButton*, Arrow> arrows[] = {{cmdUp, Arrow::Up},
-                                                     {cmdDown, Arrow::Down},
-                                                     {cmdLeft, Arrow::Left},
-                                                     {cmdRight, Arrow::Right}};
-    for (auto [button, arrow] : arrows) {
-        connect(button, &ArrowButton::mouseDown, this,
-                [this, a = arrow] { cmdArrow_MouseDown(a); });
-        connect(button, &ArrowButton::mouseUp, this, [this, a = arrow] { cmdArrow_MouseUp(a); });
+    for (Arrow a : {Arrow::Up, Arrow::Down, Arrow::Left, Arrow::Right}) {
+        connect(buttonFor(a), &ArrowButton::mouseDown, this, [this, a] { cmdArrow_MouseDown(a); });
+        connect(buttonFor(a), &ArrowButton::mouseUp, this, [this, a] { cmdArrow_MouseUp(a); });
     }
-}
-
-void Interface::buildMenus() {
-    auto entry = [this](QMenu* menu, const char* name, const QString& caption, auto fn) {
-        QAction* a = menu->addAction(caption);
-        a->setObjectName(QLatin1String(name));
-        connect(a, &QAction::triggered, this, fn);
-        return a;
-    };
-    mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
-    mnuFile->setObjectName(QStringLiteral("mnuFile"));
-    mnuExit = entry(mnuFile, "mnuExit", QStringLiteral("E&xit"), [this] { mnuExit_Click(); });
-    mnuTools = menuBar()->addMenu(QStringLiteral("&Tools"));
-    mnuTools->setObjectName(QStringLiteral("mnuTools"));
-    mnuSetup =
-        entry(mnuTools, "mnuSetup", QStringLiteral("&Setup Scope"), [this] { mnuSetup_Click(); });
-    mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
-    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
-    mnuInstructions = entry(mnuHelp, "mnuInstructions", QStringLiteral("&Quick Instructions"),
-                            [this] { mnuInstructions_Click(); });
-    mnuInstructions->setShortcut(QKeySequence(Qt::Key_F1));
-    mnuSeparator1 = mnuHelp->addSeparator();
-    mnuSeparator1->setObjectName(QStringLiteral("mnuSeparator1"));
-    mnuAbout =
-        entry(mnuHelp, "mnuAbout", QStringLiteral("&About Skyjog"), [this] { mnuAbout_Click(); });
+    connect(mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
+    connect(mnuSetup, &QAction::triggered, this, [this] { mnuSetup_Click(); });
+    connect(mnuInstructions, &QAction::triggered, this, [this] { mnuInstructions_Click(); });
+    connect(mnuAbout, &QAction::triggered, this, [this] { mnuAbout_Click(); });
 }
 
 // ---- start-up and shutdown ------------------------------------------------------------------
@@ -629,10 +501,6 @@ bool Interface::anyArrowHeld() const {
     const auto buttons = arrowButtons();
     return KeyIsDown || keys_.holdsAnything() ||
            std::any_of(buttons.begin(), buttons.end(), [](ArrowButton* b) { return b->isHeld(); });
-}
-
-std::array<ArrowButton*, 4> Interface::arrowButtons() const {
-    return {cmdUp, cmdDown, cmdLeft, cmdRight};
 }
 
 // ---- spiral ---------------------------------------------------------------------------------

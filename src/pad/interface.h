@@ -2,36 +2,26 @@
 // The main window: the hand pad itself. It restores the user's settings when it loads, holds the
 // slew state that the arrows send, sets tracking and PEC, starts and stops the spiral search, and
 // saves the settings when it closes.
+#include "interfacecontrols.h"
 #include "padkeys.h"
 #include "settingsfile.h"
 #include "spiral.h"
 
 #include <QByteArray>
 #include <QMainWindow>
-#include <array>
 #include <functional>
 #include <utility>
 #include <vector>
 
-class QAction;
-class QCheckBox;
 class QComboBox;
-class QFrame;
-class QLabel;
-class QLineEdit;
-class QMenu;
-class QPushButton;
-class QRadioButton;
 
 namespace skyjog {
 
-class ArrowButton;
-class UpDown;
-
-// The thirteen values of the settings file are the window's own variables, its Settings part:
-// load reads them in one piece and unload writes them in one piece; between the two, the controls
-// are the truth for the list positions, the window's place and the on-top option.
-class Interface : public QMainWindow, public SpiralHost, public Settings {
+// The window's parts: its controls, by their names (InterfaceControls), and the thirteen values of
+// the settings file as its own variables (Settings). Load reads those in one piece and unload
+// writes them in one piece; between the two, the controls are the truth for the list positions,
+// the window's place and the on-top option.
+class Interface : public QMainWindow, public InterfaceControls, public SpiralHost, public Settings {
     Q_OBJECT
 public:
     // The window loads (restores its settings and fills its controls) as it is constructed; it
@@ -43,7 +33,6 @@ public:
     // What ends the program once the settings are saved; by default every event loop ends, and
     // with them every other window.
     void setProgramEnd(std::function<void()> fn) { programEnd_ = std::move(fn); }
-
     const SettingsLocation& settingsLocation() const { return location_; }
 
     // How the window system reports a held key (PadKeys).
@@ -71,22 +60,14 @@ public:
     bool SkipTrackModeClick = false;
     bool SkipPecOffClick = false;
 
-    // The rate lists' entries: text and rate value in quarter arc-seconds per second.
-    struct RateEntry {
-        const char* text;
-        int value;
-    };
-    static const std::array<RateEntry, 14> Rates;
-    static const std::array<const char*, 4> TrackModes;
-
 protected:
     void closeEvent(QCloseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void changeEvent(QEvent* e) override;
 
 private:
-    void buildControls();
-    void buildMenus();
+    // The specified events of the controls, and only those, reach the handlers.
+    void connectHandlers();
 
     void Form_Load();
     void Form_Unload();
@@ -133,8 +114,6 @@ private:
     // would stop it.
     void releaseLostHolds();
     bool anyArrowHeld() const;
-    std::array<ArrowButton*, 4> arrowButtons() const; // in the order of Arrow
-    ArrowButton* buttonFor(Arrow a) const { return arrowButtons()[size_t(a)]; }
     void windowOperation();
 
     SettingsLocation location_;
@@ -152,47 +131,6 @@ private:
     // event loop) waits for it to finish, so that a stop never goes out before its start.
     int pressDepth_ = 0;
     std::vector<std::pair<Arrow, Source>> deferredReleases_;
-
-public:
-    // Controls, by their names.
-    QWidget* client = nullptr;
-    QLabel* Label1 = nullptr;
-    QComboBox* cmbAltRate = nullptr;
-    ArrowButton* cmdUp = nullptr;
-    ArrowButton* cmdDown = nullptr;
-    ArrowButton* cmdLeft = nullptr;
-    ArrowButton* cmdRight = nullptr;
-    QPushButton* cmdRevLR = nullptr;
-    QPushButton* cmdRevUD = nullptr;
-    QLabel* Label2 = nullptr;
-    QComboBox* cmbAzRate = nullptr;
-    QLabel* Label5 = nullptr;
-    QComboBox* cmbTrackMode = nullptr;
-    QLabel* Label3 = nullptr;
-    QLineEdit* txtCommPort = nullptr;
-    UpDown* UpDown1 = nullptr;
-    QFrame* Frame1 = nullptr;
-    QLabel* Label6 = nullptr;
-    QRadioButton* optOn = nullptr;
-    QRadioButton* optOff = nullptr;
-    QCheckBox* chkOnTop = nullptr;
-    QPushButton* cmdSpiral = nullptr;
-    QLabel* lblSpiral = nullptr;
-    QLabel* Label4 = nullptr;
-    QLineEdit* txtWidth = nullptr;
-    UpDown* UpDown2 = nullptr;
-    QLabel* Label7 = nullptr;
-    QLineEdit* txtCornerDelay = nullptr;
-    UpDown* UpDown3 = nullptr;
-    QLineEdit* txtDummy = nullptr;
-    QMenu* mnuFile = nullptr;
-    QAction* mnuExit = nullptr;
-    QMenu* mnuTools = nullptr;
-    QAction* mnuSetup = nullptr;
-    QMenu* mnuHelp = nullptr;
-    QAction* mnuInstructions = nullptr;
-    QAction* mnuSeparator1 = nullptr;
-    QAction* mnuAbout = nullptr;
 };
 
 } // namespace skyjog
