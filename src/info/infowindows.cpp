@@ -1,14 +1,16 @@
 #include "infowindows.h"
 
+#include "fonts.h"
+#include "onewindow.h"
 #include "ontop.h"
 #include "report.h"
+#include "twips.h"
 #include "vberror.h"
 
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 
 #include <exception>
@@ -58,52 +60,27 @@ const char* const HelpParagraphs[] = {
     "interfaced to the AutoGuide port on the scope.",
 };
 
-// The classic dialog font; its Windows name first, then metric look-alikes found on Linux.
-QFont classicFont(double points) {
-    QFont f;
-    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                   QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                   QStringLiteral("DejaVu Sans")});
-    f.setPointSizeF(points);
-    return f;
-}
-
-// Twips to pixels at 96 dots per inch, to the nearest pixel.
-constexpr int px(int twips) {
-    return (twips + 7) / 15;
-}
-
-void place(QWidget* w, int left, int top, int width, int height) {
-    w->setGeometry(px(left), px(top), px(width), px(height));
-}
-
 constexpr Qt::WindowFlags FixedWindow = Qt::Window | Qt::MSWindowsFixedSizeDialogHint |
                                         Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                                         Qt::WindowCloseButtonHint;
 
-// One window of a kind at a time. A window that has been closed may still wait for its
-// deletion; it counts as gone, and the next opening builds and loads a new one.
-template <typename W> void showOnce(QPointer<W>& open) {
-    if (open && !open->isVisible()) {
-        open->deleteLater();
-        open = nullptr;
-    }
-    if (open) {
-        bringForward(open);
-        return;
-    }
-    open = new W;
-    open->Form_Load();
-    if (open) bringForward(open);
+// What the two windows share: a fixed client area in twips, the classic face, and closing
+// unloads them.
+void setUpWindow(QWidget* w, const char* name, const char* caption, int width, int height) {
+    w->setObjectName(QLatin1String(name));
+    w->setWindowTitle(QLatin1String(caption));
+    w->setAttribute(Qt::WA_DeleteOnClose);
+    w->setFont(classicFont(8.0));
+    w->setFixedSize(twipsToPixels(width), twipsToPixels(height));
 }
 
-QPointer<HelpWindow>& openHelp() {
-    static QPointer<HelpWindow> w;
+OneWindow<HelpWindow>& helpWindow() {
+    static OneWindow<HelpWindow> w;
     return w;
 }
 
-QPointer<AboutWindow>& openAbout() {
-    static QPointer<AboutWindow> w;
+OneWindow<AboutWindow>& aboutWindow() {
+    static OneWindow<AboutWindow> w;
     return w;
 }
 
@@ -120,16 +97,11 @@ QString HelpText() {
 // --- Help ---
 
 HelpWindow* HelpWindow::current() {
-    HelpWindow* w = openHelp().data();
-    return w && w->isVisible() ? w : nullptr;
+    return helpWindow().current();
 }
 
 HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, FixedWindow) {
-    setObjectName(QStringLiteral("Help"));
-    setWindowTitle(QStringLiteral("Skyjog Help"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    setFont(classicFont(8.0));
-    setFixedSize(px(7965), px(5340));
+    setUpWindow(this, "Help", "Skyjog Help", 7965, 5340);
 
     txtHelp = new QPlainTextEdit(this);
     txtHelp->setObjectName(QStringLiteral("txtHelp"));
@@ -138,7 +110,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, FixedWindow) {
     txtHelp->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     txtHelp->setReadOnly(true);
     txtHelp->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    place(txtHelp, 60, 60, 7840, 5240);
+    placeInTwips(txtHelp, 60, 60, 7840, 5240);
 
     // The window sees keys before its text box does, so Escape closes it from anywhere.
     txtHelp->installEventFilter(this);
@@ -165,29 +137,24 @@ bool HelpWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ShowHelp() {
-    showOnce(openHelp());
+    helpWindow().show();
 }
 
 // --- About ---
 
 AboutWindow* AboutWindow::current() {
-    AboutWindow* w = openAbout().data();
-    return w && w->isVisible() ? w : nullptr;
+    return aboutWindow().current();
 }
 
 AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, FixedWindow) {
-    setObjectName(QStringLiteral("About"));
-    setWindowTitle(QStringLiteral("About Skyjog"));
-    setAttribute(Qt::WA_DeleteOnClose);
-    setFont(classicFont(8.0));
-    setFixedSize(px(3855), px(3135));
+    setUpWindow(this, "About", "About Skyjog", 3855, 3135);
 
     auto label = [this](const char* name, const QString& text, int top, int height) {
         auto* l = new QLabel(text, this);
         l->setObjectName(QLatin1String(name));
         l->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         l->setWordWrap(true);
-        place(l, 105, top, 3705, height);
+        placeInTwips(l, 105, top, 3705, height);
         return l;
     };
     QLabel* title = label("lblTitle", QStringLiteral("Skyjog"), 240, 480);
@@ -207,7 +174,7 @@ AboutWindow::AboutWindow(QWidget* parent) : QWidget(parent, FixedWindow) {
     cmdOK = new QPushButton(QStringLiteral("OK"), this);
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
     cmdOK->setAutoDefault(true);
-    place(cmdOK, 2520, 2680, 1260, 345);
+    placeInTwips(cmdOK, 2520, 2680, 1260, 345);
     connect(cmdOK, &QPushButton::clicked, this, &QWidget::close);
     cmdOK->setFocus();
 }
@@ -221,7 +188,7 @@ void AboutWindow::Form_Load() {
 }
 
 void ShowAbout() {
-    showOnce(openAbout());
+    aboutWindow().show();
 }
 
 } // namespace skyjog

@@ -3,14 +3,14 @@
 #include "arrowbutton.h"
 #include "commands.h"
 #include "convert.h"
+#include "fonts.h"
 #include "functions.h"
-#include "icons.h"
 #include "infowindows.h"
-#include "keyrepeat.h"
 #include "ontop.h"
 #include "placement.h"
 #include "report.h"
 #include "setupscope.h"
+#include "twips.h"
 #include "updown.h"
 #include "vberror.h"
 
@@ -18,22 +18,24 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFrame>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QRadioButton>
-#include <QRegularExpressionValidator>
-#include <QTimer>
 #include <QWindow>
+#include <algorithm>
 #include <cmath>
 
 namespace skyjog {
 
-const std::array<Interface::RateEntry, 14> Interface::Rates = {{
+namespace {
+
+// The rate lists' entries: text and rate value in quarter arc-seconds per second.
+struct RateEntry {
+    const char* text;
+    int value;
+};
+const std::array<RateEntry, 14> Rates = {{
     {".5x", 30},
     {"1x", 60},
     {"2x", 120},
@@ -50,13 +52,7 @@ const std::array<Interface::RateEntry, 14> Interface::Rates = {{
     {"3 deg/sec", 43200},
 }};
 
-const std::array<const char*, 4> Interface::TrackModes = {"Off", "Alt/Az", "EQ North", "EQ South"};
-
-int twipsToPixels(int twips) {
-    return int(std::lround(twips / 15.0));
-}
-
-namespace {
+const std::array<const char*, 4> TrackModes = {"Off", "Alt/Az", "EQ North", "EQ South"};
 
 const QString PortLineSettings = QStringLiteral("9600,N,8,1");
 
@@ -88,191 +84,50 @@ void reverseArrows(int16_t& first, int16_t& second) {
     second = wasPositive ? cmd::MsgSlewPositive : cmd::MsgSlewNegative;
 }
 
-uint8_t motorOf(Interface::Arrow a) {
-    return (a == Interface::Arrow::Up || a == Interface::Arrow::Down) ? cmd::AltMotor
-                                                                      : cmd::AzMotor;
-}
-int axisOf(Interface::Arrow a) {
-    return motorOf(a) == cmd::AltMotor ? 0 : 1;
-}
-
-// One physical key: its scan code where the window system gives one, otherwise its key code.
-quint64 physicalKey(const QKeyEvent& e) {
-    return e.nativeScanCode() != 0 ? (quint64(1) << 32) | e.nativeScanCode() : quint32(e.key());
-}
-
-std::optional<Interface::Arrow> arrowForKey(int key) {
-    switch (key) {
-    case Qt::Key_Up:
-        return Interface::Arrow::Up;
-    case Qt::Key_Down:
-        return Interface::Arrow::Down;
-    case Qt::Key_Left:
-        return Interface::Arrow::Left;
-    case Qt::Key_Right:
-        return Interface::Arrow::Right;
-    default:
-        return std::nullopt;
-    }
-}
-
-// The window's font: small enough for captions 13 pixels high (the option buttons), narrow
-// enough for "Always on top" beside its box in 87 pixels: a condensed sans-serif face (DejaVu Sans
-// Condensed on most Linux systems; elsewhere the stretch narrows what there is).
-QFont padFont() {
-    QFont f;
-    f.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans Narrow"),
-                   QStringLiteral("Arial Narrow"), QStringLiteral("Arial"),
-                   QStringLiteral("Helvetica")});
-    f.setStyleHint(QFont::SansSerif);
-    f.setStretch(QFont::Condensed);
-    f.setPixelSize(11);
-    return f;
+uint8_t motorOf(Arrow a) {
+    return (a == Arrow::Up || a == Arrow::Down) ? cmd::AltMotor : cmd::AzMotor;
 }
 
 } // namespace
 
 Interface::Interface(SettingsLocation location, QWidget* parent)
     : QMainWindow(parent), location_(std::move(location)),
-      programEnd_([] { QCoreApplication::exit(0); }) {
+      programEnd_([] { QCoreApplication::exit(0); }),
+      keys_(*this, {.arrowDown = [this](Arrow a) { return Form_KeyDown(a); },
+                    .arrowUp = [this](Arrow a) { Form_KeyUp(a); },
+                    .spiralKey = [this] { cmdSpiral_Click(); },
+                    .popupOpened = [this] { popupOpened(); }}) {
     setObjectName(QStringLiteral("Interface"));
     setWindowTitle(QStringLiteral("Skyjog"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFont(padFont());
-    keyReleaseTimer_ = new QTimer(this);
-    keyReleaseTimer_->setSingleShot(true);
-    keyReleaseTimer_->setInterval(KeyReleaseGraceMs);
-    connect(keyReleaseTimer_, &QTimer::timeout, this, [this] { commitPendingKeyRelease(); });
-    buildControls();
-    buildMenus();
+    // Small enough for captions 13 pixels high (the option buttons), narrow enough for "Always on
+    // top" beside its box in 87 pixels.
+    setFont(condensedFont(11));
+    buildControls(*this);
+    connectHandlers();
     layout()->activate(); // fixed to its size before it is first shown
-    // Key preview: arrows and S are seen here before any control of this window gets them.
-    qApp->installEventFilter(this);
-    // With the repetition of a held key told apart by the X server, a key-up needs no waiting:
-    // the stop goes out the moment the key is let go.
-    keyRepeat_ = enableDetectableAutoRepeat() ? KeyRepeat::Detectable : KeyRepeat::ReleasePairs;
+    // The port box takes names as well as numbers ("sim", "/dev/ttyS0", host names).
+    keys_.setLetterBox(txtCommPort);
+    qApp->installEventFilter(&keys_);
     Form_Load();
 }
 
 Interface::~Interface() {
-    qApp->removeEventFilter(this);
+    qApp->removeEventFilter(&keys_);
     // A window that goes without being closed ends its holds too, while it still can. The
     // buttons are hidden as the window's children are torn down, after this object's own
     // members are gone: nothing they report then may reach its handlers.
     releaseLostHolds();
-    for (ArrowButton* b : {cmdUp, cmdDown, cmdLeft, cmdRight})
+    for (ArrowButton* b : arrowButtons())
         b->disconnect(this);
 }
 
-void Interface::buildControls() {
-    client = new QWidget(this);
-    client->setObjectName(QStringLiteral("client"));
-    client->setFixedSize(twipsToPixels(4125), twipsToPixels(2940));
-    setCentralWidget(client);
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
-
-    auto place = [](QWidget* w, const char* name, int left, int top, int width, int height) {
-        w->setObjectName(QLatin1String(name));
-        w->setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
-                       twipsToPixels(height));
-    };
-    auto label = [&](const char* name, const char* text, bool centred, int l, int t, int w, int h,
-                     QWidget* parent) {
-        auto* lbl = new QLabel(QString::fromLatin1(text), parent);
-        lbl->setAlignment((centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);
-        place(lbl, name, l, t, w, h);
-        return lbl;
-    };
-    auto combo = [&](const char* name, int l, int t, int w, int h) {
-        auto* c = new QComboBox(client);
-        c->setEditable(false);
-        place(c, name, l, t, w, h);
-        return c;
-    };
-    auto arrowButton = [&](const char* name, Qt::ArrowType dir, int l, int t, int w, int h) {
-        auto* b = new ArrowButton(client);
-        place(b, name, l, t, w, h);
-        b->setIcon(arrowIcon(dir));
-        const int side = std::min(b->width(), b->height()) - 4;
-        b->setIconSize(QSize(side, side));
-        return b;
-    };
-    auto lineEdit = [&](const char* name, int l, int t, int w, int h) {
-        auto* e = new QLineEdit(client);
-        place(e, name, l, t, w, h);
-        return e;
-    };
-    auto upDown = [&](const char* name, QLineEdit* buddy, int min, int max, int step, int l, int t,
-                      int w, int h) {
-        auto* u = new UpDown(client);
-        place(u, name, l, t, w, h);
-        u->setBuddy(buddy);
-        u->setRange(min, max);
-        u->setIncrement(step);
-        return u;
-    };
-
-    Label1 = label("Label1", "Alt-NS Rate", true, 2040, 0, 975, 255, client);
-    cmbAltRate = combo("cmbAltRate", 2040, 240, 1215, 315);
-    cmdUp = arrowButton("cmdUp", Qt::UpArrow, 2040, 600, 375, 615);
-    cmdDown = arrowButton("cmdDown", Qt::DownArrow, 2040, 1320, 375, 615);
-    cmdLeft = arrowButton("cmdLeft", Qt::LeftArrow, 1320, 1080, 615, 375);
-    cmdRight = arrowButton("cmdRight", Qt::RightArrow, 2520, 1080, 615, 375);
-    cmdRevLR = new QPushButton(QStringLiteral("Reverse"), client);
-    place(cmdRevLR, "cmdRevLR", 3240, 1080, 855, 375);
-    cmdRevUD = new QPushButton(QStringLiteral("Reverse"), client);
-    place(cmdRevUD, "cmdRevUD", 1800, 2040, 855, 375);
-    Label2 = label("Label2", "Az-EW Rate", true, 40, 880, 975, 255, client);
-    cmbAzRate = combo("cmbAzRate", 40, 1120, 1215, 315);
-    Label5 = label("Label5", "Tracking Mode", false, 45, 1800, 1095, 255, client);
-    cmbTrackMode = combo("cmbTrackMode", 40, 2040, 1095, 315);
-    Label3 = label("Label3", "Comm Port:", false, 3240, 1800, 855, 255, client);
-    txtCommPort = lineEdit("txtCommPort", 3240, 2040, 615, 315);
-    // The port text is stored between double quotes without escaping: a quote (or a line
-    // break) in it would cut the settings line short at the next start.
-    txtCommPort->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("[^\"\\x00-\\x1f\\x7f]*")), txtCommPort));
-    txtCommPort->setMaxLength(255);
-    UpDown1 = upDown("UpDown1", txtCommPort, 0, 1000, 1, 3840, 2040, 240, 315);
-
-    Frame1 = new QFrame(client);
-    place(Frame1, "Frame1", 80, 2520, 2000, 375);
-    Frame1->setFrameStyle(QFrame::Box | QFrame::Sunken);
-    Label6 = label("Label6", "PEC:", false, 120, 130, 495, 195, Frame1);
-    optOn = new QRadioButton(QStringLiteral("On"), Frame1);
-    place(optOn, "optOn", 600, 130, 555, 195);
-    optOff = new QRadioButton(QStringLiteral("Off"), Frame1);
-    place(optOff, "optOff", 1320, 130, 580, 195);
-
-    chkOnTop = new QCheckBox(QStringLiteral("Always on top"), client);
-    place(chkOnTop, "chkOnTop", 2760, 2640, 1300, 255);
-
-    cmdSpiral = new QPushButton(client);
-    place(cmdSpiral, "cmdSpiral", 70, 240, 480, 480);
-    cmdSpiral->setIcon(spiralIcon());
-    cmdSpiral->setIconSize(QSize(cmdSpiral->width() - 6, cmdSpiral->height() - 6));
-
-    lblSpiral = label("lblSpiral", "spiral in progress", false, 120, 0, 1215, 195, client);
-    QPalette red = lblSpiral->palette();
-    red.setColor(QPalette::WindowText, Qt::red);
-    lblSpiral->setPalette(red);
-    lblSpiral->hide();
-
-    Label4 = label("Label4", "Width", true, 630, 200, 615, 255, client);
-    txtWidth = lineEdit("txtWidth", 630, 400, 375, 315);
-    UpDown2 = upDown("UpDown2", txtWidth, 0, 10, 1, 1000, 400, 240, 315);
-    Label7 = label("Label7", "Delay", true, 1270, 200, 615, 255, client);
-    txtCornerDelay = lineEdit("txtCornerDelay", 1270, 400, 390, 315);
-    txtDummy = lineEdit("txtDummy", 1440, 720, 375, 285);
-    txtDummy->hide();
-    UpDown3 = upDown("UpDown3", txtDummy, 0, 100, 5, 1670, 400, 240, 315);
-    UpDown3->setValue(0);
-
-    // The specified events, and only those, reach the handlers: a list raises its selection
-    // event on a user's pick (activated), never on Qt's own selection of the first entry; an
-    // option button on every click, also on the one already selected.
+void Interface::connectHandlers() {
+    // A list raises its selection event on a user's pick (activated), never on Qt's own
+    // selection of the first entry; an option button on every click, also on the one already
+    // selected.
     connect(cmbAltRate, &QComboBox::activated, this, [this] { cmbAltRate_Click(); });
     connect(cmbAzRate, &QComboBox::activated, this, [this] { cmbAzRate_Click(); });
     connect(cmbTrackMode, &QComboBox::activated, this, [this] { cmbTrackMode_Click(); });
@@ -286,40 +141,14 @@ void Interface::buildControls() {
     connect(cmdRevLR, &QPushButton::clicked, this, [this] { cmdRevLR_Click(); });
     connect(cmdRevUD, &QPushButton::clicked, this, [this] { cmdRevUD_Click(); });
     connect(cmdSpiral, &QPushButton::clicked, this, [this] { cmdSpiral_Click(); });
-    const std::pair<ArrowButton*, Arrow> arrows[] = {{cmdUp, Arrow::Up},
-                                                     {cmdDown, Arrow::Down},
-                                                     {cmdLeft, Arrow::Left},
-                                                     {cmdRight, Arrow::Right}};
-    for (auto [button, arrow] : arrows) {
-        connect(button, &ArrowButton::mouseDown, this,
-                [this, a = arrow] { cmdArrow_MouseDown(a); });
-        connect(button, &ArrowButton::mouseUp, this, [this, a = arrow] { cmdArrow_MouseUp(a); });
+    for (Arrow a : {Arrow::Up, Arrow::Down, Arrow::Left, Arrow::Right}) {
+        connect(buttonFor(a), &ArrowButton::mouseDown, this, [this, a] { cmdArrow_MouseDown(a); });
+        connect(buttonFor(a), &ArrowButton::mouseUp, this, [this, a] { cmdArrow_MouseUp(a); });
     }
-}
-
-void Interface::buildMenus() {
-    auto entry = [this](QMenu* menu, const char* name, const QString& caption, auto fn) {
-        QAction* a = menu->addAction(caption);
-        a->setObjectName(QLatin1String(name));
-        connect(a, &QAction::triggered, this, fn);
-        return a;
-    };
-    mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
-    mnuFile->setObjectName(QStringLiteral("mnuFile"));
-    mnuExit = entry(mnuFile, "mnuExit", QStringLiteral("E&xit"), [this] { mnuExit_Click(); });
-    mnuTools = menuBar()->addMenu(QStringLiteral("&Tools"));
-    mnuTools->setObjectName(QStringLiteral("mnuTools"));
-    mnuSetup =
-        entry(mnuTools, "mnuSetup", QStringLiteral("&Setup Scope"), [this] { mnuSetup_Click(); });
-    mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
-    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
-    mnuInstructions = entry(mnuHelp, "mnuInstructions", QStringLiteral("&Quick Instructions"),
-                            [this] { mnuInstructions_Click(); });
-    mnuInstructions->setShortcut(QKeySequence(Qt::Key_F1));
-    mnuSeparator1 = mnuHelp->addSeparator();
-    mnuSeparator1->setObjectName(QStringLiteral("mnuSeparator1"));
-    mnuAbout =
-        entry(mnuHelp, "mnuAbout", QStringLiteral("&About Skyjog"), [this] { mnuAbout_Click(); });
+    connect(mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
+    connect(mnuSetup, &QAction::triggered, this, [this] { mnuSetup_Click(); });
+    connect(mnuInstructions, &QAction::triggered, this, [this] { mnuInstructions_Click(); });
+    connect(mnuAbout, &QAction::triggered, this, [this] { mnuAbout_Click(); });
 }
 
 // ---- start-up and shutdown ------------------------------------------------------------------
@@ -332,30 +161,17 @@ void Interface::Form_Load() {
     SkipTrackModeClick = true;
     SkipPecOffClick = true;
 
-    // 4. A damaged file is reported, and start-up goes on with what was read before the damage
-    // and the defaults for the rest: the window must open usable and closable either way.
-    Settings s;
+    // 4. The window's settings hold the defaults until the file is read into them. A damaged
+    // file is reported, and start-up goes on with what was read before the damage and the
+    // defaults for the rest: the window must open usable and closable either way.
     const QString path = location_.readPath();
     if (!path.isEmpty()) {
         try {
-            loadSettings(path, s);
+            loadSettings(path, *this);
         } catch (const VbError& e) {
             reportError(e);
         }
     }
-    UpMessage = s.UpMessage;
-    DownMessage = s.DownMessage;
-    LeftMessage = s.LeftMessage;
-    RightMessage = s.RightMessage;
-    CommPortText = s.CommPortText;
-    FormTop = s.FormTop;
-    FormLeft = s.FormLeft;
-    AltRateIndex = s.AltRateIndex;
-    AzRateIndex = s.AzRateIndex;
-    TrackModeIndex = s.TrackModeIndex;
-    OnTop = s.OnTop;
-    SpiralWidth = s.SpiralWidth;
-    CornerDelay = s.CornerDelay;
 
     try {
         // 5. The frame's top-left corner, the same corner that unload saves. A place no screen
@@ -410,7 +226,7 @@ void Interface::closeEvent(QCloseEvent* e) {
         return;
     }
     // A key released just now still stops its axis.
-    commitPendingKeyRelease();
+    keys_.commitPendingRelease();
     // Form_QueryUnload
     if (!StopSpiral) {
         report(QStringLiteral("Please stop the spiral!"), QStringLiteral("Alert"));
@@ -433,8 +249,8 @@ void Interface::Form_Unload() {
             FormLeft = loadedLeft_;
             FormTop = loadedTop_;
         } else {
-            FormLeft = pos().x() * 15;
-            FormTop = pos().y() * 15;
+            FormLeft = pos().x() * TwipsPerPixel;
+            FormTop = pos().y() * TwipsPerPixel;
         }
         // 2.
         AltRateIndex = int16_t(cmbAltRate->currentIndex());
@@ -449,21 +265,7 @@ void Interface::Form_Unload() {
         txtWidth_Change();
         txtCornerDelay_Change();
         // 7.
-        Settings s;
-        s.UpMessage = UpMessage;
-        s.DownMessage = DownMessage;
-        s.LeftMessage = LeftMessage;
-        s.RightMessage = RightMessage;
-        s.CommPortText = CommPortText;
-        s.FormTop = FormTop;
-        s.FormLeft = FormLeft;
-        s.AltRateIndex = AltRateIndex;
-        s.AzRateIndex = AzRateIndex;
-        s.TrackModeIndex = TrackModeIndex;
-        s.OnTop = OnTop;
-        s.SpiralWidth = SpiralWidth;
-        s.CornerDelay = CornerDelay;
-        saveSettings(location_.writePath(), s);
+        saveSettings(location_.writePath(), *this);
         // 8.
         programEnd_();
     } catch (const VbError& e) {
@@ -605,23 +407,9 @@ void Interface::optOff_Click() {
 
 void Interface::startSlew(Arrow a) {
     if (trackingMode() == cmd::TrackingAltAz) send(cmd::SetTrackingMode(cmd::TrackingOff));
-    int16_t message = 0;
-    switch (a) {
-    case Arrow::Up:
-        message = UpMessage;
-        break;
-    case Arrow::Down:
-        message = DownMessage;
-        break;
-    case Arrow::Left:
-        message = LeftMessage;
-        break;
-    case Arrow::Right:
-        message = RightMessage;
-        break;
-    }
+    const int16_t messages[] = {UpMessage, DownMessage, LeftMessage, RightMessage};
     const bool alt = motorOf(a) == cmd::AltMotor;
-    LastCommand = cmd::VariableRateSlew(motorOf(a), commandByte(message),
+    LastCommand = cmd::VariableRateSlew(motorOf(a), commandByte(messages[size_t(a)]),
                                         commandByte(alt ? AltRateHigh : AzRateHigh),
                                         commandByte(alt ? AltRateLow : AzRateLow));
     send(LastCommand);
@@ -634,20 +422,45 @@ void Interface::stopSlew(Arrow a) {
 }
 
 void Interface::cmdArrow_MouseDown(Arrow a) {
-    commitPendingKeyRelease();
-    ++pressDepth_;
-    handler([&] { startSlew(a); });
-    --pressDepth_;
-    if (pressDepth_ == 0) {
-        const auto deferred = std::exchange(deferredReleases_, {});
-        for (auto [arrow, source] : deferred)
-            arrowUp(arrow, source);
-    }
+    keys_.commitPendingRelease();
+    duringPress([&] { handler([&] { startSlew(a); }); });
 }
 
 void Interface::cmdArrow_MouseUp(Arrow a) {
-    commitPendingKeyRelease();
+    keys_.commitPendingRelease();
     arrowUp(a, Source::Button);
+}
+
+bool Interface::Form_KeyDown(Arrow a) {
+    if (KeyIsDown) return true;
+    KeyIsDown = true;
+    // A key slew that takes over an axis from another arrow's key ends what that one showed.
+    if (const std::optional<Arrow> before = keys_.holdAxis(a))
+        buttonFor(*before)->setKeyHeld(false);
+    bool ok = true;
+    duringPress([&] {
+        try {
+            startSlew(a);
+            buttonFor(a)->setKeyHeld(true);
+        } catch (const VbError& err) {
+            reportError(err);
+            ok = false;
+        }
+    });
+    return ok;
+}
+
+void Interface::Form_KeyUp(Arrow a) {
+    arrowUp(a, Source::Key);
+}
+
+void Interface::duringPress(const std::function<void()>& start) {
+    ++pressDepth_;
+    start();
+    --pressDepth_;
+    if (pressDepth_ > 0) return;
+    for (auto [arrow, source] : std::exchange(deferredReleases_, {}))
+        arrowUp(arrow, source);
 }
 
 void Interface::arrowUp(Arrow a, Source source) {
@@ -657,9 +470,8 @@ void Interface::arrowUp(Arrow a, Source source) {
     }
     if (source == Source::Key) {
         KeyIsDown = false;
-        std::optional<Arrow>& slot = keySlew_[size_t(axisOf(a))];
-        if (slot) buttonFor(*slot)->setKeyHeld(false);
-        slot.reset();
+        if (const std::optional<Arrow> holder = keys_.freeAxis(a))
+            buttonFor(*holder)->setKeyHeld(false);
     }
     handler([&] {
         stopSlew(a);
@@ -667,190 +479,24 @@ void Interface::arrowUp(Arrow a, Source source) {
     });
 }
 
-bool Interface::Form_KeyDown(QKeyEvent* e, bool autoRepeat) {
-    if (e->key() == Qt::Key_S) {
-        // One press is one toggle: a held S repeats its key-downs, and each would otherwise
-        // stop the spiral it has just started, or start a new one.
-        if (autoRepeat) return true;
-        cmdSpiral_Click();
-        return true;
-    }
-    const std::optional<Arrow> a = arrowForKey(e->key());
-    if (!a) return false;
-    if (KeyIsDown) return true;
-    KeyIsDown = true;
-    // A key slew that takes over an axis from another arrow's key ends what that one showed.
-    std::optional<Arrow>& slot = keySlew_[size_t(axisOf(*a))];
-    if (slot && *slot != *a) buttonFor(*slot)->setKeyHeld(false);
-    slot = *a;
-    bool ok = true;
-    ++pressDepth_;
-    try {
-        startSlew(*a);
-        buttonFor(*a)->setKeyHeld(true);
-    } catch (const VbError& err) {
-        reportError(err);
-        ok = false;
-    }
-    --pressDepth_;
-    if (pressDepth_ == 0) {
-        const auto deferred = std::exchange(deferredReleases_, {});
-        for (auto [arrow, source] : deferred)
-            arrowUp(arrow, source);
-    }
-    return ok;
-}
-
-bool Interface::Form_KeyUp(QKeyEvent* e) {
-    const std::optional<Arrow> a = arrowForKey(e->key());
-    if (!a) return false;
-    // X11 without detectable auto-repeat turns a held key into release and press pairs; only
-    // the real release counts.
-    if (e->isAutoRepeat()) return true;
-    if (keyRepeat_ == KeyRepeat::Detectable) {
-        arrowUp(*a, Source::Key);
-        return true;
-    }
-    // Qt does not always recognise such a pair (it has to find the press already queued when
-    // the release comes in). The release waits a moment: the press of the same key with the
-    // same time stamp that follows it unmasks both as repetition.
-    commitPendingKeyRelease();
-    pendingKeyRelease_ = PendingKeyRelease{*a, e->timestamp()};
-    keyReleaseTimer_->start();
-    return true;
-}
-
-bool Interface::isRepeatOfPendingRelease(const QKeyEvent* press) const {
-    return pendingKeyRelease_ && press->timestamp() != 0 &&
-           press->timestamp() == pendingKeyRelease_->timestamp &&
-           arrowForKey(press->key()) == pendingKeyRelease_->arrow;
-}
-
-void Interface::commitPendingKeyRelease() {
-    if (!pendingKeyRelease_) return;
-    const Arrow a = pendingKeyRelease_->arrow;
-    pendingKeyRelease_.reset();
-    keyReleaseTimer_->stop();
-    arrowUp(a, Source::Key);
-}
-
-void Interface::setKeyRepeat(KeyRepeat mode) {
-    commitPendingKeyRelease();
-    keyRepeat_ = mode;
+void Interface::popupOpened() {
+    // It takes the keyboard and the mouse: its opening ends every hold as losing the focus does.
+    if (anyArrowHeld()) releaseLostHolds();
 }
 
 void Interface::releaseLostHolds() {
-    commitPendingKeyRelease();
-    // Key-ups from now on may go to another program: a key's next press here is a new one.
-    keysDown_.clear();
-    for (auto& slot : keySlew_) {
-        if (slot) arrowUp(*slot, Source::Key);
-    }
+    keys_.loseKeyboard();
     // A key press whose slew could not start leaves KeyIsDown set until an arrow key-up, which
     // may now never come here: without this, every arrow key would be ignored from now on.
     KeyIsDown = false;
-    for (ArrowButton* b : {cmdUp, cmdDown, cmdLeft, cmdRight})
+    for (ArrowButton* b : arrowButtons())
         b->loseMouse();
 }
 
 bool Interface::anyArrowHeld() const {
-    if (KeyIsDown || pendingKeyRelease_ || keySlew_[0] || keySlew_[1]) return true;
-    for (const ArrowButton* b : {cmdUp, cmdDown, cmdLeft, cmdRight})
-        if (b->isHeld()) return true;
-    return false;
-}
-
-ArrowButton* Interface::buttonFor(Arrow a) const {
-    switch (a) {
-    case Arrow::Up:
-        return cmdUp;
-    case Arrow::Down:
-        return cmdDown;
-    case Arrow::Left:
-        return cmdLeft;
-    case Arrow::Right:
-        break;
-    }
-    return cmdRight;
-}
-
-bool Interface::isOwnKeyTarget(QWidget* w) const {
-    QWidget* top = w->window();
-    if (top == this) return true;
-    // An open drop-down list belongs to its list; a menu is left to do its own navigation.
-    if (top->windowType() == Qt::Popup && !qobject_cast<QMenu*>(top)) {
-        for (QWidget* p = top->parentWidget(); p; p = p->parentWidget())
-            if (p == this) return true;
-    }
-    return false;
-}
-
-bool Interface::eventFilter(QObject* watched, QEvent* e) {
-    const QEvent::Type type = e->type();
-    if (type == QEvent::Show) {
-        // A menu, a drop-down list or a context menu that opens takes the keyboard and the mouse,
-        // without deactivating the window: the release of a held arrow then goes to it, or
-        // nowhere. Its opening ends every hold as losing the focus does.
-        auto* w = qobject_cast<QWidget*>(watched);
-        if (w && w->isWindow() && w->windowType() == Qt::Popup && anyArrowHeld())
-            releaseLostHolds();
-        return false;
-    }
-    if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)
-        return false;
-    auto* ke = static_cast<QKeyEvent*>(e);
-    const std::optional<Arrow> arrow = arrowForKey(ke->key());
-    if (ke->key() != Qt::Key_S && !arrow) return false;
-    // A key-up ends the key's hold wherever it lands (an open menu, another window of the
-    // program), so that the key's next press here is taken as a press.
-    if (type == QEvent::KeyRelease && !ke->isAutoRepeat()) keysDown_.remove(physicalKey(*ke));
-    // The window system hands a key to the native window first, then to the focused widget:
-    // only the widget is looked at, so that no key acts twice.
-    auto* w = qobject_cast<QWidget*>(watched);
-    if (!w) return false;
-    if (!isOwnKeyTarget(w)) {
-        // Wherever the release of an arrow that holds its axis lands, the axis stops.
-        if (type == QEvent::KeyRelease && !ke->isAutoRepeat() && arrow &&
-            keySlew_[size_t(axisOf(*arrow))] == arrow) {
-            commitPendingKeyRelease();
-            arrowUp(*arrow, Source::Key);
-        }
-        return false;
-    }
-    // The port box takes names as well as numbers ("sim", "/dev/ttyS0", host names): there an
-    // S is a letter being typed, not a request for the spiral.
-    if (ke->key() == Qt::Key_S && w == txtCommPort) return false;
-    switch (type) {
-    case QEvent::ShortcutOverride:
-        // Claimed, so that no shortcut takes these keys before the key press.
-        ke->accept();
-        return true;
-    case QEvent::KeyPress: {
-        bool autoRepeat = ke->isAutoRepeat();
-        if (keyRepeat_ == KeyRepeat::Detectable) {
-            // No key-up since this key's last press: it is being held, and this is its repetition
-            // (which the platform does not flag in this mode).
-            const quint64 k = physicalKey(*ke);
-            autoRepeat = autoRepeat || keysDown_.contains(k);
-            keysDown_.insert(k);
-        } else if (isRepeatOfPendingRelease(ke)) {
-            pendingKeyRelease_.reset();
-            keyReleaseTimer_->stop();
-            autoRepeat = true;
-        } else if (ke->key() == Qt::Key_S) {
-            autoRepeat = autoRepeat || (ke->timestamp() != 0 && ke->timestamp() == sReleaseTime_);
-        }
-        // Whatever else was released goes out before this key acts.
-        commitPendingKeyRelease();
-        return Form_KeyDown(ke, autoRepeat);
-    }
-    default:
-        if (ke->key() == Qt::Key_S) {
-            if (!ke->isAutoRepeat()) sReleaseTime_ = ke->timestamp();
-            return false; // an S key-up is left alone
-        }
-        return Form_KeyUp(ke);
-    }
+    const auto buttons = arrowButtons();
+    return KeyIsDown || keys_.holdsAnything() ||
+           std::any_of(buttons.begin(), buttons.end(), [](ArrowButton* b) { return b->isHeld(); });
 }
 
 // ---- spiral ---------------------------------------------------------------------------------

@@ -2,19 +2,20 @@
 
 #include "commands.h"
 #include "convert.h"
+#include "fonts.h"
 #include "functions.h"
+#include "onewindow.h"
 #include "ontop.h"
 #include "report.h"
+#include "twips.h"
 #include "updown.h"
 #include "vberror.h"
 
 #include <QApplication>
-#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <algorithm>
@@ -60,12 +61,10 @@ uint8_t guideRateByte(const QString& text) {
 
 namespace {
 
-QPointer<SetupScope>& openDialog() {
-    static QPointer<SetupScope> dlg;
-    return dlg;
+OneWindow<SetupScope>& setupDialog() {
+    static OneWindow<SetupScope> dialog;
+    return dialog;
 }
-// True while a new dialog reads its values and is not shown yet.
-bool loading = false;
 
 // The busy pointer for the whole screen while a series of commands runs; gone again on every
 // way out, before any failure is reported.
@@ -89,41 +88,18 @@ protected:
     }
 };
 
-// The classic dialog font; its Windows name first, then metric look-alikes found on Linux. Where
-// only a wider face is at hand, it is narrowed until a sample fits the room the layout gives it,
-// so that no caption is cut off.
-QFont dialogFont(double points, const QString& sample, qreal room) {
-    QFont f;
-    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                   QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                   QStringLiteral("DejaVu Sans")});
-    f.setPointSizeF(points);
-    f.setWeight(QFont::Normal);
-    const qreal width = QFontMetricsF(f).horizontalAdvance(sample);
-    if (width > room) f.setStretch(std::max(60, int(100.0 * room / width)));
-    return f;
-}
+// The dialog's two sizes of the classic face, each fitted to the widest caption it carries.
 QFont smallFont() {
-    return dialogFont(8.0, QStringLiteral("Percent of Sidereal"), 93);
+    return narrowedToFit(classicFont(8.0), QStringLiteral("Percent of Sidereal"), 93);
 }
 QFont largeFont() {
-    return dialogFont(9.75, QStringLiteral("Azimuth"), 47);
-}
-
-// Twips to pixels at 96 dots per inch; Qt scales pixels for other densities.
-constexpr int px(int twips) {
-    return twips / 15;
-}
-
-void place(QWidget* w, int left, int top, int width, int height) {
-    w->setGeometry(px(left), px(top), px(width), px(height));
+    return narrowedToFit(classicFont(9.75), QStringLiteral("Azimuth"), 47);
 }
 
 } // namespace
 
 SetupScope* SetupScope::current() {
-    SetupScope* d = openDialog().data();
-    return d && (d->isVisible() || loading) ? d : nullptr;
+    return setupDialog().current();
 }
 
 SetupScope::SetupScope(QWidget* parent) : QDialog(parent) {
@@ -133,21 +109,21 @@ SetupScope::SetupScope(QWidget* parent) : QDialog(parent) {
                    Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setAttribute(Qt::WA_DeleteOnClose);
     setFont(smallFont());
-    setFixedSize(px(6030), px(3195));
+    setFixedSize(twipsToPixels(6030), twipsToPixels(3195));
 
     auto label = [this](const char* name, const QString& text, bool large, int l, int t, int w,
                         int h) {
         auto* lbl = new QLabel(text, this);
         lbl->setObjectName(QLatin1String(name));
         if (large) lbl->setFont(largeFont());
-        place(lbl, l, t, w, h);
+        placeInTwips(lbl, l, t, w, h);
         return lbl;
     };
     auto box = [this](const char* name, int l, int t) {
         auto* e = new SelectingLineEdit(this);
         e->setObjectName(QLatin1String(name));
         e->setTextMargins(0, 0, 0, 0);
-        place(e, l, t, 375, 315);
+        placeInTwips(e, l, t, 375, 315);
         connect(e, &QLineEdit::textChanged, this, &SetupScope::box_Change);
         return static_cast<QLineEdit*>(e);
     };
@@ -157,7 +133,7 @@ SetupScope::SetupScope(QWidget* parent) : QDialog(parent) {
         u->setBuddy(buddy);
         u->setRange(0, 99);
         u->setIncrement(1);
-        place(u, l, t, 240, 315);
+        placeInTwips(u, l, t, 240, 315);
         return u;
     };
 
@@ -186,14 +162,14 @@ SetupScope::SetupScope(QWidget* parent) : QDialog(parent) {
     OKButton = new QPushButton(QStringLiteral("OK"), this);
     OKButton->setObjectName(QStringLiteral("OKButton"));
     OKButton->setDefault(true);
-    place(OKButton, 2040, 2760, 1215, 375);
+    placeInTwips(OKButton, 2040, 2760, 1215, 375);
     CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
     CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    place(CancelButton, 3360, 2760, 1215, 375);
+    placeInTwips(CancelButton, 3360, 2760, 1215, 375);
     cmdApply = new QPushButton(QStringLiteral("&Apply"), this);
     cmdApply->setObjectName(QStringLiteral("cmdApply"));
     cmdApply->setEnabled(false);
-    place(cmdApply, 4680, 2760, 1215, 375);
+    placeInTwips(cmdApply, 4680, 2760, 1215, 375);
 
     connect(OKButton, &QPushButton::clicked, this, &SetupScope::OKButton_Click);
     connect(CancelButton, &QPushButton::clicked, this, &SetupScope::CancelButton_Click);
@@ -328,21 +304,7 @@ void SetupScope::keyPressEvent(QKeyEvent* e) {
 }
 
 void ShowSetupScope() {
-    QPointer<SetupScope>& dlg = openDialog();
-    // A dialog that was closed may still await its deletion; it counts as gone.
-    if (dlg && !dlg->isVisible() && !loading) {
-        dlg->deleteLater();
-        dlg = nullptr;
-    }
-    if (dlg) {
-        bringForward(dlg);
-        return;
-    }
-    dlg = new SetupScope;
-    loading = true;
-    dlg->Form_Load();
-    loading = false;
-    if (dlg) bringForward(dlg);
+    setupDialog().show();
 }
 
 } // namespace skyjog

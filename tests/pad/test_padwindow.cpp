@@ -6,6 +6,7 @@
 #include "padfixture.h"
 #include "placement.h"
 #include "setupscope.h"
+#include "twips.h"
 #include "updown.h"
 
 #include <QCheckBox>

@@ -1,0 +1,184 @@
+#include "padkeys.h"
+
+#include "keyrepeat.h"
+
+#include <QKeyEvent>
+#include <QMenu>
+#include <QWidget>
+#include <utility>
+
+namespace skyjog {
+
+namespace {
+
+size_t axisOf(Arrow a) {
+    return a == Arrow::Up || a == Arrow::Down ? 0 : 1;
+}
+
+std::optional<Arrow> arrowForKey(int key) {
+    switch (key) {
+    case Qt::Key_Up:
+        return Arrow::Up;
+    case Qt::Key_Down:
+        return Arrow::Down;
+    case Qt::Key_Left:
+        return Arrow::Left;
+    case Qt::Key_Right:
+        return Arrow::Right;
+    default:
+        return std::nullopt;
+    }
+}
+
+// One physical key: its scan code where the window system gives one, otherwise its key code.
+quint64 physicalKey(const QKeyEvent& e) {
+    return e.nativeScanCode() != 0 ? (quint64(1) << 32) | e.nativeScanCode() : quint32(e.key());
+}
+
+} // namespace
+
+PadKeys::PadKeys(QWidget& window, Handlers handlers)
+    : window_(window), handlers_(std::move(handlers)),
+      // With the repetition of a held key told apart by the X server, a key-up needs no
+      // waiting: the stop goes out the moment the key is let go.
+      keyRepeat_(enableDetectableAutoRepeat() ? KeyRepeat::Detectable : KeyRepeat::ReleasePairs) {
+    releaseTimer_.setSingleShot(true);
+    releaseTimer_.setInterval(ReleaseGraceMs);
+    connect(&releaseTimer_, &QTimer::timeout, this, [this] { commitPendingRelease(); });
+}
+
+void PadKeys::setKeyRepeat(KeyRepeat mode) {
+    commitPendingRelease();
+    keyRepeat_ = mode;
+}
+
+void PadKeys::commitPendingRelease() {
+    if (!pendingRelease_) return;
+    const Arrow a = pendingRelease_->arrow;
+    pendingRelease_.reset();
+    releaseTimer_.stop();
+    handlers_.arrowUp(a);
+}
+
+std::optional<Arrow> PadKeys::holdAxis(Arrow a) {
+    const std::optional<Arrow> before = std::exchange(axisKeys_[axisOf(a)], a);
+    return before != a ? before : std::nullopt;
+}
+
+std::optional<Arrow> PadKeys::freeAxis(Arrow a) {
+    return std::exchange(axisKeys_[axisOf(a)], std::nullopt);
+}
+
+bool PadKeys::holdsAnything() const {
+    return pendingRelease_ || axisKeys_[0] || axisKeys_[1];
+}
+
+void PadKeys::loseKeyboard() {
+    commitPendingRelease();
+    keysDown_.clear();
+    for (const std::optional<Arrow>& held : axisKeys_) {
+        if (held) handlers_.arrowUp(*held);
+    }
+}
+
+bool PadKeys::isOwnKeyTarget(QWidget* w) const {
+    QWidget* top = w->window();
+    if (top == &window_) return true;
+    // An open drop-down list belongs to its list; a menu is left to do its own navigation.
+    if (top->windowType() == Qt::Popup && !qobject_cast<QMenu*>(top)) {
+        for (QWidget* p = top->parentWidget(); p; p = p->parentWidget())
+            if (p == &window_) return true;
+    }
+    return false;
+}
+
+bool PadKeys::eventFilter(QObject* watched, QEvent* e) {
+    const QEvent::Type type = e->type();
+    if (type == QEvent::Show) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && w->isWindow() && w->windowType() == Qt::Popup) handlers_.popupOpened();
+        return false;
+    }
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)
+        return false;
+    auto* ke = static_cast<QKeyEvent*>(e);
+    const std::optional<Arrow> arrow = arrowForKey(ke->key());
+    if (ke->key() != Qt::Key_S && !arrow) return false;
+    const bool realRelease = type == QEvent::KeyRelease && !ke->isAutoRepeat();
+    // A key-up ends the key's hold wherever it lands (an open menu, another window of the
+    // program), so that the key's next press here is taken as a press.
+    if (realRelease) keysDown_.remove(physicalKey(*ke));
+    // The window system hands a key to the native window first, then to the focused widget:
+    // only the widget is looked at, so that no key acts twice.
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (!w) return false;
+    if (!isOwnKeyTarget(w)) {
+        // Wherever the release of an arrow that holds its axis lands, the axis stops.
+        if (realRelease && arrow && axisKeys_[axisOf(*arrow)] == arrow) {
+            commitPendingRelease();
+            handlers_.arrowUp(*arrow);
+        }
+        return false;
+    }
+    // There an S is a letter being typed, not a request for the spiral.
+    if (!arrow && w == letterBox_) return false;
+    switch (type) {
+    case QEvent::ShortcutOverride:
+        // Claimed, so that no shortcut takes these keys before the key press.
+        ke->accept();
+        return true;
+    case QEvent::KeyPress:
+        return keyPress(*ke, arrow);
+    default:
+        return keyRelease(*ke, arrow);
+    }
+}
+
+bool PadKeys::keyPress(const QKeyEvent& e, std::optional<Arrow> arrow) {
+    bool autoRepeat = e.isAutoRepeat();
+    if (keyRepeat_ == KeyRepeat::Detectable) {
+        // No key-up since this key's last press: it is being held, and this is its repetition
+        // (which the platform does not flag in this mode).
+        const quint64 k = physicalKey(e);
+        autoRepeat = autoRepeat || keysDown_.contains(k);
+        keysDown_.insert(k);
+    } else if (pendingRelease_ && arrow == pendingRelease_->arrow && e.timestamp() != 0 &&
+               e.timestamp() == pendingRelease_->timestamp) {
+        // The held-back release and this press are one repetition of a held key.
+        pendingRelease_.reset();
+        releaseTimer_.stop();
+        autoRepeat = true;
+    } else if (!arrow) {
+        autoRepeat = autoRepeat || (e.timestamp() != 0 && e.timestamp() == sReleaseTime_);
+    }
+    // Whatever else was released goes out before this key acts.
+    commitPendingRelease();
+    if (arrow) return handlers_.arrowDown(*arrow);
+    // One press is one toggle: a held S repeats its key-downs, and each would otherwise stop the
+    // spiral it has just started, or start a new one.
+    if (!autoRepeat) handlers_.spiralKey();
+    return true;
+}
+
+bool PadKeys::keyRelease(const QKeyEvent& e, std::optional<Arrow> arrow) {
+    if (!arrow) {
+        if (!e.isAutoRepeat()) sReleaseTime_ = e.timestamp();
+        return false; // an S key-up is left alone
+    }
+    // X11 without detectable auto-repeat turns a held key into release and press pairs; only
+    // the real release counts.
+    if (e.isAutoRepeat()) return true;
+    if (keyRepeat_ == KeyRepeat::Detectable) {
+        handlers_.arrowUp(*arrow);
+        return true;
+    }
+    // Qt does not always recognise such a pair (it has to find the press already queued when
+    // the release comes in). The release waits a moment: the press of the same key with the
+    // same time stamp that follows it unmasks both as repetition.
+    commitPendingRelease();
+    pendingRelease_ = PendingRelease{*arrow, e.timestamp()};
+    releaseTimer_.start();
+    return true;
+}
+
+} // namespace skyjog

@@ -1,0 +1,120 @@
+// The main window's keyboard on its own: whose keys are the window's, and what reaches it of a key
+// that a shortcut would otherwise take. The window tests cover what the window does with its keys;
+// these cover receivers they do not drive: a shortcut on an arrow, keys inside an open list.
+#include "padkeys.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QVBoxLayout>
+#include <QtTest>
+
+using namespace skyjog;
+
+namespace {
+
+const char* const ArrowNames[] = {"Up", "Down", "Left", "Right"};
+
+// A window with a box and a list, and its keys as the window would take them: every arrow press
+// holds its axis, and everything that reaches the window is written down.
+class KeyedWindow {
+public:
+    KeyedWindow()
+        : keys_(window, {.arrowDown =
+                             [this](Arrow a) {
+                                 log << QStringLiteral("down %1").arg(ArrowNames[int(a)]);
+                                 keys_.holdAxis(a);
+                                 return true;
+                             },
+                         .arrowUp =
+                             [this](Arrow a) {
+                                 log << QStringLiteral("up %1").arg(ArrowNames[int(a)]);
+                                 keys_.freeAxis(a);
+                             },
+                         .spiralKey = [this] { log << QStringLiteral("spiral"); },
+                         .popupOpened = [this] { log << QStringLiteral("popup"); }}) {
+        auto* layout = new QVBoxLayout(&window);
+        layout->addWidget(box);
+        layout->addWidget(list);
+        list->addItems({QStringLiteral("one"), QStringLiteral("two"), QStringLiteral("three")});
+        keys_.setKeyRepeat(PadKeys::KeyRepeat::Detectable); // every key-up acts at once
+        qApp->installEventFilter(&keys_);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        box->setFocus();
+    }
+    ~KeyedWindow() { qApp->removeEventFilter(&keys_); }
+
+    QStringList take() { return std::exchange(log, {}); }
+
+    QWidget window;
+    QLineEdit* box = new QLineEdit(&window);
+    QComboBox* list = new QComboBox(&window);
+    QStringList log;
+
+private:
+    PadKeys keys_;
+};
+
+void send(QObject* to, QEvent::Type type, int key) {
+    QKeyEvent e(type, key, Qt::NoModifier);
+    QApplication::sendEvent(to, &e);
+}
+
+} // namespace
+
+class TestPadKeys : public QObject {
+    Q_OBJECT
+private slots:
+    // A shortcut on an arrow or on S would take the key before the window sees it.
+    void arrowsAndSComeBeforeShortcuts() {
+        KeyedWindow w;
+        int triggered = 0;
+        for (int key : {Qt::Key_Down, Qt::Key_S}) {
+            auto* action = new QAction(&w.window);
+            action->setShortcut(QKeySequence(key));
+            w.window.addAction(action);
+            connect(action, &QAction::triggered, [&] { ++triggered; });
+        }
+        w.list->setFocus();
+        QTest::keyClick(w.list, Qt::Key_Down);
+        QTest::keyClick(w.list, Qt::Key_S);
+        QCOMPARE(w.take(), (QStringList{"down Down", "up Down", "spiral"}));
+        QCOMPARE(triggered, 0);
+        QCOMPARE(w.list->currentIndex(), 0);
+    }
+
+    // An open drop-down list is the window's own: its arrows slew rather than move the
+    // selection. An open menu keeps its arrows for its navigation; only the release of an arrow
+    // that holds its axis is the window's wherever it lands.
+    void popupsOfTheWindow() {
+        KeyedWindow w;
+        w.list->showPopup();
+        QWidget* popup = QApplication::activePopupWidget();
+        QVERIFY(popup);
+        QCOMPARE(w.take(), QStringList{"popup"});
+        send(w.list->view(), QEvent::KeyPress, Qt::Key_Down);
+        send(w.list->view(), QEvent::KeyRelease, Qt::Key_Down);
+        QCOMPARE(w.take(), (QStringList{"down Down", "up Down"}));
+        QCOMPARE(w.list->view()->currentIndex().row(), 0);
+        w.list->hidePopup();
+
+        send(w.box, QEvent::KeyPress, Qt::Key_Right);
+        QMenu menu(&w.window);
+        menu.addAction(QStringLiteral("first"));
+        menu.addAction(QStringLiteral("second"));
+        menu.popup(w.window.mapToGlobal(QPoint(10, 10)));
+        QVERIFY(menu.isVisible());
+        send(&menu, QEvent::KeyPress, Qt::Key_Down);
+        send(&menu, QEvent::KeyRelease, Qt::Key_Down); // holds nothing: the menu's
+        send(&menu, QEvent::KeyRelease, Qt::Key_Right);
+        QCOMPARE(w.take(), (QStringList{"down Right", "popup", "up Right"}));
+        QCOMPARE(menu.activeAction(), menu.actions().value(0));
+    }
+};
+
+QTEST_MAIN(TestPadKeys)
+#include "test_padkeys.moc"
