@@ -134,22 +134,20 @@ double number(const Reader::Field& f) {
     }
 }
 
-int16_t int16Field(const Reader::Field& f) {
+// A whole-number field: the number rounded as every conversion rounds, its range the type's.
+template <typename T, T (*convert)(double)> T wholeField(const Reader::Field& f) {
     const double v = number(f);
     try {
-        return conv::toInt16(v);
+        return convert(v);
     } catch (const VbError&) {
         throw overflow(f.index);
     }
 }
-
+int16_t int16Field(const Reader::Field& f) {
+    return wholeField<int16_t, conv::toInt16>(f);
+}
 int32_t int32Field(const Reader::Field& f) {
-    const double v = number(f);
-    try {
-        return conv::toInt32(v);
-    } catch (const VbError&) {
-        throw overflow(f.index);
-    }
+    return wholeField<int32_t, conv::toInt32>(f);
 }
 
 int16_t indexField(const Reader::Field& f, int count) {
