@@ -18,10 +18,22 @@ ProcUsage procUsage(qint64 pid) {
     bool all = true;
     const QStringList ids = tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& id : ids) {
+        QFile status(tasks.filePath(id + QStringLiteral("/status")));
+        if (status.open(QIODevice::ReadOnly)) {
+            long n = 0;
+            for (const QByteArray& line : status.readAll().split('\n')) {
+                const QList<QByteArray> p = line.simplified().split(' ');
+                if (p.size() == 2 &&
+                    (p[0] == "voluntary_ctxt_switches:" || p[0] == "nonvoluntary_ctxt_switches:"))
+                    n += p[1].toLong();
+            }
+            u.switches += n;
+            if (id.toLongLong() == pid) u.mainSwitches = n;
+        }
         QFile f(tasks.filePath(id + QStringLiteral("/schedstat")));
         if (!f.open(QIODevice::ReadOnly)) {
             all = false;
-            break;
+            continue;
         }
         ns += f.readAll().split(' ').value(0).toDouble();
     }

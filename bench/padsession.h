@@ -17,6 +17,11 @@ struct ProcUsage {
     bool precise = false;
     long hwmKb = 0; // peak resident set (VmHWM)
     long rssKb = 0;
+    // Context switches so far, voluntary and involuntary: every time a thread went to sleep or
+    // was put off a processor, so about one per wake-up. All threads, and the main thread alone
+    // (the one that runs the window and the spiral).
+    long switches = 0;
+    long mainSwitches = 0;
 };
 ProcUsage procUsage(qint64 pid);
 

@@ -5,7 +5,8 @@
 #   scripts/bench.sh                 all of them (about four minutes)
 #   scripts/bench.sh sendcommand     SendCommand round trips over a pseudo-terminal at 9600 baud
 #   scripts/bench.sh pad             start-up, memory, key to line, processor time (under Xvfb)
-#   scripts/bench.sh spiral          spiral leg timing over 20 legs (under Xvfb; two runs of 55 s)
+#   scripts/bench.sh spiral          spiral leg timing over 20 legs, with the processor time and
+#                                    wake-ups of the running spiral (under Xvfb; two runs of 55 s)
 #
 # Run it on an otherwise idle machine: the figures are times of a few milliseconds.
 set -euo pipefail
