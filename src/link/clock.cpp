@@ -1,7 +1,10 @@
 #include "clock.h"
 
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 
 #include <chrono>
 #include <thread>
@@ -29,14 +32,23 @@ int64_t Clock::tickCount64() {
     return count64_;
 }
 
-int64_t SystemClock::tickCount64() {
-    static QElapsedTimer timer = [] {
+namespace {
+// Nanoseconds on the monotonic clock since the first reading.
+int64_t sinceStartNs() {
+    static const QElapsedTimer timer = [] {
         QElapsedTimer t;
         t.start();
         return t;
     }();
-    // Offset so that a monotonic counter starts somewhere arbitrary like the system's does.
-    return timer.elapsed() + 0x10000;
+    return timer.nsecsElapsed();
+}
+constexpr int64_t NsPerMs = 1000000;
+// Offset so that a monotonic counter starts somewhere arbitrary like the system's does.
+constexpr int64_t TickOffset = 0x10000;
+} // namespace
+
+int64_t SystemClock::tickCount64() {
+    return sinceStartNs() / NsPerMs + TickOffset;
 }
 
 uint32_t SystemClock::tickCount() {
@@ -67,6 +79,28 @@ void SystemClock::pace(PaceState& state, uint32_t ms) {
     const int64_t now = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
     const int64_t until = paceDeadline(state, now, int64_t(ms) * 1000000);
     std::this_thread::sleep_until(steady_clock::time_point(nanoseconds(until)));
+}
+
+void SystemClock::waitForEvents(uint32_t until) {
+    // Qt's timers count whole milliseconds and may fire most of one late, which would lengthen
+    // every spiral leg by as much. So the event loop is left a little before the counter turns to
+    // `until`, and the last stretch is slept on the precise clock: two wake-ups, on time.
+    constexpr int64_t TailNs = 2 * NsPerMs;
+    tightenTimerSlack();
+    const int64_t nowNs = sinceStartNs();
+    const int32_t aheadMs = int32_t(until - uint32_t(nowNs / NsPerMs + TickOffset));
+    if (aheadMs <= 0) return;
+    const int64_t leftNs = int64_t(aheadMs) * NsPerMs - nowNs % NsPerMs;
+    QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance();
+    if (!loop || leftNs <= TailNs + NsPerMs) {
+        std::this_thread::sleep_for(std::chrono::nanoseconds(leftNs));
+        return;
+    }
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(std::chrono::milliseconds((leftNs - TailNs) / NsPerMs));
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 int64_t paceDeadline(PaceState& state, int64_t nowNs, int64_t periodNs) {

@@ -29,6 +29,11 @@ public:
         (void)state;
         sleep(ms);
     }
+    // Rests until the tick count reaches `until` or an event comes to this thread's event loop,
+    // whichever is first, and handles what came. Returns at once when `until` has come, and may
+    // also return before either (an event the loop keeps for itself), so a caller checks what it
+    // waits for and calls again. `until` lies less than 24 days ahead.
+    virtual void waitForEvents(uint32_t until) = 0;
     // The system clock's increment in 100-ns units (0 where the system reports none).
     virtual uint32_t clockIncrement100ns() = 0;
 
@@ -44,6 +49,7 @@ public:
     int64_t tickCount64() override;
     void sleep(uint32_t ms) override;
     void pace(PaceState& state, uint32_t ms) override;
+    void waitForEvents(uint32_t until) override;
     uint32_t clockIncrement100ns() override;
 };
 

@@ -6,8 +6,6 @@
 #include "spiralmath.h"
 #include "vberror.h"
 
-#include <algorithm>
-
 namespace skyjog {
 
 namespace {
@@ -16,11 +14,17 @@ void send(const QByteArray& command) {
     SendCommand(command, cmd::AckLength, cmd::TimeoutMs);
 }
 
-// One poll: the window's pending clicks and keys run here, then the thread rests for a clock
-// period so that the wait does not spin.
-void poll(SpiralHost& host) {
-    host.processEvents();
-    clock().sleep(uint32_t(std::max<int16_t>(SleepTime, 0)));
+// Waits until the tick count reaches `until` or a stop is asked for. The window's clicks and keys
+// are handled as they come, and a stop among them ends the wait at once; in between the thread
+// sleeps, so a running spiral costs next to nothing.
+void serveEventsUntil(SpiralHost& host, uint32_t until) {
+    Clock& clk = clock();
+    const auto due = [&] { return int32_t(until - clk.tickCount()) <= 0; };
+    while (!StopSpiral && !due()) {
+        host.processEvents();
+        if (StopSpiral || due()) return;
+        clk.waitForEvents(until);
+    }
 }
 
 void restoreTracking(SpiralHost& host) {
@@ -79,17 +83,15 @@ void runLegs(SpiralHost& host) {
         if (StopSpiral) return;
 
         if (int64_t(elapsedMs(legStart, clk.tickCount())) <= int64_t(legDuration)) {
-            poll(host);
+            // The leg ends at the first moment more than its length has passed.
+            serveEventsUntil(host, legStart + uint32_t(legDuration) + 1);
             continue;
         }
 
         if (legCount > 0 && cornerDelay > 0) {
             stopBothAxes();
             restoreTracking(host);
-            const uint32_t pauseStart = clk.tickCount();
-            while (int64_t(elapsedMs(pauseStart, clk.tickCount())) < int64_t(cornerDelay) &&
-                   !StopSpiral)
-                poll(host);
+            serveEventsUntil(host, clk.tickCount() + uint32_t(cornerDelay));
             // A stop asked for during the pause ends the spiral here: starting the next leg only
             // to stop it again would move the mount after the user asked it to stand still.
             if (StopSpiral) return;
@@ -104,8 +106,6 @@ void runLegs(SpiralHost& host) {
         send(cmd::FixedRateSlew(leg.stopMotor));
         send(cmd::VariableRateSlew(leg.moveMotor, leg.messageId, rate.high, rate.low));
         ++legCount;
-
-        poll(host);
     }
 }
 

@@ -14,7 +14,9 @@ public:
     // The item data of the tracking list's selected entry; throws VbError when there is none.
     virtual uint8_t trackingMode() const = 0;
     virtual void setSpiralLabelVisible(bool visible) = 0;
-    // Lets the window handle its pending events (handlers run nested inside this call).
+    // Lets the window handle its pending events (handlers run nested inside this call). Between
+    // two calls the spiral rests in the clock's waitForEvents, which an event for the thread's
+    // event loop ends.
     virtual void processEvents() = 0;
 };
 

@@ -219,8 +219,14 @@ private slots:
         };
         ToggleSpiral(host);
         QCOMPARE(legsStarted(), 3);
-        // Two pauses of two seconds at one poll per millisecond.
-        QCOMPARE(pausePolls, 2 * 2000);
+        // Two pauses of two seconds from the tracking restore's answer to the next tracking-off,
+        // each with the window's events handled as it begins and the spiral at rest after that.
+        QCOMPARE(pausePolls, 2);
+        const QVector<Sent> in = received();
+        QCOMPARE(in[6].bytes, trackCmd(2));
+        QCOMPARE(in[7].at - (in[6].at + 1), 2000u);
+        QCOMPARE(in[12].bytes, trackCmd(2));
+        QCOMPARE(in[13].at - (in[12].at + 1), 2000u);
     }
 
     void lineDroppedByTheMountEndsTheSpiral() {

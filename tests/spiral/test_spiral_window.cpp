@@ -162,6 +162,31 @@ private slots:
         // clang-format on
     }
 
+    // The spiral sleeps between the window's events, and a click wakes it: the stop goes out the
+    // moment the click is handled, in a leg or in a corner pause, and not at the leg's end.
+    void clickStopsAtOnceInALegAndInAPause_data() {
+        QTest::addColumn<double>("delay");
+        QTest::addColumn<uint32_t>("clickAfter");
+        QTest::newRow("second leg") << 0.0 << 700u;
+        QTest::newRow("first pause") << 1.0 << 900u;
+    }
+    void clickStopsAtOnceInALegAndInAPause() {
+        QFETCH(double, delay);
+        QFETCH(uint32_t, clickAfter);
+        Pad pad;
+        Settings s = Pad::simSettings();
+        s.CornerDelay = delay;
+        Interface& w = pad.startOnSim(s);
+        const uint32_t t0 = pad.clock.now();
+        userAt(pad, t0 + clickAfter, [&] { QTest::mouseClick(w.cmdSpiral, Qt::LeftButton); });
+        QTest::mouseClick(w.cmdSpiral, Qt::LeftButton);
+        QVERIFY(StopSpiral);
+        const QVector<Sent> in = received();
+        QCOMPARE(bytesOf(in.mid(in.size() - 3)), QByteArrayList({Stop(17), Stop(16), T(1)}));
+        QCOMPARE(in[in.size() - 3].at, t0 + clickAfter);
+        QCOMPARE(countOf(in, isSlew), 2 - int(delay));
+    }
+
     void closeIsRefusedWhileTheSpiralGoesOn() {
         Pad pad;
         Interface& w = pad.startOnSim();

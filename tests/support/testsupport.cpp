@@ -1,7 +1,10 @@
 #include "testsupport.h"
 #include "functions.h"
 
+#include <QAbstractEventDispatcher>
 #include <QTest>
+
+#include <algorithm>
 
 namespace skyjog::test {
 
@@ -27,6 +30,27 @@ void ManualClock::sleep(uint32_t ms) {
         pending_.erase(pending_.begin());
         fn();
     }
+}
+
+void ManualClock::waitForEvents(uint32_t until) {
+    ++waits;
+    // An event that keeps posting itself would otherwise hold time still for good; on a real
+    // machine handling it takes time, so every so many busy waits a millisecond passes.
+    constexpr uint32_t BusyWaitsPerMs = 1000;
+    QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance();
+    if (loop && loop->processEvents(QEventLoop::AllEvents)) {
+        ++waitsWithEvents;
+        if (++busyWaits_ % BusyWaitsPerMs != 0) return;
+        if (int32_t(until - now_) > 0) sleep(1);
+        return;
+    }
+    busyWaits_ = 0;
+    const int32_t ahead = int32_t(until - now_);
+    if (ahead <= 0) return;
+    int32_t step = ahead;
+    for (const auto& p : pending_)
+        step = std::min(step, std::max(int32_t(p.first - now_), 0));
+    sleep(uint32_t(step));
 }
 
 ReportRecorder::ReportRecorder() {

@@ -20,6 +20,10 @@ public:
     explicit ManualClock(uint32_t start = 1000) : now_(start), start_(start) {}
     uint32_t tickCount() override { return now_; }
     void sleep(uint32_t ms) override;
+    // Events already waiting in the thread's event loop are handled first, taking no time, as a
+    // real wait would; when there are none, the clock goes straight to `until`, or to the next
+    // scheduled action if that comes first (the action is the event that ends the wait).
+    void waitForEvents(uint32_t until) override;
     uint32_t clockIncrement100ns() override { return increment_; }
 
     void setIncrement(uint32_t v) { increment_ = v; }
@@ -31,6 +35,9 @@ public:
     std::function<void(uint32_t now)> onSleep;
     uint64_t sleeps = 0;
     uint64_t sleptMs = 0;
+    // Calls of waitForEvents, and how many of them found events waiting.
+    uint64_t waits = 0;
+    uint64_t waitsWithEvents = 0;
     // How far past its start a test may run this clock. Time here costs nothing, so a spiral
     // whose stop went missing (a wrong byte, a lost click) would run on until CTest's time-out;
     // past the limit the test fails at once and StopSpiral is set, which ends any spiral.
@@ -42,6 +49,7 @@ private:
     uint32_t start_;
     bool overran_ = false;
     uint32_t increment_ = 0;
+    uint32_t busyWaits_ = 0;
     std::multimap<uint32_t, std::function<void()>> pending_;
 };
 
