@@ -82,24 +82,26 @@ void SystemClock::pace(PaceState& state, uint32_t ms) {
 }
 
 void SystemClock::waitForEvents(uint32_t until) {
-    // Qt's timers count whole milliseconds and may fire most of one late, which would lengthen
-    // every spiral leg by as much. So the event loop is left a little before the counter turns to
-    // `until`, and the last stretch is slept on the precise clock: two wake-ups, on time.
-    constexpr int64_t TailNs = 2 * NsPerMs;
+    // Qt's timers count whole milliseconds and may fire most of one late, and the kernel lets a
+    // poll's time-out run late by a share of its length (0.1 %, five times that for a niced
+    // program: 5 ms on a 5 s leg), which would lengthen every spiral leg by as much. So the event
+    // loop is left a little before the counter turns to `until`, by more the longer the wait, and
+    // the last stretch is slept on the precise clock: two or three wake-ups, on time.
     tightenTimerSlack();
     const int64_t nowNs = sinceStartNs();
     const int32_t aheadMs = int32_t(until - uint32_t(nowNs / NsPerMs + TickOffset));
     if (aheadMs <= 0) return;
     const int64_t leftNs = int64_t(aheadMs) * NsPerMs - nowNs % NsPerMs;
+    const int64_t tailNs = 2 * NsPerMs + leftNs / 128;
     QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance();
-    if (!loop || leftNs <= TailNs + NsPerMs) {
+    if (!loop || leftNs <= tailNs + NsPerMs) {
         std::this_thread::sleep_for(std::chrono::nanoseconds(leftNs));
         return;
     }
     QTimer wake;
     wake.setSingleShot(true);
     wake.setTimerType(Qt::PreciseTimer);
-    wake.start(std::chrono::milliseconds((leftNs - TailNs) / NsPerMs));
+    wake.start(std::chrono::milliseconds((leftNs - tailNs) / NsPerMs));
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 

@@ -97,7 +97,7 @@ void runLegs(SpiralHost& host) {
             if (StopSpiral) return;
         }
 
-        send(cmd::SetTrackingMode(0));
+        send(cmd::SetTrackingMode(cmd::TrackingOff));
         legStart = clk.tickCount();
         legDuration = legDurationMs(legCount);
 
