@@ -8,6 +8,8 @@
 #include <QStyle>
 #include <QWidget>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace skyjog {
 
@@ -15,10 +17,22 @@ namespace {
 
 bool night = false;
 
-// The day palette as it was before the switch, given back exactly. (A style sheet is not used:
-// taking one away again does not give every control its font back.)
-std::optional<QPalette>& dayPalette() {
-    static std::optional<QPalette> d;
+// A desktop's theme may give some kinds of control palettes of their own (a light tooltip, a
+// menu), which the application's palette does not replace: at night they all get the night one.
+const char* const ThemedClasses[] = {
+    "QToolButton", "QAbstractButton", "QCheckBox",  "QRadioButton", "QHeaderView",
+    "QAbstractItemView", "QMessageBoxLabel", "QTabBar", "QLabel", "QGroupBox",
+    "QMenu", "QMenuBar", "QTextEdit", "QTextControl", "QLineEdit", "QTipLabel",
+};
+
+// The day palettes as they were before the switch, given back exactly. (A style sheet is not
+// used: taking one away again does not give every control its font back.)
+struct DayLook {
+    QPalette palette;
+    std::vector<QPalette> themed;
+};
+std::optional<DayLook>& dayLook() {
+    static std::optional<DayLook> d;
     return d;
 }
 
@@ -123,15 +137,24 @@ void setNightLook(bool on) {
         return;
     }
     if (on) {
-        dayPalette() = QApplication::palette();
+        DayLook day{QApplication::palette(), {}};
+        for (const char* name : ThemedClasses)
+            day.themed.push_back(QApplication::palette(name));
+        dayLook() = std::move(day);
         night = true;
-        QApplication::setPalette(nightPalette());
+        const QPalette palette = nightPalette();
+        QApplication::setPalette(palette);
+        for (const char* name : ThemedClasses)
+            QApplication::setPalette(palette, name);
         app->installEventFilter(&redCarets());
     } else {
         night = false;
         app->removeEventFilter(&redCarets());
-        QApplication::setPalette(dayPalette().value_or(QApplication::palette()));
-        dayPalette().reset();
+        if (const std::optional<DayLook> day = std::exchange(dayLook(), std::nullopt)) {
+            QApplication::setPalette(day->palette);
+            for (size_t i = 0; i < day->themed.size(); ++i)
+                QApplication::setPalette(day->themed[i], ThemedClasses[i]);
+        }
     }
     // The pictures are drawn for the look: every window paints afresh.
     for (QWidget* w : QApplication::allWidgets())

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStyleFactory>
+#include <QToolTip>
 
 using namespace skyjog;
 using namespace skyjog::test;
@@ -108,6 +109,14 @@ struct AllWindows {
         [&] { QVERIFY(main->txtCommPort->hasFocus()); }();
         main->txtCommPort->selectAll();
         out.emplace_back(QStringLiteral("port box focused"), main->grab().toImage());
+        // And the tooltip that names its device.
+        QToolTip::showText(main->txtCommPort->mapToGlobal(QPoint(2, 2)),
+                           main->txtCommPort->toolTip(), main->txtCommPort);
+        QWidget* tip = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->inherits("QTipLabel") && top->isVisible()) tip = top;
+        add("tooltip", tip);
+        QToolTip::hideText();
         main->cmdRevLR->setFocus(Qt::TabFocusReason);
         // The help page with the keyboard in it, caret and all.
         QApplication::setActiveWindow(HelpWindow::current());
