@@ -120,8 +120,7 @@ PositionWindow::PositionWindow(QWidget* parent)
 
 void PositionWindow::Form_Load() {
     try {
-        if (host().savedPlace)
-            if (const std::optional<QPoint> place = host().savedPlace()) move(*place);
+        if (host().place) host().place(*this);
         SetOnTop(this, true);
     } catch (const VbError& e) {
         reportError(e);

@@ -20,8 +20,8 @@ struct PositionHost {
     // must never stand between a press and its release, inside another command, or between the
     // legs of a spiral.
     std::function<bool()> idle;
-    // Where the window stood when it was last closed, if it has been placed before.
-    std::function<std::optional<QPoint>()> savedPlace;
+    // Puts the window where it stood when it was last closed, if it has been placed before.
+    std::function<void(QWidget& window)> place;
     // Called when the window closes, with where it stood.
     std::function<void(const QPoint& place)> closedAt;
 };

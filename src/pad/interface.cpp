@@ -121,11 +121,14 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
     qApp->installEventFilter(&keys_);
     txtCommPort->installEventFilter(this);
     setPositionHost({.idle = [this] { return idleForReadings(); },
-                     .savedPlace = [this]() -> std::optional<QPoint> {
-                         if (!prefs_.value(PositionXKey).isValid()) return std::nullopt;
-                         return QPoint(prefs_.value(PositionXKey, 0).toInt(),
-                                       prefs_.value(PositionYKey, 0).toInt());
-                     },
+                     .place =
+                         [this](QWidget& window) {
+                             if (!prefs_.value(PositionXKey).isValid()) return;
+                             window.move(prefs_.value(PositionXKey, 0).toInt(),
+                                         prefs_.value(PositionYKey, 0).toInt());
+                             // As the pad itself: back from a screen that is gone.
+                             bringOntoAScreen(window);
+                         },
                      .closedAt =
                          [this](const QPoint& place) {
                              if (unloading_) return;

@@ -301,6 +301,15 @@ private slots:
             again.restoreViewWindows();
             QVERIFY(PositionWindow::current());
             QCOMPARE(PositionWindow::current()->pos(), QPoint(160, 100));
+
+            // Kept on a monitor that is gone: it opens on one that is there.
+            PositionWindow::current()->move(90000, 90000);
+            PositionWindow::current()->close();
+            QCOMPARE(QSettings(prefsPath, QSettings::IniFormat).value("position/x").toInt(), 90000);
+            ShowPosition();
+            const QRect shown = PositionWindow::current()->frameGeometry();
+            QVERIFY2(PositionWindow::current()->screen()->availableGeometry().intersects(shown),
+                     qPrintable(QStringLiteral("%1, %2").arg(shown.x()).arg(shown.y())));
         }
         // Nothing of it went into the settings line.
         QVERIFY(!prefsPath.endsWith(SettingsLocation::FileName));
