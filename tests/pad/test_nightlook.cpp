@@ -8,6 +8,8 @@
 #include "setupscope.h"
 #include "testhelpers.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -103,6 +105,10 @@ struct AllWindows {
         add("message box", box.get());
         for (QMenu* m : {main->mnuFile, main->mnuTools, main->mnuView, main->mnuHelp})
             out.emplace_back(m->objectName(), menuImage(m));
+        // A drop-down list, open, with its selected entry.
+        main->cmbAltRate->showPopup();
+        add("rate list", main->cmbAltRate->view()->window());
+        main->cmbAltRate->hidePopup();
         // The port box with the focus, and its selection.
         QApplication::setActiveWindow(main);
         main->txtCommPort->setFocus(Qt::TabFocusReason);
