@@ -115,7 +115,8 @@ PositionWindow::PositionWindow(QWidget* parent)
 
     timer_->setObjectName(QStringLiteral("pollTimer"));
     timer_->setInterval(PollMs);
-    connect(timer_, &QTimer::timeout, this, &PositionWindow::poll);
+    timer_->setSingleShot(true);
+    connect(timer_, &QTimer::timeout, this, &PositionWindow::timerTurn);
 }
 
 void PositionWindow::Form_Load() {
@@ -142,8 +143,14 @@ void PositionWindow::poll() {
     showReading(r.reply, r.portFailed);
 }
 
+void PositionWindow::timerTurn() {
+    poll();
+    if (isVisible()) timer_->start(nextPollMs());
+}
+
 void PositionWindow::showReading(const QByteArray& reply, bool failed) {
-    if (failed || reply.isEmpty()) {
+    quietMount_ = failed || reply.isEmpty();
+    if (quietMount_) {
         showNothing(NoReply);
         return;
     }

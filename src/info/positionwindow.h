@@ -41,6 +41,9 @@ class PositionWindow : public QWidget {
     Q_OBJECT
 public:
     static constexpr int PollMs = 500;
+    // After a reading the mount did not answer: each such reading holds the program for the
+    // whole time-out, and every half second would leave it no time for anything else.
+    static constexpr int QuietMountPollMs = 2000;
     // What a reading that cannot be read shows, and what a failed one shows.
     static inline const QString Unreadable = QStringLiteral("\u2014");
     static inline const QString NoReply = QStringLiteral("no reply");
@@ -50,8 +53,11 @@ public:
     // Puts the window on top, at its saved place, and starts the readings.
     void Form_Load();
 
-    // One turn of the timer: a reading, if the program is idle.
+    // A reading, if the program is idle.
     void poll();
+    // How long after the last turn the next is due (the timer counts from the end of each turn,
+    // so a slow reading never makes the turns follow each other without a pause).
+    int nextPollMs() const { return quietMount_ ? QuietMountPollMs : PollMs; }
 
     QTimer* timer() const { return timer_; }
     QString azimuthText() const;
@@ -63,6 +69,7 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
+    void timerTurn();
     void showReading(const QByteArray& reply, bool failed);
     void showNothing(const QString& text);
 
@@ -79,6 +86,7 @@ private:
         int64_t atMs;
     };
     std::optional<Reading> last_;
+    bool quietMount_ = false;
 };
 
 } // namespace skyjog

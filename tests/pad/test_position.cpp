@@ -162,6 +162,11 @@ private slots:
         QCOMPARE(PositionWindow::current(), t.p);
         t.p->timer()->start();
         QCOMPARE(t.p->timer()->interval(), 500);
+        QVERIFY(t.p->timer()->isSingleShot()); // restarted at the end of each turn
+        // The real timer's turn reads the position and sets itself for the next.
+        QTRY_VERIFY_WITH_TIMEOUT(!PositionPad::sim().commands().isEmpty(), 5000);
+        QCOMPARE(t.pad.takeSent().front(), Z);
+        QVERIFY(t.p->timer()->isActive());
         QPointer<QTimer> timer = t.p->timer();
         t.p->close();
         QVERIFY(!timer || !timer->isActive());
@@ -254,6 +259,9 @@ private slots:
                 QCOMPARE(t.pollAfter(500), Sent{Z});
                 QCOMPARE(t.p->azimuthText(), az);
                 QCOMPARE(t.p->altitudeText(), alt);
+                // A mount that says nothing is asked less often: each try holds the program
+                // for the whole time-out.
+                QCOMPARE(t.p->nextPollMs(), fault == sim::Fault::Silent ? 2000 : 500);
             }
         }
         QVERIFY(t.pad.reports.boxes.empty());
@@ -271,6 +279,7 @@ private slots:
         t.pollAfter(500);
         QCOMPARE(t.p->azimuthText(), QStringLiteral("0\u00b000'00\""));
         QCOMPARE(t.p->azimuthRateText(), PositionWindow::Unreadable);
+        QCOMPARE(t.p->nextPollMs(), 500);
         t.pollAfter(500);
         QCOMPARE(t.p->azimuthRateText(), QStringLiteral("+0\u00b000'00\"/s"));
     }
