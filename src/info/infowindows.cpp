@@ -187,6 +187,15 @@ void AboutWindow::Form_Load() {
     }
 }
 
+void AboutWindow::keyPressEvent(QKeyEvent* event) {
+    // The OK button leaves Escape to its window.
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 void ShowAbout() {
     aboutWindow().show();
 }

@@ -40,6 +40,10 @@ public:
     explicit AboutWindow(QWidget* parent = nullptr);
     void Form_Load();
 
+protected:
+    // Escape closes the window, as it closes the Help window.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     QPushButton* cmdOK;
 };

@@ -46,10 +46,23 @@ int hexPair(const QByteArray& reply, int index) {
     return value;
 }
 
+namespace {
+// Four hexadecimal digits from the index on: a 16-bit fraction of a turn, in degrees.
+double degreesAt(const QByteArray& reply, int index) {
+    return double(hexPair(reply, index) * 256 + hexPair(reply, index + 2)) * 360.0 / 65536.0;
+}
+} // namespace
+
 double altitudeFromReply(const QByteArray& reply) {
-    const int high = hexPair(reply, 5);
-    const int low = hexPair(reply, 7);
-    return double(high * 256 + low) * 360.0 / 65536.0;
+    return degreesAt(reply, 5);
+}
+
+std::optional<AzAlt> positionFromReply(const QByteArray& reply) {
+    if (reply.size() != PositionReplyLength || reply[4] != ',' || reply[9] != '#')
+        return std::nullopt;
+    for (int i : {0, 1, 2, 3, 5, 6, 7, 8})
+        if (hexDigit(reply[i]) < 0) return std::nullopt;
+    return AzAlt{degreesAt(reply, 0), degreesAt(reply, 5)};
 }
 
 QByteArray VariableRateSlew(uint8_t motor, uint8_t messageId, uint8_t rateHigh, uint8_t rateLow) {

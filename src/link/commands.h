@@ -62,6 +62,13 @@ QByteArray GetAzAlt();
 int hexPair(const QByteArray& reply, int index);
 // The altitude in degrees, [0, 360). A short or garbled reply gives what its digits give.
 double altitudeFromReply(const QByteArray& reply);
+// Both angles in degrees, [0, 360), from a reply that is exactly "AAAA,BBBB#" with hexadecimal
+// digits; none for anything else, where a reading is to be shown rather than guessed at.
+struct AzAlt {
+    double azimuth = 0;
+    double altitude = 0;
+};
+std::optional<AzAlt> positionFromReply(const QByteArray& reply);
 
 QByteArray VariableRateSlew(uint8_t motor, uint8_t messageId, uint8_t rateHigh, uint8_t rateLow);
 // The only fixed-rate command the program sends: message 37 with rate 0 stops the motor.

@@ -12,6 +12,10 @@ namespace skyjog {
 
 namespace {
 constexpr int MaxDrainReads = 100;
+int underway = 0;
+
+CommandResult exchange(const QByteArray& command, int16_t replyLength, int16_t timeoutMs,
+                       bool quiet);
 } // namespace
 
 int16_t SleepTime = 0;
@@ -39,6 +43,23 @@ QByteArray SendCommand(const QByteArray& command, int16_t replyLength, int16_t t
 }
 
 CommandResult SendCommandResult(const QByteArray& command, int16_t replyLength, int16_t timeoutMs) {
+    return exchange(command, replyLength, timeoutMs, false);
+}
+
+CommandResult SendCommandQuietly(const QByteArray& command, int16_t replyLength, int16_t timeoutMs) {
+    return exchange(command, replyLength, timeoutMs, true);
+}
+
+bool CommandUnderway() {
+    return underway > 0;
+}
+
+namespace {
+
+CommandResult exchange(const QByteArray& command, int16_t replyLength, int16_t timeoutMs,
+                       bool quiet) {
+    ++underway;
+    const auto done = qScopeGuard([] { --underway; });
     QByteArray reply;
     SerialControl& comm = Comm1();
     Clock& clk = clock();
@@ -72,7 +93,7 @@ CommandResult SendCommandResult(const QByteArray& command, int16_t replyLength, 
             clk.pace(pace, uint32_t(std::max<int16_t>(SleepTime, 0)));
         }
         comm.setPortOpen(false);
-        return {reply, false};
+        return {reply, false, {}};
     } catch (const VbError& e) {
         // The port is closed before the message box, not after: the box runs its own event loop,
         // and nothing that runs inside it may find the port still held.
@@ -82,9 +103,11 @@ CommandResult SendCommandResult(const QByteArray& command, int16_t replyLength, 
         // A stop that did not get through leaves the axis as it was, perhaps slewing.
         if (cmd::isMotorStop(command))
             shown.description += QStringLiteral("; the mount may still be moving");
-        reportError(shown);
-        return {{}, true};
+        if (!quiet) reportError(shown);
+        return {{}, true, shown.text()};
     }
 }
+
+} // namespace
 
 } // namespace skyjog

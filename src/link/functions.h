@@ -3,6 +3,7 @@
 #include "serialcontrol.h"
 
 #include <QByteArray>
+#include <QString>
 #include <cstdint>
 
 namespace skyjog {
@@ -30,7 +31,18 @@ QByteArray SendCommand(const QByteArray& command, int16_t replyLength, int16_t t
 struct CommandResult {
     QByteArray reply;
     bool portFailed = false;
+    // What went wrong with the port, in the words a box would have shown.
+    QString failure;
 };
 CommandResult SendCommandResult(const QByteArray& command, int16_t replyLength, int16_t timeoutMs);
+
+// The same exchange for a reading taken again and again by itself (the position window): a
+// failure is handed back instead of shown, so that a mount gone quiet does not bury the user in
+// boxes, one every half second. It still sets StopSpiral and closes the port.
+CommandResult SendCommandQuietly(const QByteArray& command, int16_t replyLength, int16_t timeoutMs);
+
+// Whether a command is under way: from its start until it has returned, including a failure's
+// box, whose event loop can run other handlers in the middle of it.
+bool CommandUnderway();
 
 } // namespace skyjog

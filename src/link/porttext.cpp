@@ -29,6 +29,24 @@ QString PortSpec::display() const {
     return {};
 }
 
+QString portDescription(const QString& text) {
+    try {
+        const PortSpec spec = parsePortText(text);
+        switch (spec.kind) {
+        case PortSpec::Kind::Sim:
+            return QStringLiteral("built-in simulated mount");
+        case PortSpec::Kind::Tcp:
+            return spec.display() + QStringLiteral(" over TCP");
+        case PortSpec::Kind::Numbered:
+        case PortSpec::Kind::Device:
+            break;
+        }
+        return spec.device.isEmpty() ? QStringLiteral("no serial port") : spec.device;
+    } catch (const VbError& e) {
+        return e.text();
+    }
+}
+
 PortSpec parsePortText(const QString& text) {
     PortSpec spec;
     const QString t = text.trimmed();

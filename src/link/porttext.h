@@ -23,6 +23,10 @@ struct PortSpec {
 // when it is negative.
 PortSpec parsePortText(const QString& text);
 
+// What the port text reaches, in words for the user: the device ("/dev/ttyUSB0", "COM3"), the
+// bridge ("host:port over TCP"), "built-in simulated mount", or why the text names no port.
+QString portDescription(const QString& text);
+
 // The device a port number names on this platform: COMn on Windows; /dev/ttyUSB{n-1} on Linux;
 // on macOS the n-th USB serial device (/dev/cu.usbserial*, /dev/cu.usbmodem*, sorted by name).
 QString numberedDevice(int number);

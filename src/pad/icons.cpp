@@ -1,4 +1,5 @@
 #include "icons.h"
+#include "nightlook.h"
 
 #include <QApplication>
 #include <QIconEngine>
@@ -46,13 +47,14 @@ void drawArrow(QPainter& p, Qt::ArrowType direction) {
     p.translate(16, 16);
     p.rotate(angle);
     p.translate(-16, -16);
-    p.setPen(QPen(QColor(0, 0, 0), 1.5));
-    p.setBrush(QColor(0, 0, 128));
+    p.setPen(QPen(nightLook() ? NightInk : QColor(0, 0, 0), 1.5));
+    p.setBrush(nightLook() ? NightFill : QColor(0, 0, 128));
     p.drawPath(arrow);
 }
 
 void drawSpiral(QPainter& p) {
-    p.setPen(QPen(Qt::black, 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+    p.setPen(QPen(nightLook() ? NightInk : QColor(Qt::black), 2, Qt::SolidLine, Qt::SquareCap,
+                  Qt::MiterJoin));
     // Legs as the search runs them: right, up, left, down, each pair one step longer; then the
     // whole figure is fitted to the picture with a small margin.
     QPointF at(0, 0);
@@ -105,11 +107,12 @@ public:
 private:
     QPixmap render(const QSize& devicePixels, QIcon::Mode mode) const {
         if (devicePixels.isEmpty()) return {};
-        const QString cacheKey = QStringLiteral("skyjog.%1.%2x%3.%4")
+        const QString cacheKey = QStringLiteral("skyjog.%1.%2x%3.%4.%5")
                                      .arg(name_)
                                      .arg(devicePixels.width())
                                      .arg(devicePixels.height())
-                                     .arg(int(mode));
+                                     .arg(int(mode))
+                                     .arg(nightLook() ? QLatin1String("night") : QLatin1String("day"));
         QPixmap pm;
         if (QPixmapCache::find(cacheKey, &pm)) return pm;
 

@@ -7,7 +7,7 @@ namespace skyjog {
 
 // A navy block arrow with a black edge, pointing the given way (Qt::UpArrow ... Qt::RightArrow).
 QIcon arrowIcon(Qt::ArrowType direction);
-// A black square spiral on a transparent background.
+// A black square spiral on a transparent background. At night both are drawn in red.
 QIcon spiralIcon();
 
 } // namespace skyjog

@@ -6,8 +6,11 @@
 #include "fonts.h"
 #include "functions.h"
 #include "infowindows.h"
+#include "nightlook.h"
 #include "ontop.h"
 #include "placement.h"
+#include "porttext.h"
+#include "positionwindow.h"
 #include "report.h"
 #include "setupscope.h"
 #include "twips.h"
@@ -56,6 +59,11 @@ const std::array<const char*, 4> TrackModes = {"Off", "Alt/Az", "EQ North", "EQ 
 
 const QString PortLineSettings = QStringLiteral("9600,N,8,1");
 
+const QString NightVisionKey = QStringLiteral("view/nightVision");
+const QString PositionXKey = QStringLiteral("position/x");
+const QString PositionYKey = QStringLiteral("position/y");
+const QString PositionOpenKey = QStringLiteral("position/open");
+
 void send(const QByteArray& command) {
     SendCommand(command, cmd::AckLength, cmd::TimeoutMs);
 }
@@ -92,7 +100,7 @@ uint8_t motorOf(Arrow a) {
 
 Interface::Interface(SettingsLocation location, QWidget* parent)
     : QMainWindow(parent), location_(std::move(location)),
-      programEnd_([] { QCoreApplication::exit(0); }),
+      programEnd_([] { QCoreApplication::exit(0); }), prefs_(location_.userDir()),
       keys_(*this, {.arrowDown = [this](Arrow a) { return Form_KeyDown(a); },
                     .arrowUp = [this](Arrow a) { Form_KeyUp(a); },
                     .spiralKey = [this] { cmdSpiral_Click(); },
@@ -111,11 +119,30 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
     // The port box takes names as well as numbers ("sim", "/dev/ttyS0", host names).
     keys_.setLetterBox(txtCommPort);
     qApp->installEventFilter(&keys_);
+    txtCommPort->installEventFilter(this);
+    setPositionHost({.idle = [this] { return idleForReadings(); },
+                     .place =
+                         [this](QWidget& window) {
+                             if (!prefs_.value(PositionXKey).isValid()) return;
+                             window.move(prefs_.value(PositionXKey, 0).toInt(),
+                                         prefs_.value(PositionYKey, 0).toInt());
+                             // As the pad itself: back from a screen that is gone.
+                             bringOntoAScreen(window);
+                         },
+                     .closedAt =
+                         [this](const QPoint& place) {
+                             if (unloading_) return;
+                             remember(PositionXKey, place.x());
+                             remember(PositionYKey, place.y());
+                             remember(PositionOpenKey, false);
+                             savePreferences();
+                         }});
     Form_Load();
 }
 
 Interface::~Interface() {
     qApp->removeEventFilter(&keys_);
+    setPositionHost({});
     // A window that goes without being closed ends its holds too, while it still can. The
     // buttons are hidden as the window's children are torn down, after this object's own
     // members are gone: nothing they report then may reach its handlers.
@@ -149,6 +176,10 @@ void Interface::connectHandlers() {
     connect(mnuSetup, &QAction::triggered, this, [this] { mnuSetup_Click(); });
     connect(mnuInstructions, &QAction::triggered, this, [this] { mnuInstructions_Click(); });
     connect(mnuAbout, &QAction::triggered, this, [this] { mnuAbout_Click(); });
+    connect(mnuNightVision, &QAction::triggered, this, [this] { mnuNightVision_Click(); });
+    connect(mnuPosition, &QAction::triggered, this, [this] { mnuPosition_Click(); });
+    // The look can be changed from whichever of the program's windows the user is in.
+    mnuNightVision->setShortcutContext(Qt::ApplicationShortcut);
 }
 
 // ---- start-up and shutdown ------------------------------------------------------------------
@@ -218,6 +249,9 @@ void Interface::Form_Load() {
     } catch (const VbError& e) {
         reportError(e);
     }
+    const bool night = prefs_.value(NightVisionKey, false).toBool();
+    mnuNightVision->setChecked(night);
+    setNightLook(night);
 }
 
 void Interface::closeEvent(QCloseEvent* e) {
@@ -264,6 +298,13 @@ void Interface::Form_Unload() {
         // keeps its last good value, and that value is saved with all the rest.
         txtWidth_Change();
         txtCornerDelay_Change();
+        // The position window's place and whether it was open, for the next start.
+        if (PositionWindow* p = PositionWindow::current()) {
+            remember(PositionXKey, p->pos().x());
+            remember(PositionYKey, p->pos().y());
+            remember(PositionOpenKey, true);
+        }
+        savePreferences();
         // 7.
         saveSettings(location_.writePath(), *this);
         // 8.
@@ -282,6 +323,19 @@ void Interface::txtCommPort_Change() {
         CommPortText = txtCommPort->text();
         Comm1().setPortText(CommPortText);
     });
+    if (txtCommPort->hasFocus()) showPortTarget();
+}
+
+void Interface::showPortTarget() {
+    txtCommPort->setToolTip(portDescription(txtCommPort->text()));
+}
+
+bool Interface::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == txtCommPort) {
+        if (event->type() == QEvent::FocusIn) showPortTarget();
+        if (event->type() == QEvent::FocusOut) txtCommPort->setToolTip(QString());
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 // ---- window options and menus ---------------------------------------------------------------
@@ -314,6 +368,32 @@ void Interface::mnuInstructions_Click() {
 }
 void Interface::mnuAbout_Click() {
     handler([] { ShowAbout(); });
+}
+
+void Interface::mnuNightVision_Click() {
+    const bool night = mnuNightVision->isChecked();
+    setNightLook(night);
+    remember(NightVisionKey, night);
+    savePreferences();
+}
+
+void Interface::mnuPosition_Click() {
+    handler([] { ShowPosition(); });
+}
+
+void Interface::restoreViewWindows() {
+    if (prefs_.value(PositionOpenKey, false).toBool()) ShowPosition();
+}
+
+void Interface::remember(const QString& key, const QVariant& value) {
+    if (!prefs_.value(key).isValid() || prefs_.value(key, value) != value)
+        prefs_.setValue(key, value);
+}
+
+void Interface::savePreferences() {
+    // A choice that cannot be kept is no reason to hold anything up: the pad works the same.
+    QString why;
+    if (!prefs_.save(&why)) qWarning("%s", qPrintable(why));
 }
 
 // ---- slew rates and directions --------------------------------------------------------------
@@ -491,6 +571,12 @@ void Interface::releaseLostHolds() {
     KeyIsDown = false;
     for (ArrowButton* b : arrowButtons())
         b->loseMouse();
+}
+
+bool Interface::idleForReadings() const {
+    // A failure's box runs its own event loop inside the handler that failed: it is busy too.
+    return !unloading_ && pressDepth_ == 0 && !anyArrowHeld() && StopSpiral && !SpiralRunning() &&
+           !CommandUnderway() && !SetupScope::current() && !QApplication::activeModalWidget();
 }
 
 bool Interface::anyArrowHeld() const {

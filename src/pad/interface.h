@@ -4,6 +4,7 @@
 // saves the settings when it closes.
 #include "interfacecontrols.h"
 #include "padkeys.h"
+#include "preferences.h"
 #include "settingsfile.h"
 #include "spiral.h"
 
@@ -41,6 +42,15 @@ public:
     void setKeyRepeat(KeyRepeat mode) { keys_.setKeyRepeat(mode); }
     bool keyReleasePending() const { return keys_.releasePending(); }
 
+    // The choices kept beside the settings line (the night look, the position window's place).
+    Preferences& preferences() { return prefs_; }
+    // Opens again what was open when the program last ended (the position window); the window
+    // itself is shown by then.
+    void restoreViewWindows();
+    // Whether nothing talks to the mount or moves it by hand now, so that a reading of the
+    // position may go out without delaying anything the user does.
+    bool idleForReadings() const;
+
     // SpiralHost
     QString widthText() const override;
     QString delayText() const override;
@@ -61,6 +71,7 @@ public:
     bool SkipPecOffClick = false;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void changeEvent(QEvent* e) override;
@@ -93,6 +104,13 @@ private:
     void mnuSetup_Click();
     void mnuInstructions_Click();
     void mnuAbout_Click();
+    void mnuNightVision_Click();
+    void mnuPosition_Click();
+    // The port box's tooltip names what its text reaches, while it has the focus.
+    void showPortTarget();
+    // Sets a preference only when it changes, so that an unchanged file is never written.
+    void remember(const QString& key, const QVariant& value);
+    void savePreferences();
 
     // The program selects a list position: the list's selection event follows, as it does for
     // a user's pick.
@@ -118,6 +136,7 @@ private:
 
     SettingsLocation location_;
     std::function<void()> programEnd_;
+    Preferences prefs_;
     bool unloading_ = false;
     // Where load put the window, to save the stored twips again when it has not moved (so a
     // position never drifts through the conversion to pixels and back).

@@ -93,12 +93,17 @@ struct MenuItem {
     const char* name;
     const char* caption;
     int shortcut = 0;
+    bool checkable = false;
 };
 const MenuItem MenuBar[] = {
     {&C::mnuFile, nullptr, "mnuFile", "&File"},
     {&C::mnuFile, &C::mnuExit, "mnuExit", "E&xit"},
     {&C::mnuTools, nullptr, "mnuTools", "&Tools"},
     {&C::mnuTools, &C::mnuSetup, "mnuSetup", "&Setup Scope"},
+    {&C::mnuView, nullptr, "mnuView", "&View"},
+    {&C::mnuView, &C::mnuNightVision, "mnuNightVision", "&Night Vision",
+     (Qt::CTRL | Qt::Key_N).toCombined(), true},
+    {&C::mnuView, &C::mnuPosition, "mnuPosition", "&Position"},
     {&C::mnuHelp, nullptr, "mnuHelp", "&Help"},
     {&C::mnuHelp, &C::mnuInstructions, "mnuInstructions", "&Quick Instructions", Qt::Key_F1},
     {&C::mnuHelp, &C::mnuSeparator1, "mnuSeparator1", "-"},
@@ -175,6 +180,7 @@ void InterfaceControls::buildControls(QMainWindow& window) {
         this->*m.entry = entry;
         entry->setObjectName(QLatin1String(m.name));
         if (m.shortcut) entry->setShortcut(QKeySequence(m.shortcut));
+        entry->setCheckable(m.checkable);
     }
 }
 

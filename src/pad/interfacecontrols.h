@@ -66,6 +66,9 @@ struct InterfaceControls {
     QAction* mnuExit = nullptr;
     QMenu* mnuTools = nullptr;
     QAction* mnuSetup = nullptr;
+    QMenu* mnuView = nullptr;
+    QAction* mnuNightVision = nullptr;
+    QAction* mnuPosition = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnuInstructions = nullptr;
     QAction* mnuSeparator1 = nullptr;

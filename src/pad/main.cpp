@@ -55,5 +55,6 @@ int main(int argc, char** argv) {
     skyjog::Interface window;
     skyjog::setMessageBoxAnchor(&window);
     window.show();
+    window.restoreViewWindows();
     return app.exec();
 }

@@ -6,6 +6,8 @@
 #include "spiralmath.h"
 #include "vberror.h"
 
+#include <QScopeGuard>
+
 namespace skyjog {
 
 namespace {
@@ -120,7 +122,17 @@ void ToggleSpiral(SpiralHost& host) {
     }
 }
 
+namespace {
+int runs = 0;
+} // namespace
+
+bool SpiralRunning() {
+    return runs > 0;
+}
+
 void RunSpiral(SpiralHost& host) {
+    ++runs;
+    const auto done = qScopeGuard([] { --runs; });
     const BoxesDoNotWait boxesStayUpBehindTheLegs;
     EndGuard guard(host);
     int reportedNumber = -1;

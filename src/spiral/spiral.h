@@ -27,4 +27,8 @@ void ToggleSpiral(SpiralHost& host);
 // Runs one whole spiral: preparation, legs until StopSpiral is set, the stop sequence.
 void RunSpiral(SpiralHost& host);
 
+// Whether RunSpiral is under way, its stop sequence included (StopSpiral alone turns True while
+// the last stops still have to go out).
+bool SpiralRunning();
+
 } // namespace skyjog

@@ -156,6 +156,22 @@ private slots:
         QVERIFY(!HelpWindow::current());
     }
 
+    void escapeClosesAboutFromItsButtonAndItself() {
+        for (bool onButton : {true, false}) {
+            ShowAbout();
+            QPointer<AboutWindow> about = AboutWindow::current();
+            QWidget* target = onButton ? static_cast<QWidget*>(about->findChild<QPushButton*>(
+                                             QStringLiteral("cmdOK")))
+                                       : about.data();
+            QTest::keyClick(target, Qt::Key_Tab); // other keys leave it open
+            QVERIFY(about->isVisible());
+            QTest::keyClick(target, Qt::Key_Escape);
+            QVERIFY2(!AboutWindow::current(), onButton ? "from OK" : "from the window");
+            flushDeletes();
+            QVERIFY(!about);
+        }
+    }
+
     void oneHelpWindowLoadedAgainAfterClosing() {
         ShowHelp();
         HelpWindow* first = HelpWindow::current();

@@ -226,10 +226,18 @@ private slots:
     void menus() {
         Pad pad;
         Interface& w = pad.start();
-        QCOMPARE(w.menuBar()->actions().size(), 3);
+        QCOMPARE(w.menuBar()->actions(),
+                 (QList<QAction*>{w.mnuFile->menuAction(), w.mnuTools->menuAction(),
+                                  w.mnuView->menuAction(), w.mnuHelp->menuAction()}));
         QCOMPARE(w.mnuFile->title(), QStringLiteral("&File"));
         QCOMPARE(w.mnuTools->title(), QStringLiteral("&Tools"));
+        QCOMPARE(w.mnuView->title(), QStringLiteral("&View"));
         QCOMPARE(w.mnuHelp->title(), QStringLiteral("&Help"));
+        QCOMPARE(w.mnuView->actions(), (QList<QAction*>{w.mnuNightVision, w.mnuPosition}));
+        QCOMPARE(w.mnuNightVision->text(), QStringLiteral("&Night Vision"));
+        QVERIFY(w.mnuNightVision->isCheckable());
+        QCOMPARE(w.mnuNightVision->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
+        QCOMPARE(w.mnuPosition->text(), QStringLiteral("&Position"));
         QCOMPARE(w.mnuFile->actions(), QList<QAction*>{w.mnuExit});
         QCOMPARE(w.mnuExit->text(), QStringLiteral("E&xit"));
         QCOMPARE(w.mnuTools->actions(), QList<QAction*>{w.mnuSetup});
@@ -240,8 +248,9 @@ private slots:
         QCOMPARE(w.mnuInstructions->shortcut(), QKeySequence(Qt::Key_F1));
         QVERIFY(w.mnuSeparator1->isSeparator());
         QCOMPARE(w.mnuAbout->text(), QStringLiteral("&About Skyjog"));
-        for (const char* name : {"mnuFile", "mnuExit", "mnuTools", "mnuSetup", "mnuHelp",
-                                 "mnuInstructions", "mnuSeparator1", "mnuAbout"})
+        for (const char* name : {"mnuFile", "mnuExit", "mnuTools", "mnuSetup", "mnuView",
+                                 "mnuNightVision", "mnuPosition", "mnuHelp", "mnuInstructions",
+                                 "mnuSeparator1", "mnuAbout"})
             QVERIFY2(w.findChild<QObject*>(QLatin1String(name)), name);
         // The menu bar sits above the client area, which keeps its size.
         w.show();

@@ -1,0 +1,92 @@
+#pragma once
+// The Position window: where the hand control says the scope points (azimuth and altitude, the
+// reading the spiral starts from) and how fast each is changing, read about twice a second while
+// the window is open and nothing else talks to the mount.
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+class QLabel;
+class QTimer;
+
+namespace skyjog {
+
+// What the window needs of the rest of the program.
+struct PositionHost {
+    // Whether a reading may go out now. A reading holds the line for up to half a second: it
+    // must never stand between a press and its release, inside another command, or between the
+    // legs of a spiral.
+    std::function<bool()> idle;
+    // Puts the window where it stood when it was last closed, if it has been placed before.
+    std::function<void(QWidget& window)> place;
+    // Called when the window closes, with where it stood.
+    std::function<void(const QPoint& place)> closedAt;
+};
+void setPositionHost(PositionHost host);
+
+// Opens the window (modeless, without an owner), or brings the open one forward.
+void ShowPosition();
+
+// An angle as degrees, minutes and whole seconds ("123°04'05\""), with a sign when asked for.
+QString formatDms(double degrees, bool withSign);
+// A rate of change in degrees per second, always signed ("+0°01'30\"/s").
+QString formatRate(double degreesPerSecond);
+// The change from one reading to the next, the shorter way round the circle.
+double angleStep(double from, double to);
+
+class PositionWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int PollMs = 500;
+    // After a reading the mount did not answer: each such reading holds the program for the
+    // whole time-out, and every half second would leave it no time for anything else.
+    static constexpr int QuietMountPollMs = 2000;
+    // What a reading that cannot be read shows, and what a failed one shows.
+    static inline const QString Unreadable = QStringLiteral("\u2014");
+    static inline const QString NoReply = QStringLiteral("no reply");
+
+    static PositionWindow* current();
+    explicit PositionWindow(QWidget* parent = nullptr);
+    // Puts the window on top, at its saved place, and starts the readings.
+    void Form_Load();
+
+    // A reading, if the program is idle.
+    void poll();
+    // How long after the last turn the next is due (the timer counts from the end of each turn,
+    // so a slow reading never makes the turns follow each other without a pause).
+    int nextPollMs() const { return quietMount_ ? QuietMountPollMs : PollMs; }
+
+    QTimer* timer() const { return timer_; }
+    QString azimuthText() const;
+    QString altitudeText() const;
+    QString azimuthRateText() const;
+    QString altitudeRateText() const;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void timerTurn();
+    void showReading(const QByteArray& reply, bool failed);
+    void showNothing(const QString& text);
+
+    QTimer* timer_;
+    QLabel* lblAz;
+    QLabel* lblAlt;
+    QLabel* lblAzRate;
+    QLabel* lblAltRate;
+    // The last good reading and when it was taken (the program's millisecond clock), for the
+    // rates; none after a reading that failed.
+    struct Reading {
+        double azimuth;
+        double altitude;
+        int64_t atMs;
+    };
+    std::optional<Reading> last_;
+    bool quietMount_ = false;
+};
+
+} // namespace skyjog
