@@ -4,10 +4,10 @@
 #include "gamepad.h"
 #include "padfixture.h"
 #include "preferences.h"
+#include "virtualcontroller.h"
 
 #include <QLabel>
 #include <QMenu>
-#include <SDL.h>
 
 using namespace skyjog;
 using namespace skyjog::test;
@@ -17,48 +17,6 @@ namespace {
 
 constexpr uint8_t Alt = cmd::AltMotor;
 constexpr uint8_t Az = cmd::AzMotor;
-constexpr int16_t Full = SDL_JOYSTICK_AXIS_MAX;
-
-// A controller plugged in for the test's lifetime (or until unplugged), shaped like a common
-// game controller: its buttons and axes are numbered as SDL's game-controller ones.
-class VirtualController {
-public:
-    explicit VirtualController(const char* name = "Skyjog Test Pad") {
-        SDL_VirtualJoystickDesc d;
-        SDL_zero(d);
-        d.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-        d.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
-        d.nbuttons = SDL_CONTROLLER_BUTTON_DPAD_RIGHT + 1;
-        d.naxes = SDL_CONTROLLER_AXIS_MAX;
-        d.button_mask = (1u << d.nbuttons) - 1;
-        d.axis_mask = (1u << d.naxes) - 1;
-        d.name = name;
-        const int index = SDL_JoystickAttachVirtualEx(&d);
-        if (index < 0) qFatal("virtual controller: %s", SDL_GetError());
-        joystick_ = SDL_JoystickOpen(index);
-        if (!joystick_) qFatal("virtual controller: %s", SDL_GetError());
-    }
-    ~VirtualController() { unplug(); }
-
-    void button(SDL_GameControllerButton b, bool down) {
-        SDL_JoystickSetVirtualButton(joystick_, b, down ? 1 : 0);
-    }
-    void axis(SDL_GameControllerAxis a, double share) {
-        SDL_JoystickSetVirtualAxis(joystick_, a, int16_t(share * Full));
-    }
-    void unplug() {
-        if (!joystick_) return;
-        const SDL_JoystickID id = SDL_JoystickInstanceID(joystick_);
-        SDL_JoystickClose(joystick_);
-        joystick_ = nullptr;
-        for (int i = 0; i < SDL_NumJoysticks(); ++i)
-            if (SDL_JoystickGetDeviceInstanceID(i) == id) SDL_JoystickDetachVirtual(i);
-    }
-
-private:
-    SDL_Joystick* joystick_ = nullptr;
-};
-
 // The main window on the simulated mount, with a controller plugged in before it starts.
 struct Setup {
     explicit Setup(Settings s = Pad::simSettings()) : w(pad.startOnSim(s)) {
@@ -93,8 +51,7 @@ class TestGamePad : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() {
-        SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
-        QVERIFY2(SDL_Init(SDL_INIT_GAMECONTROLLER) == 0, SDL_GetError());
+        QVERIFY2(startControllers(), SDL_GetError());
     }
     void cleanupTestCase() { SDL_Quit(); }
 
