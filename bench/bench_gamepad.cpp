@@ -9,11 +9,11 @@
 #include "interface.h"
 #include "report.h"
 #include "settingsfile.h"
+#include "virtualcontroller.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <SDL.h>
 #include <atomic>
 #include <cstdio>
 #include <ctime>
@@ -22,29 +22,9 @@
 
 using namespace skyjog;
 using namespace bench;
+using skyjog::test::VirtualController;
 
 namespace {
-
-SDL_Joystick* attachController() {
-    SDL_VirtualJoystickDesc d;
-    SDL_zero(d);
-    d.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
-    d.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
-    d.nbuttons = SDL_CONTROLLER_BUTTON_DPAD_RIGHT + 1;
-    d.naxes = SDL_CONTROLLER_AXIS_MAX;
-    d.button_mask = (1u << d.nbuttons) - 1;
-    d.axis_mask = (1u << d.naxes) - 1;
-    d.name = "Bench Pad";
-    const int index = SDL_JoystickAttachVirtualEx(&d);
-    return index < 0 ? nullptr : SDL_JoystickOpen(index);
-}
-
-void detachController(SDL_Joystick* j) {
-    const SDL_JoystickID id = SDL_JoystickInstanceID(j);
-    SDL_JoystickClose(j);
-    for (int i = 0; i < SDL_NumJoysticks(); ++i)
-        if (SDL_JoystickGetDeviceInstanceID(i) == id) SDL_JoystickDetachVirtual(i);
-}
 
 double processCpuMs() {
     timespec t{};
@@ -77,7 +57,8 @@ struct PressResult {
 
 // Presses and releases D-pad Up rounds times from another thread; the window, on this thread,
 // sends the commands. Returns the time from each press to the last byte of its slew.
-PressResult pressRounds(ExactLine& line, SDL_Joystick* j, int rounds, size_t commandsPerPress) {
+PressResult pressRounds(ExactLine& line, VirtualController& pad, int rounds,
+                        size_t commandsPerPress) {
     PressResult r;
     std::atomic<bool> done{false};
     std::thread user([&] {
@@ -87,7 +68,7 @@ PressResult pressRounds(ExactLine& line, SDL_Joystick* j, int rounds, size_t com
             std::this_thread::sleep_for(std::chrono::microseconds(pauseUs(rng)));
             line.clear();
             const double pressed = nowMs();
-            SDL_JoystickSetVirtualButton(j, SDL_CONTROLLER_BUTTON_DPAD_UP, 1);
+            pad.button(SDL_CONTROLLER_BUTTON_DPAD_UP, true);
             const std::optional<double> slew = waitForCommand(line, commandsPerPress - 1);
             if (slew)
                 r.pressToSlew.push_back(*slew - pressed);
@@ -95,7 +76,7 @@ PressResult pressRounds(ExactLine& line, SDL_Joystick* j, int rounds, size_t com
                 ++r.failures;
             std::this_thread::sleep_for(std::chrono::microseconds(pauseUs(rng)));
             const size_t before = line.commands().size();
-            SDL_JoystickSetVirtualButton(j, SDL_CONTROLLER_BUTTON_DPAD_UP, 0);
+            pad.button(SDL_CONTROLLER_BUTTON_DPAD_UP, false);
             if (!waitForCommand(line, before + 1)) ++r.failures; // stop and tracking restore
         }
         done = true;
@@ -117,8 +98,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "box: %s\n", qPrintable(text));
     });
 
-    SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
-    if (SDL_Init(SDL_INIT_GAMECONTROLLER) != 0) {
+    if (!skyjog::test::startControllers()) {
         std::fprintf(stderr, "SDL: %s\n", SDL_GetError());
         return 1;
     }
@@ -142,16 +122,12 @@ int main(int argc, char** argv) {
         s.CommPortText = line.devicePath();
         s.TrackModeIndex = int16_t(mode);
         saveSettings(QDir(program.path()).filePath(SettingsLocation::FileName), s);
-        SDL_Joystick* j = attachController();
-        if (!j) {
-            std::fprintf(stderr, "virtual controller: %s\n", SDL_GetError());
-            return 1;
-        }
+        VirtualController pad("Bench Pad");
         auto w = std::make_unique<Interface>(SettingsLocation(program.path(), user.path()));
         w->setProgramEnd([] {});
         w->show();
         idle(200);
-        const PressResult r = pressRounds(line, j, rounds, commands);
+        const PressResult r = pressRounds(line, pad, rounds, commands);
         const double wire = chars * CharMs;
         const Stats st = stats(r.pressToSlew);
         rows.push_back({QString::fromLatin1(modeName), QString::number(chars), fmt(wire),
@@ -159,7 +135,6 @@ int main(int argc, char** argv) {
                         fmt(st.median - wire), fmt(st.max - wire), QString::number(r.failures)});
 
         w.reset();
-        detachController(j);
     }
 
     // Processor time of the whole process (every thread) while the window idles; the line's own
@@ -170,7 +145,7 @@ int main(int argc, char** argv) {
         Settings s;
         s.CommPortText = line.devicePath();
         saveSettings(QDir(program.path()).filePath(SettingsLocation::FileName), s);
-        SDL_Joystick* j = attachController();
+        VirtualController pad("Bench Pad");
         auto w = std::make_unique<Interface>(SettingsLocation(program.path(), user.path()));
         w->setProgramEnd([] {});
         w->show();
@@ -194,7 +169,7 @@ int main(int argc, char** argv) {
                         (processCpuMs() - before) / 10, (nowMs() - t0) / 10);
         }
         sample("controller attached", "< 0.2 %");
-        detachController(j);
+        pad.unplug();
         sample("none attached", "< 0.1 %");
         // For comparison: what waking the event loop as often costs by itself, reading nothing.
         QTimer bare;
