@@ -81,7 +81,7 @@ private slots:
         t.poll();
         QCOMPARE(t.w.mnuController->text(), QStringLiteral("Game &Controller (none connected)"));
         QCOMPARE(t.w.gamePad()->pollInterval(), GamePad::SlowPollMs);
-        VirtualController other("Second Pad");
+        VirtualController other("Second Pad", SecondProductId);
         t.poll();
         QCOMPARE(t.w.mnuController->text(), QStringLiteral("Game &Controller: Second Pad"));
         QCOMPARE(t.w.gamePad()->pollInterval(), GamePad::FastPollMs);

@@ -9,17 +9,27 @@ namespace skyjog::test {
 
 constexpr int16_t Full = SDL_JOYSTICK_AXIS_MAX;
 
+// Identities of their own (test ids under pid.codes' vendor id): a real controller plugged into
+// the machine the tests run on is ignored, so it cannot take a test controller's place. SDL
+// names a controller after the first one it saw with the same identity, so a second controller
+// in one test takes the second id.
+constexpr uint16_t VendorId = 0x1209;
+constexpr uint16_t ProductId = 0x0001;
+constexpr uint16_t SecondProductId = 0x0002;
+
 // Starts SDL's game-controller subsystem for the test program, reading controllers whatever
-// window has the focus, as the pad does.
+// window has the focus, as the pad does, and only the test's own.
 inline bool startControllers() {
     SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+    SDL_SetHint(SDL_HINT_GAMECONTROLLER_IGNORE_DEVICES_EXCEPT, "0x1209/0x0001,0x1209/0x0002");
     return SDL_Init(SDL_INIT_GAMECONTROLLER) == 0;
 }
 
 // Plugged in for its lifetime, or until unplugged.
 class VirtualController {
 public:
-    explicit VirtualController(const char* name = "Skyjog Test Pad") {
+    explicit VirtualController(const char* name = "Skyjog Test Pad",
+                               uint16_t productId = ProductId) {
         SDL_VirtualJoystickDesc d;
         SDL_zero(d);
         d.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
@@ -29,6 +39,8 @@ public:
         d.button_mask = (1u << d.nbuttons) - 1;
         d.axis_mask = (1u << d.naxes) - 1;
         d.name = name;
+        d.vendor_id = VendorId;
+        d.product_id = productId;
         const int index = SDL_JoystickAttachVirtualEx(&d);
         if (index < 0) qFatal("virtual controller: %s", SDL_GetError());
         joystick_ = SDL_JoystickOpen(index);
