@@ -131,7 +131,7 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
 Interface::~Interface() {
     qApp->removeEventFilter(&keys_);
     // The controller's holds end with the window, while its handlers can still send the stops.
-    delete std::exchange(gamePad_, nullptr);
+    endGamePad();
     // A window that goes without being closed ends its holds too, while it still can. The
     // buttons are hidden as the window's children are torn down, after this object's own
     // members are gone: nothing they report then may reach its handlers.
@@ -255,7 +255,7 @@ void Interface::closeEvent(QCloseEvent* e) {
     // losing the focus does, so that no axis slews on with nobody at the pad. The controller's
     // holds end too, and it is read no more.
     releaseLostHolds();
-    delete std::exchange(gamePad_, nullptr);
+    endGamePad();
     Form_Unload();
 }
 
@@ -562,6 +562,12 @@ void Interface::setupGamePad() {
     gamePad_->setDeadZone(deadZone / 100.0);
     gamePad_->setEnabled(prefs.value(ControllerEnabledKey, true).toBool());
     showControllerState();
+#endif
+}
+
+void Interface::endGamePad() {
+#ifdef SKYJOG_HAVE_SDL2
+    delete std::exchange(gamePad_, nullptr);
 #endif
 }
 

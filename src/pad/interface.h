@@ -145,6 +145,8 @@ private:
     void allStop();
     void stepRates(int delta);
     void setupGamePad();
+    // Lets go of what the controller holds and stops reading it, for good.
+    void endGamePad();
     void useController(bool on);
     void showControllerState();
     GamePad* gamePad_ = nullptr;
