@@ -513,7 +513,8 @@ void Interface::hold(Arrow a, Source s) {
 }
 
 bool Interface::keepsMoving(Arrow a) const {
-    return holders_[size_t(a)] != 0 && driving_[axisOf(a)] == a;
+    const std::optional<Arrow> moving = driving_[axisOf(a)];
+    return moving && holders_[size_t(*moving)] != 0;
 }
 
 void Interface::popupOpened() {

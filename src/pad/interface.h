@@ -130,8 +130,8 @@ private:
     void windowOperation();
 
     // Which sources hold each arrow (bits by Source), and which arrow last started each axis
-    // (altitude, azimuth): a release stops the axis unless another source still holds the arrow
-    // that moves it.
+    // (altitude, azimuth): a release stops the axis unless the arrow that moves it is still held,
+    // by any source.
     static uint8_t bit(Source s) { return uint8_t(1u << int(s)); }
     void hold(Arrow a, Source s);
     bool keepsMoving(Arrow a) const;

@@ -198,6 +198,18 @@ private slots:
         QVERIFY(!sim::sharedMountSim().axisMoving(Az) && !sim::sharedMountSim().axisMoving(Alt));
         QVERIFY(!t.w.cmdRight->isDown() && !t.w.cmdUp->isDown());
         QVERIFY(!t.w.gamePad()->holds(Arrow::Right));
+
+        // One that goes without a word (its last events and its removal never read) is let go
+        // all the same.
+        VirtualController again;
+        t.poll();
+        again.button(SDL_CONTROLLER_BUTTON_DPAD_LEFT, true);
+        QCOMPARE(t.poll(), (Sent{T(0), Slew(Az, 7, 30, 0)}));
+        again.unplug();
+        SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+        QCOMPARE(t.poll(), (Sent{Stop(Az), T(1)}));
+        QVERIFY(!t.w.cmdLeft->isDown());
+        QCOMPARE(t.w.mnuController->text(), QStringLiteral("Game &Controller (none connected)"));
     }
 
     // Key, mouse and controller on one arrow: the axis stops when the last of them lets go.
@@ -236,6 +248,16 @@ private slots:
         QTest::mouseRelease(t.w.cmdLeft, Qt::LeftButton);
         QCOMPARE(t.pad.takeSent(), (Sent{Slew(Az, 7, 30, 0), Stop(Az), T(2)}));
         QApplication::setActiveWindow(&t.w);
+
+        // A key's arrow moving the axis keeps it moving through another arrow's releases, and
+        // stops it at its own.
+        QTest::mousePress(t.w.cmdRight, Qt::LeftButton);
+        t.pad.press(&t.w, Qt::Key_Left);
+        QCOMPARE(t.pad.takeSent(), (Sent{Slew(Az, 6, 30, 0), Slew(Az, 7, 30, 0)}));
+        QTest::mouseRelease(t.w.cmdRight, Qt::LeftButton);
+        QVERIFY(t.pad.takeSent().isEmpty());
+        t.pad.release(&t.w, Qt::Key_Left);
+        QCOMPARE(t.pad.takeSent(), (Sent{Stop(Az), T(2)}));
 
         // Closing the window ends the controller's hold.
         t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_RIGHT, false);
