@@ -56,6 +56,9 @@ void GamePad::start() {
     // Without this SDL drops the controller's events whenever no window of this program has the
     // focus.
     SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
+    // SDL would otherwise turn SIGINT and SIGTERM into events of its own queue, which nothing
+    // here reads: the program could no longer be ended by them.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_GAMECONTROLLER) != 0) {
         available_ = false;
         lastError_ = QString::fromUtf8(SDL_GetError());

@@ -8,6 +8,10 @@
 
 #include <QLabel>
 #include <QMenu>
+#include <csignal>
+#ifdef Q_OS_UNIX
+#include <signal.h>
+#endif
 
 using namespace skyjog;
 using namespace skyjog::test;
@@ -54,6 +58,26 @@ private slots:
         QVERIFY2(startControllers(), SDL_GetError());
     }
     void cleanupTestCase() { SDL_Quit(); }
+
+#ifdef Q_OS_UNIX
+    // Reading controllers leaves the program's signals alone: SIGTERM and SIGINT still end it.
+    void theSignalsStayTheProgramsOwn() {
+        SDL_Quit();
+        std::signal(SIGTERM, SIG_DFL);
+        std::signal(SIGINT, SIG_DFL);
+        {
+            Pad pad;
+            Interface& w = pad.startOnSim();
+            QVERIFY(w.gamePad()->isAvailable());
+            struct sigaction term {}, interrupt {};
+            sigaction(SIGTERM, nullptr, &term);
+            sigaction(SIGINT, nullptr, &interrupt);
+            QVERIFY(term.sa_handler == SIG_DFL);
+            QVERIFY(interrupt.sa_handler == SIG_DFL);
+        }
+        QVERIFY2(startControllers(), SDL_GetError());
+    }
+#endif
 
     void theDPadHoldsAnArrowAndItsButtonShowsIt() {
         Setup t;
