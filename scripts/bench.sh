@@ -7,6 +7,8 @@
 #   scripts/bench.sh pad             start-up, memory, key to line, processor time (under Xvfb)
 #   scripts/bench.sh spiral          spiral leg timing over 20 legs, with the processor time and
 #                                    wake-ups of the running spiral (under Xvfb; two runs of 55 s)
+#   scripts/bench.sh gamepad         game controller press to line, processor time with and
+#                                    without a controller (in-process, a virtual controller)
 #
 # Run it on an otherwise idle machine: the figures are times of a few milliseconds.
 set -euo pipefail
@@ -29,6 +31,10 @@ if [ "$which" = all ] || [ "$which" = pad ]; then
 fi
 if [ "$which" = all ] || [ "$which" = spiral ]; then
     "$BUILD_DIR/bench/bench_spiral" 20
+    echo
+fi
+if { [ "$which" = all ] || [ "$which" = gamepad ]; } && [ -x "$BUILD_DIR/bench/bench_gamepad" ]; then
+    "$BUILD_DIR/bench/bench_gamepad" 40 10000
     echo
 fi
 echo "Load average afterwards: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -14,7 +14,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$root/build}
 
 # What building and running Skyjog needs: the compiler and build tools, Qt (Svg only to render
-# the icon while building), and the X11 libraries the window uses directly.
+# the icon while building), the X11 libraries the window uses directly, and SDL2 for game
+# controllers (optional: a build without it has no controller support).
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev qt6-svg-dev libgl-dev libxcb1-dev libxcb-xkb-dev

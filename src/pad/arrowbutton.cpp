@@ -23,13 +23,18 @@ void ArrowButton::mouseReleaseEvent(QMouseEvent* e) {
     e->accept();
     if (!held_ || e->buttons() != Qt::NoButton) return;
     held_ = false;
-    setDown(keyHeld_);
+    showHeld();
     emit mouseUp();
 }
 
 void ArrowButton::setKeyHeld(bool held) {
     keyHeld_ = held;
-    setDown(held_ || keyHeld_);
+    showHeld();
+}
+
+void ArrowButton::setControllerHeld(bool held) {
+    controllerHeld_ = held;
+    showHeld();
 }
 
 // The button keeps the mouse while held, so it stays down even when the pointer leaves it.
@@ -40,7 +45,7 @@ void ArrowButton::mouseMoveEvent(QMouseEvent* e) {
 void ArrowButton::loseMouse() {
     if (!held_) return;
     held_ = false;
-    setDown(keyHeld_);
+    showHeld();
     emit mouseUp();
 }
 

@@ -15,6 +15,9 @@ public:
     // be seen as well as a mouse one.
     void setKeyHeld(bool held);
     bool isKeyHeld() const { return keyHeld_; }
+    // The same for a game controller's hold.
+    void setControllerHeld(bool held);
+    bool isControllerHeld() const { return controllerHeld_; }
     // Ends a hold whose release will never arrive (the mouse was taken away from the button):
     // reports it exactly as the release would.
     void loseMouse();
@@ -35,6 +38,9 @@ protected:
 private:
     bool held_ = false;
     bool keyHeld_ = false;
+    bool controllerHeld_ = false;
+    // Pressed while anything holds it.
+    void showHeld() { setDown(held_ || keyHeld_ || controllerHeld_); }
 };
 
 } // namespace skyjog

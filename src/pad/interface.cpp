@@ -11,11 +11,16 @@
 #include "placement.h"
 #include "porttext.h"
 #include "positionwindow.h"
+#include "preferences.h"
 #include "report.h"
 #include "setupscope.h"
 #include "twips.h"
 #include "updown.h"
 #include "vberror.h"
+
+#ifdef SKYJOG_HAVE_SDL2
+#include "gamepad.h"
+#endif
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,6 +29,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRadioButton>
 #include <QWindow>
 #include <algorithm>
@@ -96,6 +102,13 @@ uint8_t motorOf(Arrow a) {
     return (a == Arrow::Up || a == Arrow::Down) ? cmd::AltMotor : cmd::AzMotor;
 }
 
+size_t axisOf(Arrow a) {
+    return motorOf(a) == cmd::AltMotor ? 0 : 1;
+}
+
+const QString ControllerEnabledKey = QStringLiteral("controller/enabled");
+const QString ControllerDeadZoneKey = QStringLiteral("controller/deadZone");
+
 } // namespace
 
 Interface::Interface(SettingsLocation location, QWidget* parent)
@@ -138,11 +151,14 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
                              savePreferences();
                          }});
     Form_Load();
+    setupGamePad();
 }
 
 Interface::~Interface() {
     qApp->removeEventFilter(&keys_);
     setPositionHost({});
+    // The controller's holds end with the window, while its handlers can still send the stops.
+    endGamePad();
     // A window that goes without being closed ends its holds too, while it still can. The
     // buttons are hidden as the window's children are torn down, after this object's own
     // members are gone: nothing they report then may reach its handlers.
@@ -270,8 +286,10 @@ void Interface::closeEvent(QCloseEvent* e) {
     e->accept();
     unloading_ = true;
     // Once the window is gone, nothing held in it can be let go: the close ends every hold as
-    // losing the focus does, so that no axis slews on with nobody at the pad.
+    // losing the focus does, so that no axis slews on with nobody at the pad. The controller's
+    // holds end too, and it is read no more.
     releaseLostHolds();
+    endGamePad();
     Form_Unload();
 }
 
@@ -489,6 +507,7 @@ void Interface::startSlew(Arrow a) {
     if (trackingMode() == cmd::TrackingAltAz) send(cmd::SetTrackingMode(cmd::TrackingOff));
     const int16_t messages[] = {UpMessage, DownMessage, LeftMessage, RightMessage};
     const bool alt = motorOf(a) == cmd::AltMotor;
+    driving_[axisOf(a)] = a;
     LastCommand = cmd::VariableRateSlew(motorOf(a), commandByte(messages[size_t(a)]),
                                         commandByte(alt ? AltRateHigh : AzRateHigh),
                                         commandByte(alt ? AltRateLow : AzRateLow));
@@ -496,6 +515,7 @@ void Interface::startSlew(Arrow a) {
 }
 
 void Interface::stopSlew(Arrow a) {
+    driving_[axisOf(a)].reset();
     LastCommand = cmd::FixedRateSlew(motorOf(a));
     send(LastCommand);
     send(cmd::SetTrackingMode(trackingMode()));
@@ -503,6 +523,7 @@ void Interface::stopSlew(Arrow a) {
 
 void Interface::cmdArrow_MouseDown(Arrow a) {
     keys_.commitPendingRelease();
+    hold(a, Source::Button);
     duringPress([&] { handler([&] { startSlew(a); }); });
 }
 
@@ -515,8 +536,11 @@ bool Interface::Form_KeyDown(Arrow a) {
     if (KeyIsDown) return true;
     KeyIsDown = true;
     // A key slew that takes over an axis from another arrow's key ends what that one showed.
-    if (const std::optional<Arrow> before = keys_.holdAxis(a))
+    if (const std::optional<Arrow> before = keys_.holdAxis(a)) {
         buttonFor(*before)->setKeyHeld(false);
+        holders_[size_t(*before)] &= uint8_t(~bit(Source::Key));
+    }
+    hold(a, Source::Key);
     bool ok = true;
     duringPress([&] {
         try {
@@ -548,15 +572,29 @@ void Interface::arrowUp(Arrow a, Source source) {
         deferredReleases_.emplace_back(a, source);
         return;
     }
+    holders_[size_t(a)] &= uint8_t(~bit(source));
     if (source == Source::Key) {
         KeyIsDown = false;
-        if (const std::optional<Arrow> holder = keys_.freeAxis(a))
+        if (const std::optional<Arrow> holder = keys_.freeAxis(a)) {
             buttonFor(*holder)->setKeyHeld(false);
+            holders_[size_t(*holder)] &= uint8_t(~bit(Source::Key));
+        }
     }
+    if (source == Source::Controller) buttonFor(a)->setControllerHeld(false);
+    if (allStopping_ || keepsMoving(a)) return;
     handler([&] {
         stopSlew(a);
         if (source == Source::Button) windowOperation();
     });
+}
+
+void Interface::hold(Arrow a, Source s) {
+    holders_[size_t(a)] |= bit(s);
+}
+
+bool Interface::keepsMoving(Arrow a) const {
+    const std::optional<Arrow> moving = driving_[axisOf(a)];
+    return moving && holders_[size_t(*moving)] != 0;
 }
 
 void Interface::popupOpened() {
@@ -575,7 +613,11 @@ void Interface::releaseLostHolds() {
 
 bool Interface::idleForReadings() const {
     // A failure's box runs its own event loop inside the handler that failed: it is busy too.
-    return !unloading_ && pressDepth_ == 0 && !anyArrowHeld() && StopSpiral && !SpiralRunning() &&
+    // The controller's holds count too: they outlast the focus, so anyArrowHeld leaves them out.
+    const bool controllerHolds =
+        std::any_of(holders_.begin(), holders_.end(), [](uint8_t h) { return h != 0; });
+    return !unloading_ && pressDepth_ == 0 && !anyArrowHeld() && !controllerHolds && StopSpiral &&
+           !SpiralRunning() &&
            !CommandUnderway() && !SetupScope::current() && !QApplication::activeModalWidget();
 }
 
@@ -583,6 +625,96 @@ bool Interface::anyArrowHeld() const {
     const auto buttons = arrowButtons();
     return KeyIsDown || keys_.holdsAnything() ||
            std::any_of(buttons.begin(), buttons.end(), [](ArrowButton* b) { return b->isHeld(); });
+}
+
+// ---- game controller ------------------------------------------------------------------------
+
+void Interface::setupGamePad() {
+#ifdef SKYJOG_HAVE_SDL2
+    gamePad_ = new GamePad(
+        {.arrowDown = [this](Arrow a) { controllerArrowDown(a); },
+         .arrowUp = [this](Arrow a) { arrowUp(a, Source::Controller); },
+         // The spiral runs inside the handler that starts it, serving events as it goes; run
+         // from the controller's read it would keep the controller from being read again (a
+         // timer is not re-entered), so it starts from an event of its own.
+         .spiral = [this] { QMetaObject::invokeMethod(this, [this] { cmdSpiral_Click(); },
+                                                      Qt::QueuedConnection); },
+         .allStop = [this] { allStop(); },
+         .rateStep = [this](int delta) { stepRates(delta); },
+         .changed = [this] { showControllerState(); }},
+        this);
+    mnuController = mnuTools->addAction(QString());
+    mnuController->setObjectName(QStringLiteral("mnuController"));
+    mnuController->setCheckable(true);
+    connect(mnuController, &QAction::triggered, this, [this](bool on) { useController(on); });
+    const int deadZone = prefs_.value(ControllerDeadZoneKey, DefaultDeadZonePercent).toInt();
+    gamePad_->setDeadZone(deadZone / 100.0);
+    gamePad_->setEnabled(prefs_.value(ControllerEnabledKey, true).toBool());
+    showControllerState();
+#endif
+}
+
+void Interface::endGamePad() {
+#ifdef SKYJOG_HAVE_SDL2
+    delete std::exchange(gamePad_, nullptr);
+#endif
+}
+
+void Interface::useController(bool on) {
+#ifdef SKYJOG_HAVE_SDL2
+    if (!gamePad_) return;
+    gamePad_->setEnabled(on);
+    remember(ControllerEnabledKey, on);
+    remember(ControllerDeadZoneKey, int(std::lround(gamePad_->deadZone() * 100)));
+    savePreferences();
+#else
+    Q_UNUSED(on);
+#endif
+}
+
+void Interface::showControllerState() {
+#ifdef SKYJOG_HAVE_SDL2
+    if (!gamePad_ || !mnuController) return;
+    QString text;
+    if (gamePad_->isEnabled() && !gamePad_->isAvailable())
+        text = QStringLiteral("Game &Controller (not available: %1)").arg(gamePad_->lastError());
+    else if (gamePad_->isConnected())
+        text = QStringLiteral("Game &Controller: %1").arg(gamePad_->controllerName());
+    else if (gamePad_->isEnabled())
+        text = QStringLiteral("Game &Controller (none connected)");
+    else
+        text = QStringLiteral("Game &Controller (off)");
+    mnuController->setText(text);
+    mnuController->setChecked(gamePad_->isEnabled());
+#endif
+}
+
+void Interface::controllerArrowDown(Arrow a) {
+    hold(a, Source::Controller);
+    buttonFor(a)->setControllerHeld(true);
+    duringPress([&] { handler([&] { startSlew(a); }); });
+}
+
+void Interface::allStop() {
+    StopSpiral = true;
+    // Every hold ends here; their releases only let go, and both axes get one stop each.
+    allStopping_ = true;
+    releaseLostHolds();
+#ifdef SKYJOG_HAVE_SDL2
+    if (gamePad_) gamePad_->releaseAll();
+#endif
+    allStopping_ = false;
+    handler([this] { stopSlew(Arrow::Up); });
+    handler([this] { stopSlew(Arrow::Left); });
+}
+
+void Interface::stepRates(int delta) {
+    for (auto [list, handler] : {std::pair{cmbAltRate, &Interface::cmbAltRate_Click},
+                                 std::pair{cmbAzRate, &Interface::cmbAzRate_Click}}) {
+        // Past either end of its list a step does nothing.
+        const int i = list->currentIndex() + delta;
+        if (i >= 0 && i < list->count()) selectListIndex(list, i, handler);
+    }
 }
 
 // ---- spiral ---------------------------------------------------------------------------------

@@ -10,13 +10,19 @@
 
 #include <QByteArray>
 #include <QMainWindow>
+#include <array>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
+class QAction;
 class QComboBox;
 
 namespace skyjog {
+
+class GamePad;
 
 // The window's parts: its controls, by their names (InterfaceControls), and the thirteen values of
 // the settings file as its own variables (Settings). Load reads those in one piece and unload
@@ -50,6 +56,12 @@ public:
     // Whether nothing talks to the mount or moves it by hand now, so that a reading of the
     // position may go out without delaying anything the user does.
     bool idleForReadings() const;
+    // The game controller, when this build has controller support (otherwise null), and the
+    // Tools menu's entry that turns its use on and off and names the controller connected.
+    GamePad* gamePad() const { return gamePad_; }
+    QAction* mnuController = nullptr;
+    // The dead zone a new settings file starts with, in percent of full deflection.
+    static constexpr int DefaultDeadZonePercent = 50;
 
     // SpiralHost
     QString widthText() const override;
@@ -121,7 +133,7 @@ private:
     // Starting and stopping one arrow's slew (tracking off / on around it as the mode needs).
     void startSlew(Arrow a);
     void stopSlew(Arrow a);
-    enum class Source { Button, Key };
+    enum class Source { Button, Key, Controller };
     // Runs a press's start; releases that arrive meanwhile wait for it (see pressDepth_).
     void duringPress(const std::function<void()>& start);
     void arrowUp(Arrow a, Source source);
@@ -133,6 +145,28 @@ private:
     void releaseLostHolds();
     bool anyArrowHeld() const;
     void windowOperation();
+
+    // Which sources hold each arrow (bits by Source), and which arrow last started each axis
+    // (altitude, azimuth): a release stops the axis unless the arrow that moves it is still held,
+    // by any source.
+    static uint8_t bit(Source s) { return uint8_t(1u << int(s)); }
+    void hold(Arrow a, Source s);
+    bool keepsMoving(Arrow a) const;
+    std::array<uint8_t, 4> holders_{};
+    std::array<std::optional<Arrow>, 2> driving_{};
+    // Releases during an all-stop only let go: the all-stop sends the stops itself.
+    bool allStopping_ = false;
+
+    // The game controller's own actions.
+    void controllerArrowDown(Arrow a);
+    void allStop();
+    void stepRates(int delta);
+    void setupGamePad();
+    // Lets go of what the controller holds and stops reading it, for good.
+    void endGamePad();
+    void useController(bool on);
+    void showControllerState();
+    GamePad* gamePad_ = nullptr;
 
     SettingsLocation location_;
     std::function<void()> programEnd_;

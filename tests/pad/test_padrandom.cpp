@@ -1,7 +1,8 @@
 // Random use of the whole window against the simulated mount, looking for a motor left running:
 // key and button presses and releases, menus, lists and context menus opened and closed, the
 // focus lost and regained, a port that fails for a while (boxes), spirals started and stopped,
-// Reverse, list picks, and time passing. After each sequence, once nothing is held and no spiral
+// Reverse, list picks, time passing, and (with controller support) a game controller's D-pad,
+// stick, diagonals, all-stop and spiral buttons, unplugged and plugged in again. After each sequence, once nothing is held and no spiral
 // runs, no axis may be slewing unless a box told the user that its stop did not get through, and
 // the next press and release must work as usual.
 //
@@ -21,6 +22,11 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <random>
+
+#ifdef SKYJOG_HAVE_SDL2
+#include "gamepad.h"
+#include "virtualcontroller.h"
+#endif
 
 using namespace skyjog;
 using namespace skyjog::test;
@@ -48,11 +54,17 @@ enum class Kind {
     PortWorks,
     Reverse,    // a: 0 Left/Right, 1 Up/Down
     Wait,       // a: milliseconds
+    PadDown,    // a: arrow 0-3; b: 0 D-pad, 1 stick
+    PadUp,      // a, b: as PadDown
+    PadDiagonal, // a: 0-3 quarter, pushed on the stick
+    PadButton,  // a: 0 A (spiral), 1 B (all-stop), 2 Back, 3 and 4 shoulders; pressed and let go
+    PadUnplug,  // unplugged, or plugged in again
     Count
 };
 
 const char* const KindNames[] = {"kd", "ku", "kr",  "md", "mu", "sp", "mn",  "ls", "pk",
-                                 "cx", "es", "fa",  "fb", "pf", "pw", "rv", "wt"};
+                                 "cx", "es", "fa",  "fb", "pf", "pw", "rv", "wt",
+                                 "gd", "gu", "gg", "gb", "gx"};
 static_assert(std::size(KindNames) == size_t(Kind::Count));
 
 struct Step {
@@ -89,6 +101,10 @@ std::vector<Step> randomSteps(std::mt19937& rng) {
         {Kind::Pick, 3},     {Kind::Context, 2},   {Kind::Escape, 4},    {Kind::FocusAway, 3},
         {Kind::FocusBack, 3}, {Kind::PortFails, 2}, {Kind::PortWorks, 3}, {Kind::Reverse, 2},
         {Kind::Wait, 14},
+#ifdef SKYJOG_HAVE_SDL2
+        {Kind::PadDown, 10}, {Kind::PadUp, 9}, {Kind::PadDiagonal, 3}, {Kind::PadButton, 4},
+        {Kind::PadUnplug, 2},
+#endif
     };
     int total = 0;
     for (const auto& [kind, weight] : weights)
@@ -112,8 +128,16 @@ std::vector<Step> randomSteps(std::mt19937& rng) {
             break;
         case Kind::KeyRepeat:
         case Kind::MouseDown:
+        case Kind::PadDown:
+        case Kind::PadUp:
             s.a = upTo(4);
             s.b = upTo(2);
+            break;
+        case Kind::PadDiagonal:
+            s.a = upTo(4);
+            break;
+        case Kind::PadButton:
+            s.a = upTo(5);
             break;
         case Kind::MouseUp:
             s.b = upTo(2);
@@ -189,6 +213,9 @@ public:
     Run(const std::vector<Step>& steps, bool detectable) : steps_(steps) {
         Settings s = Pad::simSettings();
         pad_.writeSettings(s);
+#ifdef SKYJOG_HAVE_SDL2
+        controller_ = std::make_unique<VirtualController>();
+#endif
         w_ = &pad_.start();
         w_->setKeyRepeat(detectable ? Interface::KeyRepeat::Detectable
                                     : Interface::KeyRepeat::ReleasePairs);
@@ -228,6 +255,13 @@ private:
     }
     void next() {
         if (index_ >= steps_.size()) {
+            // A spiral the controller's A asked for starts from an event of its own, which may
+            // still wait behind this one: it begins, and is then stopped, like any other.
+            if (!lastTurn_) {
+                lastTurn_ = true;
+                post();
+                return;
+            }
             if (!cleaning_) {
                 cleaning_ = true;
                 letGo();
@@ -376,11 +410,59 @@ private:
             if (mouseButtons_ || popupSwallowsClick()) return;
             QTest::mouseClick(s.a == 0 ? w_->cmdRevLR : w_->cmdRevUD, Qt::LeftButton);
             return;
+        case Kind::PadDown:
+        case Kind::PadUp:
+        case Kind::PadDiagonal:
+        case Kind::PadButton:
+        case Kind::PadUnplug:
+            performOnController(s);
+            return;
         case Kind::Wait:
         case Kind::Count:
             return;
         }
     }
+
+#ifdef SKYJOG_HAVE_SDL2
+    void performOnController(const Step& s) {
+        static const SDL_GameControllerButton dpad[] = {
+            SDL_CONTROLLER_BUTTON_DPAD_UP, SDL_CONTROLLER_BUTTON_DPAD_DOWN,
+            SDL_CONTROLLER_BUTTON_DPAD_LEFT, SDL_CONTROLLER_BUTTON_DPAD_RIGHT};
+        static const SDL_GameControllerButton buttons[] = {
+            SDL_CONTROLLER_BUTTON_A, SDL_CONTROLLER_BUTTON_B, SDL_CONTROLLER_BUTTON_BACK,
+            SDL_CONTROLLER_BUTTON_LEFTSHOULDER, SDL_CONTROLLER_BUTTON_RIGHTSHOULDER};
+        if (s.kind == Kind::PadUnplug) {
+            if (controller_)
+                controller_.reset();
+            else
+                controller_ = std::make_unique<VirtualController>();
+        } else if (!controller_) {
+            return;
+        } else if (s.kind == Kind::PadDown || s.kind == Kind::PadUp) {
+            const bool down = s.kind == Kind::PadDown;
+            if (s.b == 0) {
+                controller_->button(dpad[s.a], down);
+            } else {
+                // Up and Left are the negative ends of the stick's axes.
+                const auto axis = s.a < 2 ? SDL_CONTROLLER_AXIS_LEFTY : SDL_CONTROLLER_AXIS_LEFTX;
+                controller_->axis(axis, down ? (s.a % 2 == 0 ? -0.9 : 0.9) : 0.0);
+            }
+        } else if (s.kind == Kind::PadDiagonal) {
+            controller_->axis(SDL_CONTROLLER_AXIS_LEFTY, s.a < 2 ? -0.8 : 0.8);
+            controller_->axis(SDL_CONTROLLER_AXIS_LEFTX, s.a % 2 == 0 ? -0.8 : 0.8);
+        } else {
+            controller_->button(buttons[s.a], true);
+            pollController();
+            controller_->button(buttons[s.a], false);
+        }
+        pollController();
+    }
+    void pollController() {
+        if (GamePad* g = w_->gamePad()) g->poll();
+    }
+#else
+    void performOnController(const Step&) {}
+#endif
 
     // The user lets go of every key and button, closes what is open, comes back to the window,
     // the port works again and a spiral still running is stopped.
@@ -391,6 +473,12 @@ private:
         for (int b : {0, 1}) {
             if (mouseButtons_ & mouseButton(b)) perform({Kind::MouseUp, 0, b});
         }
+#ifdef SKYJOG_HAVE_SDL2
+        for (int a = 0; a < 4; ++a) {
+            perform({Kind::PadUp, a, 0});
+            perform({Kind::PadUp, a, 1});
+        }
+#endif
         while (QWidget* popup = QApplication::activePopupWidget())
             popup->close();
         QApplication::setActiveWindow(w_);
@@ -459,6 +547,7 @@ private:
 
     std::vector<Step> steps_;
     size_t index_ = 0;
+    bool lastTurn_ = false;
     bool cleaning_ = false;
     bool done_ = false;
     Pad pad_;
@@ -468,6 +557,9 @@ private:
     QSet<int> keysDown_;
     Qt::MouseButtons mouseButtons_;
     int heldButton_ = -1;
+#ifdef SKYJOG_HAVE_SDL2
+    std::unique_ptr<VirtualController> controller_;
+#endif
 };
 
 int envInt(const char* name, int fallback) {
@@ -481,6 +573,10 @@ int envInt(const char* name, int fallback) {
 class TestPadRandom : public QObject {
     Q_OBJECT
 private slots:
+#ifdef SKYJOG_HAVE_SDL2
+    void initTestCase() { QVERIFY2(startControllers(), SDL_GetError()); }
+    void cleanupTestCase() { SDL_Quit(); }
+#endif
     void noMotorLeftRunning() {
         const QString replay = qEnvironmentVariable("SKYJOG_RANDOM_REPLAY");
         if (!replay.isEmpty()) {

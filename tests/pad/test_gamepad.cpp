@@ -1,0 +1,404 @@
+// The game controller drives the pad: an SDL virtual controller, read by the window's own poll,
+// against the simulated mount, with the exact bytes it sends.
+#include "arrowbutton.h"
+#include "gamepad.h"
+#include "padfixture.h"
+#include "positionwindow.h"
+#include "preferences.h"
+#include "virtualcontroller.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <csignal>
+#ifdef Q_OS_UNIX
+#include <signal.h>
+#endif
+
+using namespace skyjog;
+using namespace skyjog::test;
+using Sent = QVector<QByteArray>;
+
+namespace {
+
+constexpr uint8_t Alt = cmd::AltMotor;
+constexpr uint8_t Az = cmd::AzMotor;
+// The main window on the simulated mount, with a controller plugged in before it starts.
+struct Setup {
+    explicit Setup(Settings s = Pad::simSettings()) : w(pad.startOnSim(s)) {
+        pad.takeSent();
+    }
+    // What the controller did reaches the window at its next read.
+    Sent poll() {
+        w.gamePad()->poll();
+        return pad.takeSent();
+    }
+    // Pressed and let go, each seen by a read of its own.
+    Sent tap(SDL_GameControllerButton b) {
+        controller.button(b, true);
+        w.gamePad()->poll();
+        controller.button(b, false);
+        return poll();
+    }
+    Pad pad;
+    VirtualController controller;
+    Interface& w;
+};
+
+Settings inMode(int trackModeIndex) {
+    Settings s = Pad::simSettings();
+    s.TrackModeIndex = int16_t(trackModeIndex);
+    return s;
+}
+
+} // namespace
+
+class TestGamePad : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        QVERIFY2(startControllers(), SDL_GetError());
+    }
+    void cleanupTestCase() { SDL_Quit(); }
+
+#ifdef Q_OS_UNIX
+    // Reading controllers leaves the program's signals alone: SIGTERM and SIGINT still end it.
+    void theSignalsStayTheProgramsOwn() {
+        SDL_Quit();
+        std::signal(SIGTERM, SIG_DFL);
+        std::signal(SIGINT, SIG_DFL);
+        {
+            Pad pad;
+            Interface& w = pad.startOnSim();
+            QVERIFY(w.gamePad()->isAvailable());
+            struct sigaction term {}, interrupt {};
+            sigaction(SIGTERM, nullptr, &term);
+            sigaction(SIGINT, nullptr, &interrupt);
+            QVERIFY(term.sa_handler == SIG_DFL);
+            QVERIFY(interrupt.sa_handler == SIG_DFL);
+        }
+        QVERIFY2(startControllers(), SDL_GetError());
+    }
+#endif
+
+    void theDPadHoldsAnArrowAndItsButtonShowsIt() {
+        Setup t;
+        QCOMPARE(t.w.mnuController->text(), QStringLiteral("Game &Controller: Skyjog Test Pad"));
+        QVERIFY(t.w.mnuController->isChecked());
+        QCOMPARE(t.w.gamePad()->pollInterval(), GamePad::FastPollMs);
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, true);
+        QCOMPARE(t.poll(), (Sent{T(0), Slew(Alt, 7, 30, 0)}));
+        QVERIFY(t.w.cmdUp->isDown());
+        QCOMPARE(t.w.LastCommand, Slew(Alt, 7, 30, 0));
+        QVERIFY(t.poll().isEmpty()); // held: nothing more
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, false);
+        QCOMPARE(t.poll(), (Sent{Stop(Alt), T(1)}));
+        QVERIFY(!t.w.cmdUp->isDown());
+        // A short press slews and stops.
+        QCOMPARE(t.tap(SDL_CONTROLLER_BUTTON_DPAD_RIGHT),
+                 (Sent{T(0), Slew(Az, 6, 30, 0), Stop(Az), T(1)}));
+    }
+
+    // The position window reads nothing while the controller holds an arrow, focus or not.
+    void noPositionReadingWhileTheControllerHolds() {
+        Setup t;
+        t.w.mnuPosition->trigger();
+        PositionWindow* p = PositionWindow::current();
+        QVERIFY(p);
+        p->timer()->stop();
+        t.pad.takeSent();
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, true);
+        QCOMPARE(t.poll(), (Sent{T(0), Slew(Alt, 7, 30, 0)}));
+        QVERIFY(!t.w.idleForReadings());
+        p->poll();
+        QVERIFY(t.pad.takeSent().isEmpty());
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, false);
+        QCOMPARE(t.poll(), (Sent{Stop(Alt), T(1)}));
+        QVERIFY(t.w.idleForReadings());
+        p->poll();
+        QCOMPARE(t.pad.takeSent(), Sent{cmd::GetAzAlt()});
+        p->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    // Plugged in and out while the pad runs: the menu names what is there, and the read slows
+    // down when nothing is.
+    void aControllerComesAndGoes() {
+        Setup t;
+        t.controller.unplug();
+        t.poll();
+        QCOMPARE(t.w.mnuController->text(), QStringLiteral("Game &Controller (none connected)"));
+        QCOMPARE(t.w.gamePad()->pollInterval(), GamePad::SlowPollMs);
+        VirtualController other("Second Pad", SecondProductId);
+        t.poll();
+        QCOMPARE(t.w.mnuController->text(), QStringLiteral("Game &Controller: Second Pad"));
+        QCOMPARE(t.w.gamePad()->pollInterval(), GamePad::FastPollMs);
+        other.button(SDL_CONTROLLER_BUTTON_DPAD_DOWN, true);
+        QCOMPARE(t.poll(), (Sent{T(0), Slew(Alt, 6, 30, 0)}));
+        other.button(SDL_CONTROLLER_BUTTON_DPAD_DOWN, false);
+        QCOMPARE(t.poll(), (Sent{Stop(Alt), T(1)}));
+    }
+
+    void aDiagonalMovesBothAxes() {
+        Setup t(inMode(2)); // EQ North: no tracking change around a slew
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, true);
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_LEFT, true);
+        QCOMPARE(t.poll(), (Sent{Slew(Alt, 7, 30, 0), Slew(Az, 7, 30, 0)}));
+        QVERIFY(sim::sharedMountSim().axisMoving(Alt));
+        QVERIFY(sim::sharedMountSim().axisMoving(Az));
+        QVERIFY(t.w.cmdUp->isDown() && t.w.cmdLeft->isDown());
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, false);
+        QCOMPARE(t.poll(), (Sent{Stop(Alt), T(2)}));
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_LEFT, false);
+        QCOMPARE(t.poll(), (Sent{Stop(Az), T(2)}));
+        // The stick's diagonal is the same.
+        t.controller.axis(SDL_CONTROLLER_AXIS_LEFTX, 0.8);
+        t.controller.axis(SDL_CONTROLLER_AXIS_LEFTY, 0.8);
+        QCOMPARE(t.poll(), (Sent{Slew(Alt, 6, 30, 0), Slew(Az, 6, 30, 0)}));
+        t.controller.axis(SDL_CONTROLLER_AXIS_LEFTX, 0);
+        t.controller.axis(SDL_CONTROLLER_AXIS_LEFTY, 0);
+        QCOMPARE(t.poll(), (Sent{Stop(Alt), T(2), Stop(Az), T(2)}));
+    }
+
+    // The stick presses beyond the dead zone and lets go only well inside it; the D-pad and the
+    // stick pushed against each other hold nothing.
+    void theStickHasADeadZoneWithHysteresis() {
+        Setup t(inMode(2));
+        t.controller.axis(SDL_CONTROLLER_AXIS_LEFTY, -0.45);
+        QVERIFY(t.poll().isEmpty());
+        t.controller.axis(SDL_CONTROLLER_AXIS_LEFTY, -0.55);
+        QCOMPARE(t.poll(), (Sent{Slew(Alt, 7, 30, 0)}));
+        // Wavering about the edge: still held, nothing sent.
+        for (double v : {-0.45, -0.52, -0.38, -0.49, -0.36}) {
+            t.controller.axis(SDL_CONTROLLER_AXIS_LEFTY, v);
+            QVERIFY(t.poll().isEmpty());
+        }
+        QVERIFY(t.w.cmdUp->isDown());
+        t.controller.axis(SDL_CONTROLLER_AXIS_LEFTY, -0.3);
+        QCOMPARE(t.poll(), (Sent{Stop(Alt), T(2)}));
+        // Straight across from one side to the other: the old direction stops first.
+        t.controller.axis(SDL_CONTROLLER_AXIS_LEFTX, -0.9);
+        QCOMPARE(t.poll(), (Sent{Slew(Az, 7, 30, 0)}));
+        t.controller.axis(SDL_CONTROLLER_AXIS_LEFTX, 0.9);
+        QCOMPARE(t.poll(), (Sent{Stop(Az), T(2), Slew(Az, 6, 30, 0)}));
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_LEFT, true);
+        QCOMPARE(t.poll(), (Sent{Stop(Az), T(2)}));
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_LEFT, false);
+        QCOMPARE(t.poll(), (Sent{Slew(Az, 6, 30, 0)}));
+        t.controller.axis(SDL_CONTROLLER_AXIS_LEFTX, 0);
+        QCOMPARE(t.poll(), (Sent{Stop(Az), T(2)}));
+    }
+
+    // The dead zone and whether the controller is used come from the preferences file; the
+    // menu entry turns it off and on and keeps the choice there, not in the settings line.
+    void itsSettingsLiveInAFileOfTheirOwn() {
+        Pad pad;
+        {
+            Preferences prefs(pad.user.path());
+            prefs.setValue(QStringLiteral("controller/deadZone"), 20);
+            QVERIFY(prefs.save());
+        }
+        VirtualController controller;
+        Interface& w = pad.startOnSim(inMode(2));
+        QCOMPARE(w.gamePad()->deadZone(), 0.2);
+        controller.axis(SDL_CONTROLLER_AXIS_LEFTX, 0.25);
+        w.gamePad()->poll();
+        QCOMPARE(pad.takeSent(), (Sent{Slew(Az, 6, 30, 0)}));
+
+        // Turned off while it holds an arrow: the arrow is let go, and nothing is read after.
+        w.mnuController->trigger();
+        QCOMPARE(pad.takeSent(), (Sent{Stop(Az), T(2)}));
+        QCOMPARE(w.mnuController->text(), QStringLiteral("Game &Controller (off)"));
+        QVERIFY(!w.mnuController->isChecked());
+        QVERIFY(!w.gamePad()->isPolling());
+        controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, true);
+        w.gamePad()->poll();
+        QVERIFY(pad.takeSent().isEmpty());
+        QCOMPARE(Preferences(pad.user.path()).value(QStringLiteral("controller/enabled")).toBool(),
+                 false);
+        QVERIFY(w.close());
+        QCOMPARE(pad.readSettings().count(','), 12);
+
+        // The next start leaves it off.
+        pad.window.reset();
+        Interface& again = pad.startOnSim(inMode(2));
+        QVERIFY(!again.mnuController->isChecked());
+        again.mnuController->trigger();
+        QCOMPARE(again.mnuController->text(), QStringLiteral("Game &Controller: Skyjog Test Pad"));
+        controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, false);
+        controller.button(SDL_CONTROLLER_BUTTON_DPAD_DOWN, true);
+        again.gamePad()->poll();
+        QCOMPARE(pad.takeSent(), (Sent{Slew(Alt, 6, 30, 0)}));
+        controller.button(SDL_CONTROLLER_BUTTON_DPAD_DOWN, false);
+        again.gamePad()->poll();
+        QCOMPARE(pad.takeSent(), (Sent{Stop(Alt), T(2)}));
+    }
+
+    void aControllerUnpluggedMidSlewStopsAtOnce() {
+        Setup t;
+        t.controller.axis(SDL_CONTROLLER_AXIS_LEFTX, 1.0);
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, true);
+        QCOMPARE(t.poll(), (Sent{T(0), Slew(Alt, 7, 30, 0), T(0), Slew(Az, 6, 30, 0)}));
+        t.controller.unplug();
+        const Sent stops = t.poll();
+        QCOMPARE(stops.size(), 4);
+        QVERIFY(stops.contains(Stop(Az)) && stops.contains(Stop(Alt)));
+        QVERIFY(!sim::sharedMountSim().axisMoving(Az) && !sim::sharedMountSim().axisMoving(Alt));
+        QVERIFY(!t.w.cmdRight->isDown() && !t.w.cmdUp->isDown());
+        QVERIFY(!t.w.gamePad()->holds(Arrow::Right));
+
+        // One that goes without a word (its last events and its removal never read) is let go
+        // all the same.
+        VirtualController again;
+        t.poll();
+        again.button(SDL_CONTROLLER_BUTTON_DPAD_LEFT, true);
+        QCOMPARE(t.poll(), (Sent{T(0), Slew(Az, 7, 30, 0)}));
+        again.unplug();
+        SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
+        QCOMPARE(t.poll(), (Sent{Stop(Az), T(1)}));
+        QVERIFY(!t.w.cmdLeft->isDown());
+        QCOMPARE(t.w.mnuController->text(), QStringLiteral("Game &Controller (none connected)"));
+    }
+
+    // Key, mouse and controller on one arrow: the axis stops when the last of them lets go.
+    // The focus going elsewhere ends the key's hold but not the controller's; closing ends both.
+    void severalSourcesOnOneArrow() {
+        Setup t(inMode(2));
+        QWidget other;
+        other.setAttribute(Qt::WA_ShowWithoutActivating);
+        other.show();
+        t.w.setKeyRepeat(Interface::KeyRepeat::Detectable);
+
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_LEFT, true);
+        QCOMPARE(t.poll(), (Sent{Slew(Az, 7, 30, 0)}));
+        t.pad.press(&t.w, Qt::Key_Left);
+        QCOMPARE(t.pad.takeSent(), (Sent{Slew(Az, 7, 30, 0)}));
+        t.pad.release(&t.w, Qt::Key_Left);
+        QVERIFY(t.pad.takeSent().isEmpty());
+        QVERIFY(t.w.cmdLeft->isDown());
+        QTest::mousePress(t.w.cmdLeft, Qt::LeftButton);
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_LEFT, false);
+        QCOMPARE(t.poll(), (Sent{Slew(Az, 7, 30, 0)}));
+        QTest::mouseRelease(t.w.cmdLeft, Qt::LeftButton);
+        QCOMPARE(t.pad.takeSent(), (Sent{Stop(Az), T(2)}));
+        QVERIFY(!t.w.cmdLeft->isDown());
+
+        // Key first, then the controller; the key's release leaves the axis to the controller.
+        t.pad.press(&t.w, Qt::Key_Right);
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_RIGHT, true);
+        QCOMPARE(t.poll(), (Sent{Slew(Az, 6, 30, 0), Slew(Az, 6, 30, 0)}));
+        QApplication::setActiveWindow(&other); // focus lost: the key's hold ends, not the pad's
+        QVERIFY(t.pad.takeSent().isEmpty());
+        QVERIFY(sim::sharedMountSim().axisMoving(Az));
+        QVERIFY(t.w.cmdRight->isDown());
+        // The other arrow of the axis, held and let go meanwhile, does stop the axis.
+        QTest::mousePress(t.w.cmdLeft, Qt::LeftButton);
+        QTest::mouseRelease(t.w.cmdLeft, Qt::LeftButton);
+        QCOMPARE(t.pad.takeSent(), (Sent{Slew(Az, 7, 30, 0), Stop(Az), T(2)}));
+        QApplication::setActiveWindow(&t.w);
+
+        // A key's arrow moving the axis keeps it moving through another arrow's releases, and
+        // stops it at its own.
+        QTest::mousePress(t.w.cmdRight, Qt::LeftButton);
+        t.pad.press(&t.w, Qt::Key_Left);
+        QCOMPARE(t.pad.takeSent(), (Sent{Slew(Az, 6, 30, 0), Slew(Az, 7, 30, 0)}));
+        QTest::mouseRelease(t.w.cmdRight, Qt::LeftButton);
+        QVERIFY(t.pad.takeSent().isEmpty());
+        t.pad.release(&t.w, Qt::Key_Left);
+        QCOMPARE(t.pad.takeSent(), (Sent{Stop(Az), T(2)}));
+
+        // Closing the window ends the controller's hold.
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_RIGHT, false);
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, true);
+        QCOMPARE(t.poll(), (Sent{Stop(Az), T(2), Slew(Alt, 7, 30, 0)}));
+        QVERIFY(t.w.close());
+        QCOMPARE(t.pad.takeSent(), (Sent{Stop(Alt), T(2)}));
+        QVERIFY(!t.w.gamePad());
+    }
+
+    // B (and Back) stops everything, whoever holds it, and what is still held on the controller
+    // does not start again until it is let go.
+    void theAllStopButton_data() {
+        QTest::addColumn<int>("button");
+        QTest::newRow("B") << int(SDL_CONTROLLER_BUTTON_B);
+        QTest::newRow("Back") << int(SDL_CONTROLLER_BUTTON_BACK);
+    }
+    void theAllStopButton() {
+        QFETCH(int, button);
+        const auto stopButton = SDL_GameControllerButton(button);
+        Setup t(inMode(3));
+        t.w.setKeyRepeat(Interface::KeyRepeat::Detectable);
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, true);
+        t.poll();
+        t.pad.press(&t.w, Qt::Key_Left);
+        QTest::mousePress(t.w.cmdLeft, Qt::LeftButton);
+        t.pad.takeSent();
+        t.controller.button(stopButton, true);
+        QCOMPARE(t.poll(), (Sent{Stop(Alt), T(3), Stop(Az), T(3)}));
+        QVERIFY(!t.w.cmdUp->isDown() && !t.w.cmdLeft->isDown() && !t.w.KeyIsDown);
+        QVERIFY(!sim::sharedMountSim().axisMoving(Alt) && !sim::sharedMountSim().axisMoving(Az));
+        // Their own releases come later and send nothing more than a key-up would.
+        t.controller.button(stopButton, false);
+        QVERIFY(t.poll().isEmpty());
+        QTest::mouseRelease(t.w.cmdLeft, Qt::LeftButton);
+        QVERIFY(t.pad.takeSent().isEmpty());
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, false);
+        QVERIFY(t.poll().isEmpty());
+        t.pad.release(&t.w, Qt::Key_Left);
+        t.pad.takeSent();
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, true);
+        QCOMPARE(t.poll(), (Sent{Slew(Alt, 7, 30, 0)}));
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, false);
+        QCOMPARE(t.poll(), (Sent{Stop(Alt), T(3)}));
+    }
+
+    // A starts the spiral as S does; B ends it.
+    void theSpiralButtons() {
+        Setup t;
+        t.controller.button(SDL_CONTROLLER_BUTTON_A, true);
+        QVERIFY(t.poll().isEmpty()); // the spiral starts from its own event
+        t.controller.button(SDL_CONTROLLER_BUTTON_A, false);
+        bool ranWhileSpiralling = false;
+        Sent duringSpiral;
+        t.pad.clock.at(t.pad.clock.now() + 3000, [&] {
+            ranWhileSpiralling = !StopSpiral && t.w.lblSpiral->isVisible();
+            duringSpiral = t.pad.takeSent();
+            t.controller.button(SDL_CONTROLLER_BUTTON_B, true);
+            t.w.gamePad()->poll();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(ranWhileSpiralling, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(t.w.lblSpiral->isHidden(), 5000);
+        QVERIFY(StopSpiral);
+        QVERIFY(!duringSpiral.isEmpty());
+        const Sent after = t.pad.takeSent();
+        QCOMPARE(after.mid(0, 4), (Sent{Stop(Alt), T(1), Stop(Az), T(1)}));
+        QVERIFY(!sim::sharedMountSim().axisMoving(Alt) && !sim::sharedMountSim().axisMoving(Az));
+    }
+
+    // The shoulders step both rate lists as a pick would, each list stopping at its end.
+    void theShouldersStepTheRates() {
+        Settings s = inMode(2);
+        s.AltRateIndex = 12;
+        s.AzRateIndex = 1;
+        Setup t(s);
+        QVERIFY(t.tap(SDL_CONTROLLER_BUTTON_RIGHTSHOULDER).isEmpty());
+        QVERIFY(t.tap(SDL_CONTROLLER_BUTTON_RIGHTSHOULDER).isEmpty());
+        QCOMPARE(t.w.cmbAltRate->currentIndex(), 13);
+        QCOMPARE(t.w.cmbAzRate->currentIndex(), 3);
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, true);
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_RIGHT, true);
+        QCOMPARE(t.poll(), (Sent{Slew(Alt, 7, 168, 192), Slew(Az, 6, 0, 240)}));
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, false);
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_RIGHT, false);
+        t.poll();
+        for (int i = 0; i < 5; ++i)
+            t.tap(SDL_CONTROLLER_BUTTON_LEFTSHOULDER);
+        QCOMPARE(t.w.cmbAltRate->currentIndex(), 8);
+        QCOMPARE(t.w.cmbAzRate->currentIndex(), 0);
+        QCOMPARE(t.w.AzRateHigh, int16_t(0));
+        QCOMPARE(t.w.AzRateLow, int16_t(30));
+        QCOMPARE(t.w.AltRateHigh, int16_t(30));
+    }
+};
+
+QTEST_MAIN(TestGamePad)
+#include "test_gamepad.moc"
