@@ -19,6 +19,23 @@
 
 namespace skyjog::test {
 
+inline constexpr uint8_t Alt = cmd::AltMotor;
+inline constexpr uint8_t Az = cmd::AzMotor;
+
+// The key tests run in both ways a window system may report a held key: presses only (X11 with
+// detectable auto-repeat), or release and press pairs that Qt may or may not flag.
+inline void keyRepeatModes() {
+    QTest::addColumn<bool>("detectable");
+    QTest::newRow("release pairs") << false;
+    QTest::newRow("detectable") << true;
+}
+inline void useKeyRepeatMode(Interface& w) {
+    QFETCH(bool, detectable);
+    w.setKeyRepeat(detectable ? Interface::KeyRepeat::Detectable
+                              : Interface::KeyRepeat::ReleasePairs);
+}
+
+
 inline QByteArray T(uint8_t mode) {
     return cmd::SetTrackingMode(mode);
 }

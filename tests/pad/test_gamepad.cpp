@@ -20,8 +20,6 @@ using Sent = QVector<QByteArray>;
 
 namespace {
 
-constexpr uint8_t Alt = cmd::AltMotor;
-constexpr uint8_t Az = cmd::AzMotor;
 // The main window on the simulated mount, with a controller plugged in before it starts.
 struct Setup {
     explicit Setup(Settings s = Pad::simSettings()) : w(pad.startOnSim(s)) {

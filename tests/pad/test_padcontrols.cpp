@@ -28,22 +28,6 @@ void pick(QComboBox* list, int index) {
     QCOMPARE(list->currentIndex(), index);
 }
 
-constexpr uint8_t Alt = cmd::AltMotor;
-constexpr uint8_t Az = cmd::AzMotor;
-
-// The key tests run in both ways a window system may report a held key: presses only (X11 with
-// detectable auto-repeat), or release and press pairs that Qt may or may not flag.
-void keyRepeatModes() {
-    QTest::addColumn<bool>("detectable");
-    QTest::newRow("release pairs") << false;
-    QTest::newRow("detectable") << true;
-}
-void useKeyRepeatMode(Interface& w) {
-    QFETCH(bool, detectable);
-    w.setKeyRepeat(detectable ? Interface::KeyRepeat::Detectable
-                              : Interface::KeyRepeat::ReleasePairs);
-}
-
 } // namespace
 
 class TestPadControls : public QObject {

@@ -17,20 +17,6 @@ using Sent = QVector<QByteArray>;
 
 namespace {
 
-constexpr uint8_t Alt = cmd::AltMotor;
-constexpr uint8_t Az = cmd::AzMotor;
-
-void keyRepeatModes() {
-    QTest::addColumn<bool>("detectable");
-    QTest::newRow("release pairs") << false;
-    QTest::newRow("detectable") << true;
-}
-void useKeyRepeatMode(Interface& w) {
-    QFETCH(bool, detectable);
-    w.setKeyRepeat(detectable ? Interface::KeyRepeat::Detectable
-                              : Interface::KeyRepeat::ReleasePairs);
-}
-
 // The user clicks a menu's title in the menu bar; the menu opens under the mouse.
 QMenu* openMenuWithTheMouse(Interface& w, QMenu* menu) {
     QMenuBar* bar = w.menuBar();

@@ -33,9 +33,6 @@ using namespace skyjog::test;
 
 namespace {
 
-constexpr uint8_t Alt = cmd::AltMotor;
-constexpr uint8_t Az = cmd::AzMotor;
-
 enum class Kind {
     KeyDown,    // a: 0-3 arrows, 4 S
     KeyUp,      // a: as KeyDown

@@ -21,8 +21,6 @@ using Sent = QVector<QByteArray>;
 
 namespace {
 
-constexpr uint8_t Az = cmd::AzMotor;
-constexpr uint8_t Alt = cmd::AltMotor;
 const QByteArray Z = cmd::GetAzAlt();
 
 // "+1°02'03\"" (with "/s" or without) back to degrees; NaN for anything else.
