@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QStringDecoder>
 
 #if defined(Q_OS_WIN) && QT_VERSION < QT_VERSION_CHECK(6, 6, 0)
 Q_CORE_EXPORT extern int qt_ntfs_permission_lookup;
@@ -176,7 +177,10 @@ QString textField(const Reader::Field& f) {
     // The port box never holds a quote or a control character; one here means damage.
     for (char c : f.text)
         if (c == '"' || (uchar(c) < 0x20)) throw mismatch(f.index);
-    return QString::fromUtf8(f.text);
+    // Read as it stands: QString::fromUtf8 drops a byte-order mark at the start of the text, so
+    // a port text that began with one would change each time the file is written and read.
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return utf8(f.text);
 }
 
 } // namespace
