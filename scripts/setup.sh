@@ -15,10 +15,12 @@ BUILD_DIR=${BUILD_DIR:-$root/build}
 
 # What building and running Skyjog needs: the compiler and build tools, Qt (Svg only to render
 # the icon while building), the X11 libraries the window uses directly, and SDL2 for game
-# controllers (optional: a build without it has no controller support).
+# controllers (CMake treats it as optional, but every build these scripts make must have it:
+# see SKYJOG_REQUIRE_SDL2 below).
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-serialport-dev qt6-svg-dev libgl-dev libxcb1-dev libxcb-xkb-dev
+    libsdl2-dev
 )
 extra=()
 for p in ${SKYJOG_PACKAGES:-}; do
@@ -41,8 +43,10 @@ case ${SKYJOG_CONFIGURE:-always} in
 no) ;;
 if-needed | always)
     if [ "${SKYJOG_CONFIGURE:-always}" = always ] || [ ! -f "$BUILD_DIR/build.ninja" ]; then
+        # A build that silently lost the controller would pass its tests without testing it and
+        # ship a package without it, so these scripts never allow one.
         cmake -S "$root" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-            ${CMAKE_EXTRA:-} >/dev/null
+            -DSKYJOG_REQUIRE_SDL2=ON ${CMAKE_EXTRA:-} >/dev/null
     fi
     cmake --build "$BUILD_DIR" -j "$(nproc)" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
     ;;

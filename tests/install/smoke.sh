@@ -123,6 +123,11 @@ fi
 deb=${1:-$(ls "$root"/build/package/skyjog_*.deb 2>/dev/null | head -n1)}
 [ -f "$deb" ] || fail "no package; make it with scripts/package.sh"
 deb=$(realpath "$deb")
+# A package built where SDL2 was missing has no game controller, and says so only by lacking the
+# dependency: dpkg-shlibdeps adds the SDL2 runtime exactly when the program links it.
+depends=$(dpkg-deb --field "$deb" Depends)
+grep -Eq '(^|, )libsdl2-2\.0-0( |,|$)' <<<"$depends" ||
+    fail "the package does not depend on the SDL2 runtime (libsdl2-2.0-0): $depends"
 
 echo "-- installing $(basename "$deb")"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$deb" >/dev/null
