@@ -50,6 +50,36 @@ CommandResult SendCommandQuietly(const QByteArray& command, int16_t replyLength,
     return exchange(command, replyLength, timeoutMs, true);
 }
 
+Confirmation worse(Confirmation a, Confirmation b) {
+    return std::max(a, b);
+}
+
+namespace {
+// Bytes in decimal, as the mount's documents and the simulator's log write them.
+QByteArray decimal(const QByteArray& bytes) {
+    QByteArrayList parts;
+    for (char c : bytes)
+        parts << QByteArray::number(uint8_t(c));
+    return parts.join(' ');
+}
+} // namespace
+
+Confirmation SendConfirmed(const QByteArray& command) {
+    for (int attempt = 1;; ++attempt) {
+        const CommandResult r = SendCommandResult(command, cmd::AckLength, cmd::TimeoutMs);
+        if (r.portFailed) return Confirmation::PortFailed;
+        if (cmd::isAcknowledged(r.reply)) return Confirmation::Confirmed;
+        if (attempt >= ConfirmAttempts) {
+            qWarning("Skyjog: [%s] was not acknowledged after %d attempts",
+                     decimal(command).constData(), attempt);
+            return Confirmation::NotAcknowledged;
+        }
+        qWarning("Skyjog: [%s] was answered with [%s] instead of \"#\"; sending it again (%d of %d)",
+                 decimal(command).constData(), decimal(r.reply).constData(), attempt + 1,
+                 ConfirmAttempts);
+    }
+}
+
 bool CommandUnderway() {
     return underway > 0;
 }

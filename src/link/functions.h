@@ -41,6 +41,19 @@ CommandResult SendCommandResult(const QByteArray& command, int16_t replyLength, 
 // boxes, one every half second. It still sets StopSpiral and closes the port.
 CommandResult SendCommandQuietly(const QByteArray& command, int16_t replyLength, int16_t timeoutMs);
 
+// How a command that ends or restores motion went: acknowledged; never acknowledged, however
+// often it was sent; or not sent because the port failed (reported as SendCommand reports it).
+enum class Confirmation { Confirmed, NotAcknowledged, PortFailed };
+// The worse of two: a failed port over a missing acknowledgement over a confirmed one.
+Confirmation worse(Confirmation a, Confirmation b);
+// Sends a command that ends or restores motion and checks its "#": a line can lose the bytes of
+// a stop, and a lost stop leaves the motor running. A missing or wrong acknowledgement sends the
+// same command again at once, up to ConfirmAttempts times in all, so that a mount that never
+// answers costs at most that many time-outs (1.5 s). Each resend is logged on standard error. A
+// port that fails is not tried again here: its failure has been reported, and the line is gone.
+inline constexpr int ConfirmAttempts = 3;
+Confirmation SendConfirmed(const QByteArray& command);
+
 // Whether a command is under way: from its start until it has returned, including a failure's
 // box, whose event loop can run other handlers in the middle of it.
 bool CommandUnderway();

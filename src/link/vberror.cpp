@@ -26,6 +26,12 @@ VbError portAlreadyOpen() {
 VbError deviceNotOpen() {
     return {DeviceNotOpen, QStringLiteral("The device is not open")};
 }
+VbError stopNotConfirmed(const QString& axis) {
+    return {StopNotConfirmed,
+            QStringLiteral("The mount did not confirm the stop of the %1 axis and may still be "
+                           "moving. Press Escape to send the stop again")
+                .arg(axis)};
+}
 VbError pathFileAccess(const QString& path, const QString& reason) {
     return {PathFileAccess, QStringLiteral("Path/File access error (%1: %2)").arg(path, reason)};
 }

@@ -36,6 +36,9 @@ inline constexpr int DeviceNotOpen = 8012;   // "The device is not open"
 inline constexpr int WriteFailed = 8015;     // "Cannot write to ..."
 inline constexpr int ReadFailed = 8020;      // "Lost ...": the line went away
 inline constexpr int NotAcknowledged = 8030; // a write the mount did not answer with "#"
+// A stop (or the tracking restore after it) that the mount never acknowledged, however often it
+// was sent: the axis may still be moving.
+inline constexpr int StopNotConfirmed = 8031;
 
 // The failures with fixed words; where given, the detail follows the words as it stands
 // (" (Skyjogger.ini, field 3: ...)", ": line settings ...").
@@ -47,6 +50,8 @@ VbError invalidPropertyValue(const QString& detail = {});
 VbError invalidArrayIndex();
 VbError portAlreadyOpen();
 VbError deviceNotOpen();
+// axis: the arrows that move it, as the pad labels them ("Up/Down", "Left/Right").
+VbError stopNotConfirmed(const QString& axis);
 // The file failures name the path, and the system's reason where there is one:
 // "Path/File access error (path: reason)", "Path not found (path)",
 // "Device I/O error (path: reason)".

@@ -1,6 +1,7 @@
 #include "arrowbutton.h"
 
 #include <QMouseEvent>
+#include <QPainter>
 
 namespace skyjog {
 
@@ -8,9 +9,7 @@ ArrowButton::ArrowButton(QWidget* parent) : QPushButton(parent) {}
 
 void ArrowButton::mousePressEvent(QMouseEvent* e) {
     e->accept();
-    if (held_) return; // a second mouse button on a held arrow changes nothing
-    held_ = true;
-    setDown(true);
+    if (isHeld()) return; // a second mouse button on a held arrow changes nothing
     emit mouseDown();
 }
 
@@ -21,20 +20,18 @@ void ArrowButton::mouseDoubleClickEvent(QMouseEvent* e) {
 
 void ArrowButton::mouseReleaseEvent(QMouseEvent* e) {
     e->accept();
-    if (!held_ || e->buttons() != Qt::NoButton) return;
-    held_ = false;
-    showHeld();
+    if (!isHeld() || e->buttons() != Qt::NoButton) return;
     emit mouseUp();
 }
 
-void ArrowButton::setKeyHeld(bool held) {
-    keyHeld_ = held;
-    showHeld();
-}
-
-void ArrowButton::setControllerHeld(bool held) {
-    controllerHeld_ = held;
-    showHeld();
+void ArrowButton::showState(bool pressed, bool unconfirmed) {
+    setDown(pressed);
+    if (unconfirmed == unconfirmed_) return;
+    unconfirmed_ = unconfirmed;
+    setToolTip(unconfirmed ? QStringLiteral("The mount did not confirm the stop of this axis: it "
+                                            "may still be moving. Escape sends the stop again.")
+                           : QString());
+    update();
 }
 
 // The button keeps the mouse while held, so it stays down even when the pointer leaves it.
@@ -42,10 +39,18 @@ void ArrowButton::mouseMoveEvent(QMouseEvent* e) {
     e->accept();
 }
 
+void ArrowButton::paintEvent(QPaintEvent* e) {
+    QPushButton::paintEvent(e);
+    if (!unconfirmed_) return;
+    // A dashed red frame, thick enough to be seen at a glance from the eyepiece, and red so that
+    // the night look keeps it without spoiling dark-adapted eyes.
+    QPainter p(this);
+    p.setPen(QPen(QColor(230, 40, 20), 3, Qt::DashLine));
+    p.drawRect(rect().adjusted(1, 1, -2, -2));
+}
+
 void ArrowButton::loseMouse() {
-    if (!held_) return;
-    held_ = false;
-    showHeld();
+    if (!isHeld()) return;
     emit mouseUp();
 }
 

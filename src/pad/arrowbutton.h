@@ -1,7 +1,9 @@
 #pragma once
 // A picture button that reports press and release of any mouse button, for the arrows that slew
-// the mount for as long as they are held.
+// the mount for as long as they are held. Whether the mouse holds it, and what it shows, come
+// from whoever keeps the holds: the button keeps no copy.
 #include <QPushButton>
+#include <functional>
 
 namespace skyjog {
 
@@ -10,14 +12,14 @@ class ArrowButton : public QPushButton {
 public:
     explicit ArrowButton(QWidget* parent = nullptr);
 
-    bool isHeld() const { return held_; }
-    // Shows the button pressed while its arrow key holds the axis, so that a keyboard slew can
-    // be seen as well as a mouse one.
-    void setKeyHeld(bool held);
-    bool isKeyHeld() const { return keyHeld_; }
-    // The same for a game controller's hold.
-    void setControllerHeld(bool held);
-    bool isControllerHeld() const { return controllerHeld_; }
+    // Whether the mouse holds this arrow: a second press of a held arrow changes nothing, and
+    // only a held arrow reports a release.
+    void setHeldByMouse(std::function<bool()> heldByMouse) { heldByMouse_ = std::move(heldByMouse); }
+    bool isHeld() const { return heldByMouse_ && heldByMouse_(); }
+    // Pressed while anything holds the arrow; marked while the mount has not confirmed the stop
+    // of its axis.
+    void showState(bool pressed, bool unconfirmed);
+    bool showsUnconfirmed() const { return unconfirmed_; }
     // Ends a hold whose release will never arrive (the mouse was taken away from the button):
     // reports it exactly as the release would.
     void loseMouse();
@@ -33,14 +35,12 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
     bool event(QEvent* e) override;
 
 private:
-    bool held_ = false;
-    bool keyHeld_ = false;
-    bool controllerHeld_ = false;
-    // Pressed while anything holds it.
-    void showHeld() { setDown(held_ || keyHeld_ || controllerHeld_); }
+    std::function<bool()> heldByMouse_;
+    bool unconfirmed_ = false;
 };
 
 } // namespace skyjog

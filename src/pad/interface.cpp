@@ -98,14 +98,6 @@ void reverseArrows(int16_t& first, int16_t& second) {
     second = wasPositive ? cmd::MsgSlewPositive : cmd::MsgSlewNegative;
 }
 
-uint8_t motorOf(Arrow a) {
-    return (a == Arrow::Up || a == Arrow::Down) ? cmd::AltMotor : cmd::AzMotor;
-}
-
-size_t axisOf(Arrow a) {
-    return motorOf(a) == cmd::AltMotor ? 0 : 1;
-}
-
 const QString ControllerEnabledKey = QStringLiteral("controller/enabled");
 const QString ControllerDeadZoneKey = QStringLiteral("controller/deadZone");
 
@@ -114,8 +106,24 @@ const QString ControllerDeadZoneKey = QStringLiteral("controller/deadZone");
 Interface::Interface(SettingsLocation location, QWidget* parent)
     : QMainWindow(parent), location_(std::move(location)),
       programEnd_([] { QCoreApplication::exit(0); }), prefs_(location_.userDir()),
+      motion_({.startSlew = [this](Arrow a) { startSlew(a); },
+               .stopSlew = [this](Arrow a) { return stopSlew(a); },
+               .stopped =
+                   [this](Arrow, Source s) {
+                       if (s == Source::Button) windowOperation();
+                   },
+               .changed = [this] { showArrows(); },
+               .keyboardLost = [this] { keys_.loseKeyboard(); },
+               .controllerLetGo =
+                   [this] {
+#ifdef SKYJOG_HAVE_SDL2
+                       if (gamePad_) gamePad_->releaseAll();
+#endif
+                   }}),
       keys_(*this, {.arrowDown = [this](Arrow a) { return Form_KeyDown(a); },
                     .arrowUp = [this](Arrow a) { Form_KeyUp(a); },
+                    .keyHolds = [this](Arrow a) { return motion_.holds(a, Source::Key); },
+                    .escape = [this] { motion_.resendUnconfirmed(); },
                     .spiralKey = [this] { cmdSpiral_Click(); },
                     .popupOpened = [this] { popupOpened(); }}) {
     setObjectName(QStringLiteral("Interface"));
@@ -127,6 +135,8 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
     // top" beside its box in 87 pixels.
     setFont(condensedFont(11));
     buildControls(*this);
+    for (Arrow a : AllArrows)
+        buttonFor(a)->setHeldByMouse([this, a] { return motion_.holds(a, Source::Button); });
     connectHandlers();
     layout()->activate(); // fixed to its size before it is first shown
     // The port box takes names as well as numbers ("sim", "/dev/ttyS0", host names).
@@ -163,8 +173,10 @@ Interface::~Interface() {
     // buttons are hidden as the window's children are torn down, after this object's own
     // members are gone: nothing they report then may reach its handlers.
     releaseLostHolds();
-    for (ArrowButton* b : arrowButtons())
+    for (ArrowButton* b : arrowButtons()) {
         b->disconnect(this);
+        b->setHeldByMouse({});
+    }
 }
 
 void Interface::connectHandlers() {
@@ -230,8 +242,7 @@ void Interface::Form_Load() {
         loadedPos_ = pos();
         loadedLeft_ = FormLeft;
         loadedTop_ = FormTop;
-        // 6.
-        KeyIsDown = false;
+        // 6. No key slew is under way: the motion core starts so.
         // 7. A change of state runs chkOnTop_Click.
         chkOnTop->setChecked(OnTop);
         // 8.
@@ -436,8 +447,9 @@ void Interface::ratesFromSelection(QComboBox* list, int16_t& high, int16_t& low)
     const int i = list->currentIndex();
     if (i < 0) throw err::invalidArrayIndex();
     const int v = list->itemData(i).toInt();
-    high = int16_t(v / 256);
-    low = int16_t(v % 256);
+    const cmd::RateBytes bytes = cmd::splitRate(uint16_t(v));
+    high = bytes.high;
+    low = bytes.low;
 }
 
 void Interface::cmbAltRate_Click() {
@@ -507,124 +519,55 @@ void Interface::startSlew(Arrow a) {
     if (trackingMode() == cmd::TrackingAltAz) send(cmd::SetTrackingMode(cmd::TrackingOff));
     const int16_t messages[] = {UpMessage, DownMessage, LeftMessage, RightMessage};
     const bool alt = motorOf(a) == cmd::AltMotor;
-    driving_[axisOf(a)] = a;
     LastCommand = cmd::VariableRateSlew(motorOf(a), commandByte(messages[size_t(a)]),
                                         commandByte(alt ? AltRateHigh : AzRateHigh),
                                         commandByte(alt ? AltRateLow : AzRateLow));
     send(LastCommand);
 }
 
-void Interface::stopSlew(Arrow a) {
-    driving_[axisOf(a)].reset();
+Confirmation Interface::stopSlew(Arrow a) {
     LastCommand = cmd::FixedRateSlew(motorOf(a));
-    send(LastCommand);
-    send(cmd::SetTrackingMode(trackingMode()));
+    const Confirmation stop = SendConfirmed(LastCommand);
+    return worse(stop, SendConfirmed(cmd::SetTrackingMode(trackingMode())));
 }
 
 void Interface::cmdArrow_MouseDown(Arrow a) {
     keys_.commitPendingRelease();
-    hold(a, Source::Button);
-    duringPress([&] { handler([&] { startSlew(a); }); });
+    motion_.press(a, Source::Button);
 }
 
 void Interface::cmdArrow_MouseUp(Arrow a) {
     keys_.commitPendingRelease();
-    arrowUp(a, Source::Button);
+    motion_.release(a, Source::Button);
 }
 
 bool Interface::Form_KeyDown(Arrow a) {
-    if (KeyIsDown) return true;
-    KeyIsDown = true;
-    // A key slew that takes over an axis from another arrow's key ends what that one showed.
-    if (const std::optional<Arrow> before = keys_.holdAxis(a)) {
-        buttonFor(*before)->setKeyHeld(false);
-        holders_[size_t(*before)] &= uint8_t(~bit(Source::Key));
-    }
-    hold(a, Source::Key);
-    bool ok = true;
-    duringPress([&] {
-        try {
-            startSlew(a);
-            buttonFor(a)->setKeyHeld(true);
-        } catch (const VbError& err) {
-            reportError(err);
-            ok = false;
-        }
-    });
-    return ok;
+    return motion_.keyDown(a) != Motion::KeyPress::Failed;
 }
 
 void Interface::Form_KeyUp(Arrow a) {
-    arrowUp(a, Source::Key);
-}
-
-void Interface::duringPress(const std::function<void()>& start) {
-    ++pressDepth_;
-    start();
-    --pressDepth_;
-    if (pressDepth_ > 0) return;
-    for (auto [arrow, source] : std::exchange(deferredReleases_, {}))
-        arrowUp(arrow, source);
-}
-
-void Interface::arrowUp(Arrow a, Source source) {
-    if (pressDepth_ > 0) {
-        deferredReleases_.emplace_back(a, source);
-        return;
-    }
-    holders_[size_t(a)] &= uint8_t(~bit(source));
-    if (source == Source::Key) {
-        KeyIsDown = false;
-        if (const std::optional<Arrow> holder = keys_.freeAxis(a)) {
-            buttonFor(*holder)->setKeyHeld(false);
-            holders_[size_t(*holder)] &= uint8_t(~bit(Source::Key));
-        }
-    }
-    if (source == Source::Controller) buttonFor(a)->setControllerHeld(false);
-    if (allStopping_ || keepsMoving(a)) return;
-    handler([&] {
-        stopSlew(a);
-        if (source == Source::Button) windowOperation();
-    });
-}
-
-void Interface::hold(Arrow a, Source s) {
-    holders_[size_t(a)] |= bit(s);
-}
-
-bool Interface::keepsMoving(Arrow a) const {
-    const std::optional<Arrow> moving = driving_[axisOf(a)];
-    return moving && holders_[size_t(*moving)] != 0;
+    motion_.release(a, Source::Key);
 }
 
 void Interface::popupOpened() {
     // It takes the keyboard and the mouse: its opening ends every hold as losing the focus does.
-    if (anyArrowHeld()) releaseLostHolds();
+    if (motion_.heldByKeyOrMouse() || keys_.releasePending()) releaseLostHolds();
 }
 
 void Interface::releaseLostHolds() {
-    keys_.loseKeyboard();
-    // A key press whose slew could not start leaves KeyIsDown set until an arrow key-up, which
-    // may now never come here: without this, every arrow key would be ignored from now on.
-    KeyIsDown = false;
-    for (ArrowButton* b : arrowButtons())
-        b->loseMouse();
+    motion_.releaseLost();
+}
+
+void Interface::showArrows() {
+    for (Arrow a : AllArrows)
+        buttonFor(a)->showState(motion_.shows(a), motion_.unconfirmed(axisOf(a)));
 }
 
 bool Interface::idleForReadings() const {
     // A failure's box runs its own event loop inside the handler that failed: it is busy too.
-    // The controller's holds count too: they outlast the focus, so anyArrowHeld leaves them out.
-    const bool controllerHolds =
-        std::any_of(holders_.begin(), holders_.end(), [](uint8_t h) { return h != 0; });
-    return !unloading_ && pressDepth_ == 0 && !anyArrowHeld() && !controllerHolds && StopSpiral &&
-           !SpiralRunning() &&
-           !CommandUnderway() && !SetupScope::current() && !QApplication::activeModalWidget();
-}
-
-bool Interface::anyArrowHeld() const {
-    const auto buttons = arrowButtons();
-    return KeyIsDown || keys_.holdsAnything() ||
-           std::any_of(buttons.begin(), buttons.end(), [](ArrowButton* b) { return b->isHeld(); });
+    return !unloading_ && motion_.idle() && !keys_.releasePending() && StopSpiral &&
+           !SpiralRunning() && !CommandUnderway() && !SetupScope::current() &&
+           !QApplication::activeModalWidget();
 }
 
 // ---- game controller ------------------------------------------------------------------------
@@ -632,8 +575,8 @@ bool Interface::anyArrowHeld() const {
 void Interface::setupGamePad() {
 #ifdef SKYJOG_HAVE_SDL2
     gamePad_ = new GamePad(
-        {.arrowDown = [this](Arrow a) { controllerArrowDown(a); },
-         .arrowUp = [this](Arrow a) { arrowUp(a, Source::Controller); },
+        {.arrowDown = [this](Arrow a) { motion_.press(a, Source::Controller); },
+         .arrowUp = [this](Arrow a) { motion_.release(a, Source::Controller); },
          // The spiral runs inside the handler that starts it, serving events as it goes; run
          // from the controller's read it would keep the controller from being read again (a
          // timer is not re-entered), so it starts from an event of its own.
@@ -689,23 +632,9 @@ void Interface::showControllerState() {
 #endif
 }
 
-void Interface::controllerArrowDown(Arrow a) {
-    hold(a, Source::Controller);
-    buttonFor(a)->setControllerHeld(true);
-    duringPress([&] { handler([&] { startSlew(a); }); });
-}
-
 void Interface::allStop() {
     StopSpiral = true;
-    // Every hold ends here; their releases only let go, and both axes get one stop each.
-    allStopping_ = true;
-    releaseLostHolds();
-#ifdef SKYJOG_HAVE_SDL2
-    if (gamePad_) gamePad_->releaseAll();
-#endif
-    allStopping_ = false;
-    handler([this] { stopSlew(Arrow::Up); });
-    handler([this] { stopSlew(Arrow::Left); });
+    motion_.allStop();
 }
 
 void Interface::stepRates(int delta) {

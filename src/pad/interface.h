@@ -3,6 +3,7 @@
 // slew state that the arrows send, sets tracking and PEC, starts and stops the spiral search, and
 // saves the settings when it closes.
 #include "interfacecontrols.h"
+#include "motion.h"
 #include "padkeys.h"
 #include "preferences.h"
 #include "settingsfile.h"
@@ -56,6 +57,10 @@ public:
     // Whether nothing talks to the mount or moves it by hand now, so that a reading of the
     // position may go out without delaying anything the user does.
     bool idleForReadings() const;
+    // Who moves each axis.
+    const Motion& motion() const { return motion_; }
+    // An arrow key's slew is under way.
+    bool KeyIsDown() const { return motion_.keyIsDown(); }
     // The game controller, when this build has controller support (otherwise null), and the
     // Tools menu's entry that turns its use on and off and names the controller connected.
     GamePad* gamePad() const { return gamePad_; }
@@ -78,7 +83,6 @@ public:
     int16_t AltRateLow = 0;
     QByteArray LastCommand;
 
-    bool KeyIsDown = false;
     bool SkipTrackModeClick = false;
     bool SkipPecOffClick = false;
 
@@ -132,33 +136,18 @@ private:
 
     // Starting and stopping one arrow's slew (tracking off / on around it as the mode needs).
     void startSlew(Arrow a);
-    void stopSlew(Arrow a);
-    enum class Source { Button, Key, Controller };
-    // Runs a press's start; releases that arrive meanwhile wait for it (see pressDepth_).
-    void duringPress(const std::function<void()>& start);
-    void arrowUp(Arrow a, Source source);
+    Confirmation stopSlew(Arrow a);
     // A menu, a drop-down list or a context menu opened.
     void popupOpened();
     // The keyboard focus left the window, a popup took the keyboard and the mouse, or the window
     // closes: every slew whose release can no longer arrive here is stopped as that release
     // would stop it.
     void releaseLostHolds();
-    bool anyArrowHeld() const;
+    // The arrows show what the motion core says.
+    void showArrows();
     void windowOperation();
 
-    // Which sources hold each arrow (bits by Source), and which arrow last started each axis
-    // (altitude, azimuth): a release stops the axis unless the arrow that moves it is still held,
-    // by any source.
-    static uint8_t bit(Source s) { return uint8_t(1u << int(s)); }
-    void hold(Arrow a, Source s);
-    bool keepsMoving(Arrow a) const;
-    std::array<uint8_t, 4> holders_{};
-    std::array<std::optional<Arrow>, 2> driving_{};
-    // Releases during an all-stop only let go: the all-stop sends the stops itself.
-    bool allStopping_ = false;
-
     // The game controller's own actions.
-    void controllerArrowDown(Arrow a);
     void allStop();
     void stepRates(int delta);
     void setupGamePad();
@@ -178,12 +167,9 @@ private:
     int32_t loadedTop_ = 0;
     int32_t loadedLeft_ = 0;
 
+    Motion motion_;
     // Key preview: the arrow keys and S, from whichever control has the focus.
     PadKeys keys_;
-    // Press handlers under way; a release that arrives inside one (through a message box's
-    // event loop) waits for it to finish, so that a stop never goes out before its start.
-    int pressDepth_ = 0;
-    std::vector<std::pair<Arrow, Source>> deferredReleases_;
 };
 
 } // namespace skyjog

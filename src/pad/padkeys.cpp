@@ -11,10 +11,6 @@ namespace skyjog {
 
 namespace {
 
-size_t axisOf(Arrow a) {
-    return a == Arrow::Up || a == Arrow::Down ? 0 : 1;
-}
-
 std::optional<Arrow> arrowForKey(int key) {
     switch (key) {
     case Qt::Key_Up:
@@ -60,25 +56,9 @@ void PadKeys::commitPendingRelease() {
     handlers_.arrowUp(a);
 }
 
-std::optional<Arrow> PadKeys::holdAxis(Arrow a) {
-    const std::optional<Arrow> before = std::exchange(axisKeys_[axisOf(a)], a);
-    return before != a ? before : std::nullopt;
-}
-
-std::optional<Arrow> PadKeys::freeAxis(Arrow a) {
-    return std::exchange(axisKeys_[axisOf(a)], std::nullopt);
-}
-
-bool PadKeys::holdsAnything() const {
-    return pendingRelease_ || axisKeys_[0] || axisKeys_[1];
-}
-
 void PadKeys::loseKeyboard() {
     commitPendingRelease();
     keysDown_.clear();
-    for (const std::optional<Arrow>& held : axisKeys_) {
-        if (held) handlers_.arrowUp(*held);
-    }
 }
 
 bool PadKeys::isOwnKeyTarget(QWidget* w) const {
@@ -103,6 +83,10 @@ bool PadKeys::eventFilter(QObject* watched, QEvent* e) {
         return false;
     auto* ke = static_cast<QKeyEvent*>(e);
     const std::optional<Arrow> arrow = arrowForKey(ke->key());
+    if (ke->key() == Qt::Key_Escape) {
+        escapeKey(watched, *ke);
+        return false;
+    }
     if (ke->key() != Qt::Key_S && !arrow) return false;
     const bool realRelease = type == QEvent::KeyRelease && !ke->isAutoRepeat();
     // A key-up ends the key's hold wherever it lands (an open menu, another window of the
@@ -114,7 +98,7 @@ bool PadKeys::eventFilter(QObject* watched, QEvent* e) {
     if (!w) return false;
     if (!isOwnKeyTarget(w)) {
         // Wherever the release of an arrow that holds its axis lands, the axis stops.
-        if (realRelease && arrow && axisKeys_[axisOf(*arrow)] == arrow) {
+        if (realRelease && arrow && handlers_.keyHolds(*arrow)) {
             commitPendingRelease();
             handlers_.arrowUp(*arrow);
         }
@@ -132,6 +116,16 @@ bool PadKeys::eventFilter(QObject* watched, QEvent* e) {
     default:
         return keyRelease(*ke, arrow);
     }
+}
+
+void PadKeys::escapeKey(QObject* watched, const QKeyEvent& e) {
+    // Escape acts and still reaches the control that has the focus. A key event is seen again
+    // by each parent it propagates to: one key-down acts once.
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (e.type() != QEvent::KeyPress || e.isAutoRepeat() || !w || !isOwnKeyTarget(w)) return;
+    if (e.timestamp() != 0 && e.timestamp() == escapeTime_) return;
+    escapeTime_ = e.timestamp();
+    handlers_.escape();
 }
 
 bool PadKeys::keyPress(const QKeyEvent& e, std::optional<Arrow> arrow) {

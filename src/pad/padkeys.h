@@ -25,6 +25,11 @@ public:
         std::function<bool(Arrow)> arrowDown;
         // An arrow key was let go.
         std::function<void(Arrow)> arrowUp;
+        // Whether this arrow's key holds its axis: its release then stops the axis wherever the
+        // release lands.
+        std::function<bool(Arrow)> keyHolds;
+        // Escape on the window.
+        std::function<void()> escape;
         // S was pressed (not its repetitions while it is held).
         std::function<void()> spiralKey;
         // A menu, a drop-down list or a context menu opened: it takes the keyboard and the mouse,
@@ -59,18 +64,9 @@ public:
     // Lets a held-back release act now, ahead of whatever comes next.
     void commitPendingRelease();
 
-    // The window took this arrow key's press for a slew: from now on its release stops the axis
-    // wherever that release lands. Returns the arrow whose key held the axis before, when it is
-    // another one.
-    std::optional<Arrow> holdAxis(Arrow a);
-    // The axis of a is no longer held by a key; returns the arrow whose key held it.
-    std::optional<Arrow> freeAxis(Arrow a);
-    // A key holds an axis, or a release is held back.
-    bool holdsAnything() const;
-
     // The keyboard went elsewhere (focus lost, a popup, the window closing): a held-back release
-    // acts, each axis a key holds is let go as that key's release would, and every key's next
-    // press here counts as a new one, since its key-up may now go to another program.
+    // acts, and every key's next press here counts as a new one, since its key-up may now go to
+    // another program.
     void loseKeyboard();
 
 protected:
@@ -81,14 +77,12 @@ private:
     // A key press and release of the window's own; true: the key is consumed.
     bool keyPress(const QKeyEvent& e, std::optional<Arrow> arrow);
     bool keyRelease(const QKeyEvent& e, std::optional<Arrow> arrow);
+    void escapeKey(QObject* watched, const QKeyEvent& e);
 
     QWidget& window_;
     Handlers handlers_;
     QWidget* letterBox_ = nullptr;
     KeyRepeat keyRepeat_;
-
-    // The arrow whose key holds each axis (altitude, azimuth).
-    std::array<std::optional<Arrow>, 2> axisKeys_;
 
     struct PendingRelease {
         Arrow arrow;
@@ -98,6 +92,7 @@ private:
     QTimer releaseTimer_;
     // When S last came up, to tell its unflagged release and press pairs from new presses.
     quint64 sReleaseTime_ = 0;
+    quint64 escapeTime_ = 0;
     // The arrow and S keys down at the moment, by physical key, as far as this program has seen
     // them: with detectable auto-repeat, a press of one of them is a repetition.
     QSet<quint64> keysDown_;

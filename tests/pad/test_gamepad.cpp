@@ -332,7 +332,7 @@ private slots:
         t.pad.takeSent();
         t.controller.button(stopButton, true);
         QCOMPARE(t.poll(), (Sent{Stop(Alt), T(3), Stop(Az), T(3)}));
-        QVERIFY(!t.w.cmdUp->isDown() && !t.w.cmdLeft->isDown() && !t.w.KeyIsDown);
+        QVERIFY(!t.w.cmdUp->isDown() && !t.w.cmdLeft->isDown() && !t.w.KeyIsDown());
         QVERIFY(!sim::sharedMountSim().axisMoving(Alt) && !sim::sharedMountSim().axisMoving(Az));
         // Their own releases come later and send nothing more than a key-up would.
         t.controller.button(stopButton, false);

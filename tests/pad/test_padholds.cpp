@@ -42,7 +42,7 @@ private slots:
         // The menu took the keyboard: the stop goes out as it opens, not at the release.
         QCOMPARE(pad.takeSent(), (Sent{Stop(Alt), T(1)}));
         QCOMPARE(sim::sharedMountSim().axisRate(Alt), 0.0);
-        QVERIFY(!w.KeyIsDown);
+        QVERIFY(!w.KeyIsDown());
         QVERIFY(!w.cmdUp->isDown());
         pad.release(menu, Qt::Key_Up);
         QTest::keyClick(menu, Qt::Key_Escape);

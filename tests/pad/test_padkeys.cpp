@@ -26,14 +26,16 @@ public:
         : keys_(window, {.arrowDown =
                              [this](Arrow a) {
                                  log << QStringLiteral("down %1").arg(ArrowNames[int(a)]);
-                                 keys_.holdAxis(a);
+                                 axisKeys_[axisOf(a)] = a;
                                  return true;
                              },
                          .arrowUp =
                              [this](Arrow a) {
                                  log << QStringLiteral("up %1").arg(ArrowNames[int(a)]);
-                                 keys_.freeAxis(a);
+                                 axisKeys_[axisOf(a)].reset();
                              },
+                         .keyHolds = [this](Arrow a) { return axisKeys_[axisOf(a)] == a; },
+                         .escape = [this] { log << QStringLiteral("escape"); },
                          .spiralKey = [this] { log << QStringLiteral("spiral"); },
                          .popupOpened = [this] { log << QStringLiteral("popup"); }}) {
         auto* layout = new QVBoxLayout(&window);
@@ -56,6 +58,7 @@ public:
     QStringList log;
 
 private:
+    std::array<std::optional<Arrow>, 2> axisKeys_;
     PadKeys keys_;
 };
 

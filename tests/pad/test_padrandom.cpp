@@ -486,7 +486,7 @@ private:
     QString check() {
         pad_.settle();
         if (pad_.clock.overran()) return QStringLiteral("the test clock ran past its limit");
-        if (w_->KeyIsDown) return QStringLiteral("KeyIsDown is still set");
+        if (w_->KeyIsDown()) return QStringLiteral("KeyIsDown is still set");
         for (int i = 0; i < 4; ++i) {
             if (button(i)->isHeld())
                 return QStringLiteral("arrow button %1 still held with no mouse button down").arg(i);

@@ -113,7 +113,7 @@ private slots:
         QCOMPARE((QList<int16_t>{w.UpMessage, w.DownMessage, w.LeftMessage, w.RightMessage}),
                  (QList<int16_t>{7, 6, 7, 6}));
         QVERIFY(w.LastCommand.isEmpty());
-        QVERIFY(!w.KeyIsDown);
+        QVERIFY(!w.KeyIsDown());
         QVERIFY(!w.SkipTrackModeClick);
         QVERIFY(!w.SkipPecOffClick);
         QCOMPARE(w.SpiralWidth, int16_t(3));

@@ -110,6 +110,7 @@ public:
     }
     void write(const QByteArray& data, const QDeadlineTimer&) override {
         line_.writes << data;
+        if (line_.acknowledge) line_.deliver("#", clock().tickCount());
         if (line_.onWrite) line_.onWrite(data, clock().tickCount());
     }
 

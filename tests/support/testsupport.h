@@ -98,6 +98,9 @@ public:
     std::optional<std::pair<int, QString>> failOpen;
     // Called after every write with the bytes and the time (schedule the reply from here).
     std::function<void(const QByteArray&, uint32_t)> onWrite;
+    // Answers every write at once with "#", as a mount acknowledges what it is sent (ahead of
+    // onWrite's replies).
+    bool acknowledge = false;
 
     void deliver(const QByteArray& bytes, uint32_t at) { arrivals_.push_back({at, bytes}); }
     // Bytes that have arrived by now and not been read.

@@ -1,0 +1,197 @@
+#include "motion.h"
+
+#include "report.h"
+#include "vberror.h"
+
+#include <algorithm>
+
+namespace skyjog {
+
+QString axisName(std::size_t axis) {
+    return axis == 0 ? QStringLiteral("Up/Down") : QStringLiteral("Left/Right");
+}
+
+namespace {
+// The other arrow of the same axis.
+Arrow partnerOf(Arrow a) {
+    switch (a) {
+    case Arrow::Up:
+        return Arrow::Down;
+    case Arrow::Down:
+        return Arrow::Up;
+    case Arrow::Left:
+        return Arrow::Right;
+    default:
+        return Arrow::Left;
+    }
+}
+} // namespace
+
+Motion::Motion(Actions actions) : actions_(std::move(actions)) {}
+
+bool Motion::press(Arrow a, Source s) {
+    holders_[size_t(a)] |= bit(s);
+    return startPress(a, s);
+}
+
+Motion::KeyPress Motion::keyDown(Arrow a) {
+    if (keyIsDown_) return KeyPress::Ignored;
+    keyIsDown_ = true;
+    dropKeyHolds(axisOf(a));
+    holders_[size_t(a)] |= bit(Source::Key);
+    if (!startPress(a, Source::Key)) return KeyPress::Failed;
+    // Shown only now, and only while the key still holds it (its release may have come inside
+    // the start).
+    if (holds(a, Source::Key)) holders_[size_t(a)] |= KeyShown;
+    changed();
+    return KeyPress::Started;
+}
+
+bool Motion::startPress(Arrow a, Source) {
+    driving_[axisOf(a)] = a;
+    changed();
+    bool ok = true;
+    ++pressDepth_;
+    try {
+        actions_.startSlew(a);
+    } catch (const VbError& e) {
+        reportError(e);
+        ok = false;
+    }
+    --pressDepth_;
+    runDeferredReleases();
+    return ok;
+}
+
+void Motion::runDeferredReleases() {
+    if (pressDepth_ > 0) return;
+    for (auto [arrow, source] : std::exchange(deferredReleases_, {}))
+        release(arrow, source);
+}
+
+bool Motion::deferred(Arrow a, Source s) const {
+    return std::find(deferredReleases_.begin(), deferredReleases_.end(), std::pair{a, s}) !=
+           deferredReleases_.end();
+}
+
+void Motion::release(Arrow a, Source s) {
+    if (pressDepth_ > 0) {
+        if (!deferred(a, s)) deferredReleases_.emplace_back(a, s);
+        changed();
+        return;
+    }
+    holders_[size_t(a)] &= uint8_t(~bit(s));
+    if (s == Source::Key) {
+        keyIsDown_ = false;
+        dropKeyHolds(axisOf(a));
+    }
+    changed();
+    if (allStopping_ || keepsMoving(a)) return;
+    try {
+        stopAxis(a);
+        actions_.stopped(a, s);
+    } catch (const VbError& e) {
+        reportError(e);
+    }
+}
+
+void Motion::dropKeyHolds(std::size_t axis) {
+    for (Arrow a : {arrowOfAxis(axis), partnerOf(arrowOfAxis(axis))})
+        holders_[size_t(a)] &= uint8_t(~(bit(Source::Key) | KeyShown));
+}
+
+bool Motion::keepsMoving(Arrow a) const {
+    const std::optional<Arrow> moving = driving_[axisOf(a)];
+    return moving && (holders_[size_t(*moving)] & Sources) != 0;
+}
+
+void Motion::stopAxis(Arrow a) {
+    const size_t axis = axisOf(a);
+    driving_[axis].reset();
+    noteStop(axis, actions_.stopSlew(a));
+}
+
+void Motion::noteStop(std::size_t axis, Confirmation how) {
+    if (how == Confirmation::Confirmed) {
+        if (std::exchange(unconfirmed_[axis], false)) changed();
+        return;
+    }
+    // Told once: until a stop of the axis is confirmed, the arrows' look says it.
+    if (std::exchange(unconfirmed_[axis], true)) return;
+    changed();
+    // A port that failed has said so in its own box, that the mount may still be moving.
+    if (how == Confirmation::NotAcknowledged) reportError(err::stopNotConfirmed(axisName(axis)));
+}
+
+void Motion::releaseLost() {
+    actions_.keyboardLost();
+    for (size_t axis : {size_t(0), size_t(1)}) {
+        for (Arrow a : {arrowOfAxis(axis), partnerOf(arrowOfAxis(axis))})
+            if (holds(a, Source::Key)) release(a, Source::Key);
+    }
+    // A key press whose slew could not start leaves the key slew under way until an arrow
+    // key-up, which may now never come here: without this, every arrow key would be ignored
+    // from now on.
+    keyIsDown_ = false;
+    for (Arrow a : AllArrows)
+        if (holds(a, Source::Button)) release(a, Source::Button);
+    changed();
+}
+
+void Motion::allStop() {
+    allStopping_ = true;
+    releaseLost();
+    actions_.controllerLetGo();
+    allStopping_ = false;
+    for (size_t axis : {size_t(0), size_t(1)}) {
+        try {
+            stopAxis(arrowOfAxis(axis));
+        } catch (const VbError& e) {
+            reportError(e);
+        }
+    }
+}
+
+void Motion::resendUnconfirmed() {
+    for (size_t axis : {size_t(0), size_t(1)}) {
+        if (!unconfirmed_[axis]) continue;
+        // A stop while the user holds the axis would end a slew they still want.
+        const std::optional<Arrow> moving = driving_[axis];
+        if (moving && (holders_[size_t(*moving)] & Sources) != 0) continue;
+        try {
+            stopAxis(arrowOfAxis(axis));
+        } catch (const VbError& e) {
+            reportError(e);
+        }
+    }
+}
+
+bool Motion::holds(Arrow a, Source s) const {
+    return (holders_[size_t(a)] & bit(s)) != 0 && !deferred(a, s);
+}
+
+bool Motion::shows(Arrow a) const {
+    const uint8_t h = holders_[size_t(a)];
+    for (Source s : {Source::Button, Source::Controller})
+        if (holds(a, s)) return true;
+    return (h & KeyShown) != 0 && holds(a, Source::Key);
+}
+
+bool Motion::heldByKeyOrMouse() const {
+    if (keyIsDown_) return true;
+    return std::any_of(std::begin(AllArrows), std::end(AllArrows), [this](Arrow a) {
+        return holds(a, Source::Key) || holds(a, Source::Button);
+    });
+}
+
+bool Motion::idle() const {
+    return pressDepth_ == 0 && !keyIsDown_ && deferredReleases_.empty() &&
+           std::all_of(holders_.begin(), holders_.end(),
+                       [](uint8_t h) { return (h & Sources) == 0; });
+}
+
+void Motion::changed() const {
+    if (actions_.changed) actions_.changed();
+}
+
+} // namespace skyjog

@@ -1,0 +1,112 @@
+#pragma once
+// Who moves each axis of the mount. Every source of presses (the arrow buttons, the arrow keys,
+// the game controller) reports its presses and releases here and keeps no copy of its own; the
+// buttons show, and the position readings ask, what this says. It decides when a release stops
+// an axis, ends the holds whose releases can no longer arrive, stops everything at once, and
+// keeps each axis whose stop the mount never confirmed until a stop is confirmed.
+#include "arrow.h"
+#include "functions.h"
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace skyjog {
+
+enum class Source : uint8_t { Button, Key, Controller };
+
+class Motion {
+public:
+    // What the core asks of the pad: the bytes of a slew are the pad's.
+    struct Actions {
+        // Sends the start of an arrow's slew; a failure other than the line's throws VbError.
+        std::function<void(Arrow)> startSlew;
+        // Sends the stop of the arrow's axis and the tracking restore after it, and says how the
+        // worse of the two went. A failure other than the line's throws VbError.
+        std::function<Confirmation(Arrow)> stopSlew;
+        // A release's stop went out.
+        std::function<void(Arrow, Source)> stopped;
+        // What an arrow shows (held, its stop unconfirmed) may have changed.
+        std::function<void()> changed;
+        // The keyboard went elsewhere: a release held back acts now, and every key's next press
+        // counts as a new one.
+        std::function<void()> keyboardLost;
+        // All-stop: the controller lets go of what it holds (each with its release), and what
+        // it still holds counts again only once let go there.
+        std::function<void()> controllerLetGo;
+    };
+
+    explicit Motion(Actions actions);
+
+    // A press starts the arrow's slew at once. Releases that arrive while a press's start is
+    // under way (inside a box's event loop) wait for it, so that no stop goes out before its
+    // start. False: the start failed, and its failure has been reported.
+    bool press(Arrow a, Source s);
+    // An arrow key's press. One keyboard slew at a time: while a key slew is under way another
+    // arrow key's press is ignored (the window still takes the key). A key that starts an axis
+    // another arrow's key held takes that hold over.
+    enum class KeyPress { Ignored, Started, Failed };
+    KeyPress keyDown(Arrow a);
+    // A release stops the axis unless the arrow that moves it is still held, by any source. An
+    // arrow key's release ends every key hold on its axis, whichever key started it.
+    void release(Arrow a, Source s);
+    // The keyboard and the mouse are gone (the focus left, a popup took them, the window
+    // closes): every key and button hold ends as its release would. The controller's holds
+    // outlast the focus.
+    void releaseLost();
+    // Every hold of every source ends, and each axis gets one stop.
+    void allStop();
+    // Sends the stop of every axis whose stop is unconfirmed once more.
+    void resendUnconfirmed();
+    // A stop sent elsewhere (the spiral's) went as it says.
+    void noteStop(std::size_t axis, Confirmation how);
+
+    bool holds(Arrow a, Source s) const;
+    // Held by any source: what its button shows. A key whose slew failed to start shows nothing.
+    bool shows(Arrow a) const;
+    // An arrow key's slew is under way, from its press until the next arrow key's release (or
+    // the keyboard's loss).
+    bool keyIsDown() const { return keyIsDown_; }
+    // A key or a button holds something: what the keyboard's and the mouse's loss would end.
+    bool heldByKeyOrMouse() const;
+    // Nothing is held by any source and no press is under way.
+    bool idle() const;
+    // The mount never confirmed the axis's last stop: it may still be moving.
+    bool unconfirmed(std::size_t axis) const { return unconfirmed_[axis]; }
+    bool anyUnconfirmed() const { return unconfirmed_[0] || unconfirmed_[1]; }
+
+private:
+    static uint8_t bit(Source s) { return uint8_t(1u << int(s)); }
+    // Beside the sources' bits: the key's slew started, so that its button shows it.
+    static constexpr uint8_t KeyShown = 0x80;
+    static constexpr uint8_t Sources = 0x7f;
+
+    bool startPress(Arrow a, Source s);
+    void runDeferredReleases();
+    bool deferred(Arrow a, Source s) const;
+    void dropKeyHolds(std::size_t axis);
+    bool keepsMoving(Arrow a) const;
+    // The stop of the arrow's axis, its confirmation noted.
+    void stopAxis(Arrow a);
+    void changed() const;
+
+    Actions actions_;
+    std::array<uint8_t, 4> holders_{};
+    // The arrow that last started each axis.
+    std::array<std::optional<Arrow>, 2> driving_{};
+    std::array<bool, 2> unconfirmed_{};
+    bool keyIsDown_ = false;
+    // Releases during an all-stop only let go: the all-stop sends the stops itself.
+    bool allStopping_ = false;
+    int pressDepth_ = 0;
+    std::vector<std::pair<Arrow, Source>> deferredReleases_;
+};
+
+// How the pad names an axis: by the arrows that move it.
+QString axisName(std::size_t axis);
+
+} // namespace skyjog
