@@ -680,5 +680,9 @@ void Interface::setSpiralLabelVisible(bool visible) {
 void Interface::processEvents() {
     QCoreApplication::processEvents();
 }
+void Interface::spiralStopped(Confirmation altitude, Confirmation azimuth) {
+    motion_.noteStop(0, altitude);
+    motion_.noteStop(1, azimuth);
+}
 
 } // namespace skyjog

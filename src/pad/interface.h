@@ -74,6 +74,7 @@ public:
     uint8_t trackingMode() const override;
     void setSpiralLabelVisible(bool visible) override;
     void processEvents() override;
+    void spiralStopped(Confirmation altitude, Confirmation azimuth) override;
 
     // Slew state: what the next arrow press sends, with the direction codes UpMessage to
     // RightMessage of the settings.

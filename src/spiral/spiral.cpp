@@ -146,13 +146,18 @@ void RunSpiral(SpiralHost& host) {
         reportedNumber = e.number;
     }
 
-    stopBothAxes();
+    // The last stops leave the mount to itself: each is confirmed, and sent again when the line
+    // lost it.
+    const Confirmation altitude = SendConfirmed(cmd::FixedRateSlew(cmd::AltMotor));
+    const Confirmation azimuth = SendConfirmed(cmd::FixedRateSlew(cmd::AzMotor));
+    Confirmation restore = Confirmation::Confirmed;
     try {
-        restoreTracking(host);
+        restore = SendConfirmed(cmd::SetTrackingMode(host.trackingMode()));
     } catch (const VbError& e) {
         // The same missing selection that ended the run would only repeat its message.
         if (e.number != reportedNumber) reportError(e);
     }
+    host.spiralStopped(worse(altitude, restore), worse(azimuth, restore));
 }
 
 } // namespace skyjog

@@ -1,5 +1,7 @@
 #pragma once
 // The square spiral search.
+#include "functions.h"
+
 #include <QString>
 #include <cstdint>
 
@@ -18,6 +20,8 @@ public:
     // two calls the spiral rests in the clock's waitForEvents, which an event for the thread's
     // event loop ends.
     virtual void processEvents() = 0;
+    // How the final stop of each axis (and the tracking restore after both) went.
+    virtual void spiralStopped(Confirmation altitude, Confirmation azimuth) = 0;
 };
 
 // The spiral button and the S key: start a spiral when none runs, otherwise ask it to stop.

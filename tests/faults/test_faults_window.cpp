@@ -2,6 +2,7 @@
 // mount that is silent, answers garbage, answers short or late while a spiral starts, a settings
 // folder that cannot be written when the window closes, and a whole simulated hour of spiral
 // with flat memory.
+#include "arrowbutton.h"
 #include "messagebox.h"
 #include "padfixture.h"
 #include "simprocess.h"
@@ -369,16 +370,25 @@ private slots:
         QTest::mouseClick(w.cmdSpiral, Qt::LeftButton);
         QVERIFY(StopSpiral);
         QVERIFY(w.lblSpiral->isHidden());
-        // Nothing here is a failure of the line: no message at all.
-        QCOMPARE(pad.reports.texts(), QStringList());
+        // Nothing here is a failure of the line. Only a mount that never answers leaves the last
+        // stops unconfirmed, each sent three times, and says so once for each axis.
+        const bool silent = fault == int(sim::Fault::Silent);
+        const QStringList told = {StopNotConfirmedText.arg("Up/Down"),
+                                  StopNotConfirmedText.arg("Left/Right")};
+        QCOMPARE(pad.reports.texts(), silent ? told : QStringList());
+        QCOMPARE(w.cmdUp->showsUnconfirmed() && w.cmdLeft->showsUnconfirmed(), silent);
 
         const QVector<QByteArray> got = pad.takeSent();
-        QVERIFY(got.size() >= 1 + 3 * 3 + 3);
+        const QVector<QByteArray> stops =
+            silent ? QVector<QByteArray>{Stop(Alt), Stop(Alt), Stop(Alt), Stop(Az), Stop(Az),
+                                         Stop(Az), T(1), T(1), T(1)}
+                   : StopSequence;
+        QVERIFY(got.size() >= 1 + 3 * 3 + stops.size());
         QCOMPARE(got.first(), cmd::GetAzAlt());
-        const int legCount = int(got.size() - 4) / 3;
-        QCOMPARE(got.size(), qsizetype(1 + 3 * legCount + 3));
+        const int legCount = int(got.size() - 1 - stops.size()) / 3;
+        QCOMPARE(got.size(), qsizetype(1 + 3 * legCount + stops.size()));
         QCOMPARE(got.mid(1, 3 * legCount), legs(legCount, azRate, "\x01\xf4"));
-        QCOMPARE(got.mid(1 + 3 * legCount), StopSequence);
+        QCOMPARE(got.mid(1 + 3 * legCount), stops);
         QVERIFY(w.close());
     }
 

@@ -45,6 +45,10 @@ inline QByteArray Slew(uint8_t motor, uint8_t id, uint8_t hi, uint8_t lo) {
 inline QByteArray Stop(uint8_t motor) {
     return cmd::FixedRateSlew(motor);
 }
+// The box for an axis ("Up/Down", "Left/Right") whose stop the mount never acknowledged.
+inline const QString StopNotConfirmedText =
+    QStringLiteral("The mount did not confirm the stop of the %1 axis and may still be moving. "
+                   "Press Escape to send the stop again - 8031");
 
 class Pad {
 public:

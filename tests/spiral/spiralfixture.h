@@ -7,6 +7,8 @@
 #include <QByteArray>
 #include <QVector>
 #include <functional>
+#include <optional>
+#include <utility>
 
 namespace skyjog::test {
 
@@ -36,6 +38,11 @@ public:
     void processEvents() override {
         ++processEventsCalls;
         if (onProcessEvents) onProcessEvents();
+    }
+    // How the last stops went, once the spiral has ended.
+    std::optional<std::pair<Confirmation, Confirmation>> stopped;
+    void spiralStopped(Confirmation altitude, Confirmation azimuth) override {
+        stopped = std::pair{altitude, azimuth};
     }
 };
 
