@@ -1,0 +1,194 @@
+// The motion core on its own: sequences of presses and releases from every source, with stops the
+// line loses, against what the core asks the pad to send and what it says is held.
+#include "motion.h"
+#include "testsupport.h"
+#include "vberror.h"
+
+#include <QtTest>
+#include <deque>
+#include <map>
+
+using namespace skyjog;
+using namespace skyjog::test;
+
+namespace {
+
+const char* const Names[] = {"Up", "Down", "Left", "Right"};
+
+Arrow arrowNamed(const QString& n) {
+    for (Arrow a : AllArrows)
+        if (n == QLatin1String(Names[int(a)])) return a;
+    qFatal("no arrow %s", qPrintable(n));
+}
+
+Source sourceNamed(QChar c) {
+    return c == 'B' ? Source::Button : c == 'K' ? Source::Key : Source::Controller;
+}
+
+// A pad behind the core that writes down what it is asked to send. Stops go as the script says:
+// "nak" and "port" before a step make the next stop go unacknowledged or fail on the port.
+class Bench {
+public:
+    Motion motion{{.startSlew =
+                       [this](Arrow a) {
+                           if (failNextStart) {
+                               failNextStart = false;
+                               throw err::invalidArrayIndex();
+                           }
+                           log << QStringLiteral("start %1").arg(Names[int(a)]);
+                           // A release that the box of a failing start lets through.
+                           if (auto it = inside.find(a); it != inside.end()) {
+                               const QString step = it->second;
+                               inside.erase(it);
+                               run(step);
+                           }
+                       },
+                   .stopSlew =
+                       [this](Arrow a) {
+                           log << QStringLiteral("stop %1").arg(Names[int(a)]);
+                           if (outcomes.empty()) return Confirmation::Confirmed;
+                           const Confirmation c = outcomes.front();
+                           outcomes.pop_front();
+                           return c;
+                       },
+                   .stopped = [](Arrow, Source) {},
+                   .changed = [] {},
+                   .keyboardLost = [] {},
+                   .controllerLetGo =
+                       [this] {
+                           for (Arrow a : AllArrows)
+                               if (motion.holds(a, Source::Controller))
+                                   motion.release(a, Source::Controller);
+                       }}};
+    QStringList log;
+    std::deque<Confirmation> outcomes;
+    bool failNextStart = false;
+    std::map<Arrow, QString> inside;
+    ReportRecorder reports;
+
+    // Steps: "B+Up" a button press, "K-Left" a key release, "C+Down" the controller's; "lost"
+    // the keyboard and mouse gone; "all" all-stop; "esc" Escape; "nak"/"port" the next stop's
+    // fate; "fail" the next start throws; "B+Up{B-Up}" a release inside the press's start.
+    void run(const QString& script) {
+        for (const QString& step : script.split(' ', Qt::SkipEmptyParts)) {
+            if (step == "lost") motion.releaseLost();
+            else if (step == "all") motion.allStop();
+            else if (step == "esc") motion.resendUnconfirmed();
+            else if (step == "nak") outcomes.push_back(Confirmation::NotAcknowledged);
+            else if (step == "port") outcomes.push_back(Confirmation::PortFailed);
+            else if (step == "fail") failNextStart = true;
+            else {
+                QString s = step;
+                const qsizetype brace = s.indexOf('{');
+                const Arrow a = arrowNamed(s.mid(2, brace < 0 ? -1 : brace - 2));
+                if (brace >= 0) inside[a] = s.mid(brace + 1).chopped(1).replace(',', ' ');
+                const Source src = sourceNamed(s[0]);
+                if (s[1] == '-') motion.release(a, src);
+                else if (src == Source::Key) motion.keyDown(a);
+                else motion.press(a, src);
+            }
+        }
+    }
+
+    // "Up:BK Left:C" for the holds left, then "!alt" / "!az" for each unconfirmed axis.
+    QString state() const {
+        QStringList parts;
+        for (Arrow a : AllArrows) {
+            QString by;
+            for (auto [c, s] : {std::pair{'B', Source::Button}, std::pair{'K', Source::Key},
+                                std::pair{'C', Source::Controller}})
+                if (motion.holds(a, s)) by += QLatin1Char(c);
+            if (!by.isEmpty()) parts << QStringLiteral("%1:%2").arg(Names[int(a)], by);
+        }
+        if (motion.unconfirmed(0)) parts << QStringLiteral("!alt");
+        if (motion.unconfirmed(1)) parts << QStringLiteral("!az");
+        return parts.join(' ');
+    }
+};
+
+const QString AltBox = QStringLiteral(
+    "box The mount did not confirm the stop of the Up/Down axis and may still be moving. Press "
+    "Escape to send the stop again - 8031");
+
+} // namespace
+
+class TestMotion : public QObject {
+    Q_OBJECT
+private slots:
+    void sequences_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<QString>("held");
+        // clang-format off
+        const auto row = [](const char* name, const char* script, const char* sent, const char* held) {
+            QTest::newRow(name) << QString(script) << QString(sent) << QString(held);
+        };
+        row("button press and release", "B+Up B-Up", "start Up, stop Up", "");
+        // The last holder lets the axis go: every source's hold counts, in either order.
+        row("controller outlasts the button", "B+Up C+Up B-Up", "start Up, start Up", "Up:C");
+        row("button outlasts the controller", "C+Up B+Up C-Up B-Up", "start Up, start Up, stop Up", "");
+        row("button outlasts the key", "K+Up B+Up K-Up", "start Up, start Up", "Up:B");
+        row("key outlasts the controller", "C+Left K+Left C-Left K-Left", "start Left, start Left, stop Left", "");
+        // Only the arrow that moves the axis keeps it moving.
+        row("other arrow took the axis", "B+Up B+Down B-Up B-Down", "start Up, start Down, stop Down", "");
+        row("released arrow no longer drives", "B+Up C+Down C-Down", "start Up, start Down, stop Down", "Up:B");
+        // One keyboard slew at a time; a key-up stops its own axis, whichever key is held.
+        row("second key ignored", "K+Left K+Up K-Up K-Left", "start Left, stop Up, stop Left", "");
+        row("key-up of the other axis frees the keys", "K+Left K+Up K-Left K+Up K-Up",
+            "start Left, stop Left, start Up, stop Up", "");
+        row("key-up of the partner stops the axis", "K+Up K-Down", "start Up, stop Down", "");
+        // A key that takes an axis over leaves no hold behind for the key it took it from.
+        row("key takes the axis over", "K+Up K-Left K+Down lost", "start Up, stop Left, start Down, stop Down", "");
+        // Lost keyboard and mouse: keys and buttons end, the controller stays.
+        row("lost ends keys and buttons", "K+Up B+Left C+Right lost", "start Up, start Left, start Right, stop Up", "Right:C");
+        row("lost stops a button hold", "B+Left lost", "start Left, stop Left", "");
+        row("all-stop ends everything", "K+Up B+Left C+Right all", "start Up, start Left, start Right, stop Up, stop Left", "");
+        // A release inside its press's start waits for it.
+        row("release inside the start", "B+Up{B-Up}", "start Up, stop Up", "");
+        row("two releases inside the start", "B+Up{B-Up,B-Up}", "start Up, stop Up", "");
+        row("a failed key start still holds", "fail K+Up K-Up", "box Invalid property array index - 381, stop Up", "");
+        // Stops the mount does not confirm.
+        row("lost stop told once", "B+Up nak B-Up", QString("start Up, stop Up, " + AltBox).toLatin1(), "!alt");
+        row("lost stop sent again with Escape", "B+Up nak B-Up esc", QString("start Up, stop Up, " + AltBox + ", stop Up").toLatin1(), "");
+        row("unconfirmed until one is confirmed", "B+Up nak B-Up nak esc B+Down B-Down",
+            QString("start Up, stop Up, " + AltBox + ", stop Up, start Down, stop Down").toLatin1(), "");
+        row("all-stop sends it again", "B+Left nak B-Left all",
+            "start Left, stop Left, box The mount did not confirm the stop of the Left/Right axis and may still be moving. Press Escape to send the stop again - 8031, stop Up, stop Left", "");
+        row("a failed port is its own box", "B+Up port B-Up", "start Up, stop Up", "!alt");
+        row("Escape leaves a held axis alone", "B+Up nak B-Up B+Down esc", QString("start Up, stop Up, " + AltBox + ", start Down").toLatin1(), "Down:B !alt");
+        row("Escape with nothing unconfirmed", "esc", "", "");
+        // clang-format on
+    }
+    void sequences() {
+        QFETCH(QString, script);
+        QFETCH(QString, sent);
+        QFETCH(QString, held);
+        Bench b;
+        b.reports.onReport = [&](const ReportRecorder::Box& box) { b.log << "box " + box.text; };
+        b.run(script);
+        QCOMPARE(b.log.join(", "), sent);
+        QCOMPARE(b.state(), held);
+        QCOMPARE(b.motion.idle(), held.isEmpty() || held.startsWith('!'));
+    }
+
+    // What a button and a key show: a key whose slew failed shows nothing, and a key-down under
+    // way keeps the keyboard busy until an arrow key comes up or the keyboard is lost.
+    void whatTheArrowsShow() {
+        Bench b;
+        b.run("fail K+Up");
+        QVERIFY(!b.motion.shows(Arrow::Up));
+        QVERIFY(b.motion.keyIsDown());
+        QVERIFY(b.motion.heldByKeyOrMouse());
+        b.run("lost");
+        QVERIFY(!b.motion.keyIsDown());
+        b.run("K+Up C+Left");
+        QVERIFY(b.motion.shows(Arrow::Up) && b.motion.shows(Arrow::Left));
+        QVERIFY(b.motion.heldByKeyOrMouse());
+        b.run("K-Up");
+        QVERIFY(!b.motion.shows(Arrow::Up) && !b.motion.heldByKeyOrMouse());
+        QVERIFY(!b.motion.idle());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMotion)
+#include "test_motion.moc"
