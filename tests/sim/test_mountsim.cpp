@@ -1,5 +1,6 @@
 // The mount model on its own: framing, replies, motion, stored values, faults, pacing and log,
 // with time given explicitly.
+#include "commandtable.h"
 #include "mountsim.h"
 #include "testhelpers.h"
 
@@ -59,6 +60,23 @@ private slots:
                                                                        : 1;
             QVERIFY2(commandLength(uint8_t(c)) == expected, qPrintable(QString::number(c)));
         }
+    }
+
+    // The model and the command table agree on the length of every reply.
+    void everyKnownCommandIsAnsweredAtItsReplyLength() {
+        Options o = still();
+        o.handControlVersion[0] = 5;
+        o.handControlVersion[1] = 28;
+        MountSim sim(o);
+        int64_t t = 0;
+        for (const skyjog::cmd::CommandInfo& c : skyjog::cmd::commandTable()) {
+            const QByteArray command = c.letter == 'P' ? pass(1, 17, 254, 0, 0, 0, 2)
+                                                       : c.letter + QByteArray(c.length - 1, '0');
+            const int expected = skyjog::cmd::frameCommand(command).replyLength;
+            QVERIFY2(ask(sim, command, t += 1000).size() == expected,
+                     qPrintable(QString(QChar(c.letter))));
+        }
+        QCOMPARE(sim.commands().size(), qsizetype(skyjog::cmd::commandTable().size()));
     }
 
     void truncatedCommandIsDroppedUnanswered() {
@@ -418,7 +436,7 @@ private slots:
     void timeStepsOfAnySizeMoveTheAxes() {
         QFETCH(qint64, step);
         MountSim sim(still());
-        const int64_t t0 = 0xFFFFF000; // where a 32-bit count would wrap on the way
+        const int64_t t0 = 0xFFFFF000;             // where a 32-bit count would wrap on the way
         ask(sim, pass(3, 16, 6, 0, 1, 0, 0), t0);  // azimuth +1 (a quarter arc-second a second)
         ask(sim, pass(3, 17, 7, 0, 60, 0, 0), t0); // altitude -60 (sidereal)
         const double seconds = double(step) / 1000.0;
@@ -462,7 +480,8 @@ private slots:
         QCOMPARE(commands.first(), QByteArray("K") + char('a' + 900 % 26));
         const QStringList lines = sim.logText().split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 101);
-        QCOMPARE(lines.first(), QStringLiteral("(1900 earlier entries dropped; the last 100 follow)"));
+        QCOMPARE(lines.first(),
+                 QStringLiteral("(1900 earlier entries dropped; the last 100 follow)"));
         sim.clearLog();
         QCOMPARE(sim.droppedLogEntries(), 0);
         QVERIFY(sim.log().isEmpty() && sim.commands().isEmpty());
