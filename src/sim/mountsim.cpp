@@ -3,6 +3,7 @@
 #include "commandtable.h"
 
 #include <QDateTime>
+#include <QRandomGenerator>
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
@@ -115,6 +116,28 @@ struct PendingLog {
     QString note;
 };
 
+// Whether a rule for lost commands picks a command.
+bool picks(const Loss& rule, const QByteArray& command) {
+    const bool frame = command[0] == 'P' && command.size() == 8;
+    if (rule.motor != 0 && (!frame || uint8_t(command[2]) != rule.motor)) return false;
+    const uint8_t id = frame ? uint8_t(command[3]) : 0;
+    const bool fixed = id == cmd::MsgFixedPositive || id == cmd::MsgFixedNegative;
+    const bool stop = fixed && command[4] == 0;
+    switch (rule.kind) {
+    case LossKind::Stop:
+        return stop;
+    case LossKind::Fixed:
+        return fixed && !stop;
+    case LossKind::Variable:
+        return id == cmd::MsgSlewPositive || id == cmd::MsgSlewNegative;
+    case LossKind::Tracking:
+        return command[0] == 'T';
+    case LossKind::Letter:
+        return command[0] == rule.letter;
+    }
+    return false;
+}
+
 } // namespace
 
 int commandLength(uint8_t first) {
@@ -160,6 +183,46 @@ QString faultName(Fault fault) {
     return {};
 }
 
+std::optional<Loss> lossFromText(const QString& text) {
+    const QStringList parts = text.split(u':');
+    if (parts.size() > 3) return std::nullopt;
+    Loss loss;
+    QString kind = parts[0];
+    if (const qsizetype at = kind.indexOf(u'@'); at >= 0) {
+        const QString motor = kind.mid(at + 1).toLower();
+        loss.motor = (motor == u"azm" || motor == u"16")   ? AzMotor
+                     : (motor == u"alt" || motor == u"17") ? AltMotor
+                                                           : 0;
+        if (loss.motor == 0) return std::nullopt;
+        kind.truncate(at);
+    }
+    static const std::pair<const char*, LossKind> kinds[] = {{"stop", LossKind::Stop},
+                                                             {"fixed", LossKind::Fixed},
+                                                             {"variable", LossKind::Variable},
+                                                             {"tracking", LossKind::Tracking}};
+    const auto named = std::find_if(std::begin(kinds), std::end(kinds), [&](const auto& k) {
+        return kind.compare(QLatin1String(k.first), Qt::CaseInsensitive) == 0;
+    });
+    if (named != std::end(kinds)) {
+        loss.kind = named->second;
+    } else if (kind.size() == 1 && kind[0].unicode() < 256) {
+        loss.kind = LossKind::Letter;
+        loss.letter = char(kind[0].unicode());
+    } else {
+        return std::nullopt;
+    }
+    bool ok = true;
+    if (parts.size() > 1) {
+        loss.count = parts[1].compare(u"all", Qt::CaseInsensitive) == 0 ? -1 : parts[1].toInt(&ok);
+        if (!ok || loss.count == 0 || loss.count < -1) return std::nullopt;
+    }
+    if (parts.size() > 2) {
+        loss.skip = parts[2].toInt(&ok);
+        if (!ok || loss.skip < 0) return std::nullopt;
+    }
+    return loss;
+}
+
 std::optional<Fault> faultFromName(const QString& name) {
     for (Fault f : {Fault::None, Fault::Silent, Fault::ShortReply, Fault::Garbage,
                     Fault::ExtraBytes, Fault::LateReply, Fault::Disconnect})
@@ -201,6 +264,8 @@ struct MountSim::Impl {
     bool disconnected = false;
     int answered = 0;
     int faultsFired = 0;
+    QVector<int> lossSeen; // by rule, the commands it has picked
+    QRandomGenerator lossChance;
 
     // Bounded to the most recent opt.logLimit: a client that polls once a second would otherwise
     // grow them by tens of megabytes a day.
@@ -226,6 +291,7 @@ struct MountSim::Impl {
         trackingMode =
             opt.trackingMode <= cmd::TrackingEqSouth ? opt.trackingMode : cmd::TrackingOff;
         std::copy(std::begin(opt.location), std::end(opt.location), location);
+        lossChance.seed(opt.loseSeed);
         const QDateTime local = QDateTime::currentDateTime();
         hcTime = QDateTime(local.date(), local.time(), Qt::UTC);
         utcOffsetQuarters = local.offsetFromUtc() / 900;
@@ -371,14 +437,20 @@ struct MountSim::Impl {
     // --- commands -------------------------------------------------------------------------
 
     void execute(const QByteArray& cmd, double t) {
+        commands.push_back(cmd);
+        while (commands.size() > size_t(std::max(opt.logLimit, 0)))
+            commands.pop_front();
+        if (lost(cmd)) {
+            // It never reached the hand control's logic, so it does not count as a command
+            // heard either.
+            addLog(t, true, cmd, cmd::describeCommand(cmd) + QStringLiteral(", lost on the line"));
+            return;
+        }
         // On a microsecond clock a command falls between the log's milliseconds; its motion
         // dates from the logged one, so that the log still accounts exactly for where the axes
         // went (half a millisecond is far below a position step at any rate).
         fold(usStarted ? std::round(t) : t);
         lastCommandAt = t;
-        commands.push_back(cmd);
-        while (commands.size() > size_t(std::max(opt.logLimit, 0)))
-            commands.pop_front();
         std::optional<QByteArray> reply = respond(cmd, t);
         addLog(t, true, cmd, describe(cmd, reply.has_value()));
         if (!reply) return;
@@ -418,6 +490,20 @@ struct MountSim::Impl {
             }
         }
         send(*reply, t + delay, note);
+    }
+
+    // Chance is drawn for every command and every rule that picks a command counts it, so that
+    // each rule and the random sequence lose what they say however they overlap.
+    bool lost(const QByteArray& cmd) {
+        bool lose = opt.loseShare > 0 && lossChance.generateDouble() < opt.loseShare;
+        if (lossSeen.size() < opt.lose.size()) lossSeen.resize(opt.lose.size());
+        for (qsizetype i = 0; i < opt.lose.size(); ++i) {
+            const Loss& rule = opt.lose[i];
+            if (!picks(rule, cmd)) continue;
+            const int seen = lossSeen[i]++;
+            if (seen >= rule.skip && (rule.count < 0 || seen - rule.skip < rule.count)) lose = true;
+        }
+        return lose;
     }
 
     void send(const QByteArray& bytes, double at, const QString& note) {
