@@ -680,24 +680,10 @@ struct MountSim::Impl {
             {cmd::MsgSlewNegative, &Impl::variableRate},
             {cmd::MsgFixedPositive, &Impl::fixedRate},
             {cmd::MsgFixedNegative, &Impl::fixedRate},
-            {cmd::MsgBacklashPositive,
-             [](Impl&, Axis& x, const Frame& f) -> Data {
-                 x.backlash[f.id - cmd::MsgBacklashPositive] = f.d1;
-                 return QByteArray();
-             }},
-            {cmd::MsgBacklashNegative,
-             [](Impl&, Axis& x, const Frame& f) -> Data {
-                 x.backlash[f.id - cmd::MsgBacklashPositive] = f.d1;
-                 return QByteArray();
-             }},
-            {cmd::MsgGetBacklashPositive,
-             [](Impl&, Axis& x, const Frame& f) -> Data {
-                 return QByteArray(1, char(x.backlash[f.id - cmd::MsgGetBacklashPositive]));
-             }},
-            {cmd::MsgGetBacklashNegative,
-             [](Impl&, Axis& x, const Frame& f) -> Data {
-                 return QByteArray(1, char(x.backlash[f.id - cmd::MsgGetBacklashPositive]));
-             }},
+            {cmd::MsgBacklashPositive, &Impl::setBacklash},
+            {cmd::MsgBacklashNegative, &Impl::setBacklash},
+            {cmd::MsgGetBacklashPositive, &Impl::getBacklash},
+            {cmd::MsgGetBacklashNegative, &Impl::getBacklash},
             {cmd::MsgSetGuideRate,
              [](Impl&, Axis& x, const Frame& f) -> Data {
                  x.guideRate = f.d1;
@@ -794,6 +780,16 @@ struct MountSim::Impl {
                 (f.id == cmd::MsgFixedPositive ? 1.0 : -1.0) * FixedRateQas[std::min<int>(f.d1, 9)];
         }
         return QByteArray();
+    }
+
+    // Each pair of ids has the positive direction first, as Axis::backlash does.
+    static Data setBacklash(Impl&, Axis& x, const Frame& f) {
+        x.backlash[f.id - cmd::MsgBacklashPositive] = f.d1;
+        return QByteArray();
+    }
+
+    static Data getBacklash(Impl&, Axis& x, const Frame& f) {
+        return QByteArray(1, char(x.backlash[f.id - cmd::MsgGetBacklashPositive]));
     }
 
     // The PEC bin the worm is in now.
