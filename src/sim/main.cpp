@@ -41,8 +41,9 @@ const char* const Intro =
     "since the start, its bytes in decimal and a note. --log prints each entry on standard\n"
     "output as it happens; --log-file FILE writes each entry to FILE at once; SIGUSR1 prints\n"
     "the most recent entries on standard output (--log-keep of them, after a line saying how\n"
-    "many earlier ones were dropped). SIGTERM or SIGINT ends the simulator and removes the\n"
-    "link.\n"
+    "many earlier ones were dropped). A command lost on the line (--lose, --lose-share) is\n"
+    "logged with the note \"lost on the line\". SIGTERM or SIGINT ends the simulator and\n"
+    "removes the link.\n"
     "\n";
 
 #ifdef Q_OS_UNIX
@@ -111,6 +112,16 @@ int main(int argc, char** argv) {
         {"fault-skip", "Answer the first <n> commands normally before faults begin.", "n", "0"},
         {"fault-count", "Spoil only <n> replies (-1: all of them).", "n", "-1"},
         {"late-ms", "Delay of a late reply (default 1500).", "ms", "1500"},
+        {"lose",
+         "Lose commands on the line (received, but no effect and no reply at all), as a noisy "
+         "cable or a busy hand control does. <rule> is KIND[@MOTOR][:N[:SKIP]]: the next N "
+         "commands of the kind (default 1; all: every one) after letting SKIP of them through. "
+         "KIND: stop (a fixed-rate stop), fixed (a fixed-rate move), variable (a variable-rate "
+         "move), tracking (T), or any first letter (Z, P, ...); MOTOR: azm, alt, 16 or 17, for "
+         "pass-through frames to that motor only. May be given more than once.",
+         "rule"},
+        {"lose-share", "Also lose this share (0-1) of all commands, at random.", "share", "0"},
+        {"seed", "Seed of the random losses: the same seed loses the same commands.", "n", "1"},
         {"gap-ms", "Drop an incomplete command after <ms> without its next byte (default 250).",
          "ms", "250"},
         {"revert-ms",
@@ -143,6 +154,17 @@ int main(int argc, char** argv) {
     opt.faultSkip = int(number(p, "fault-skip", 0, 1 << 30));
     opt.faultCount = int(number(p, "fault-count", -1, 1 << 30));
     opt.lateReplyMs = uint32_t(number(p, "late-ms", 0, 600000));
+    for (const QString& text : p.values("lose")) {
+        const std::optional<Loss> loss = lossFromText(text);
+        if (!loss)
+            fail(QStringLiteral("--lose wants KIND[@MOTOR][:N[:SKIP]], not \"%1\"").arg(text));
+        opt.lose << *loss;
+    }
+    bool okShare = false;
+    opt.loseShare = p.value("lose-share").toDouble(&okShare);
+    if (!okShare || !(opt.loseShare >= 0 && opt.loseShare <= 1))
+        fail(QStringLiteral("--lose-share wants a number from 0 to 1"));
+    opt.loseSeed = uint32_t(number(p, "seed", 0, 0xFFFFFFFFll));
     opt.commandGapMs = uint32_t(number(p, "gap-ms", 1, 600000));
     opt.revertMs = uint32_t(number(p, "revert-ms", 0, 1 << 30));
     opt.pecSeekMs = uint32_t(number(p, "pec-seek-ms", 0, 1 << 30));

@@ -1,7 +1,9 @@
 #include "mountsim.h"
 #include "commands.h"
+#include "commandtable.h"
 
 #include <QDateTime>
+#include <QRandomGenerator>
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
@@ -114,36 +116,42 @@ struct PendingLog {
     QString note;
 };
 
+// Whether a rule for lost commands picks a command.
+bool picks(const Loss& rule, const QByteArray& command) {
+    const bool frame = command[0] == 'P' && command.size() == 8;
+    if (rule.motor != 0 && (!frame || uint8_t(command[2]) != rule.motor)) return false;
+    const uint8_t id = frame ? uint8_t(command[3]) : 0;
+    const bool fixed = id == cmd::MsgFixedPositive || id == cmd::MsgFixedNegative;
+    const bool stop = fixed && command[4] == 0;
+    switch (rule.kind) {
+    case LossKind::Stop:
+        return stop;
+    case LossKind::Fixed:
+        return fixed && !stop;
+    case LossKind::Variable:
+        return id == cmd::MsgSlewPositive || id == cmd::MsgSlewNegative;
+    case LossKind::Tracking:
+        return command[0] == 'T';
+    case LossKind::Letter:
+        return command[0] == rule.letter;
+    }
+    return false;
+}
+
 } // namespace
 
 int commandLength(uint8_t first) {
-    switch (first) {
-    case 'K':
-    case 'T':
-        return 2;
-    case 'P':
-        return 8;
-    case 'B':
-    case 'R':
-    case 'S':
-        return 10;
-    case 'b':
-    case 'r':
-    case 's':
-        return 18;
-    case 'H':
-    case 'I':
-    case 'W':
-        return 9;
-    default:
-        return 1;
-    }
+    // A byte no hand control knows is a command of its own: the hand control ignores it and
+    // reads the next byte afresh.
+    const cmd::CommandInfo* c = cmd::findCommand(first);
+    return c ? c->length : 1;
 }
 
 std::optional<QByteArray> CommandFraming::take(char byte, double at) {
     partial_ += byte;
     lastAt_ = at;
-    if (partial_.size() < commandLength(uint8_t(partial_[0]))) return std::nullopt;
+    // An unknown first byte is complete on its own.
+    if (cmd::frameCommand(partial_).state == cmd::Framing::State::NeedMore) return std::nullopt;
     return drop();
 }
 
@@ -173,6 +181,46 @@ QString faultName(Fault fault) {
         return QStringLiteral("disconnect");
     }
     return {};
+}
+
+std::optional<Loss> lossFromText(const QString& text) {
+    const QStringList parts = text.split(u':');
+    if (parts.size() > 3) return std::nullopt;
+    Loss loss;
+    QString kind = parts[0];
+    if (const qsizetype at = kind.indexOf(u'@'); at >= 0) {
+        const QString motor = kind.mid(at + 1).toLower();
+        loss.motor = (motor == u"azm" || motor == u"16")   ? AzMotor
+                     : (motor == u"alt" || motor == u"17") ? AltMotor
+                                                           : 0;
+        if (loss.motor == 0) return std::nullopt;
+        kind.truncate(at);
+    }
+    static const std::pair<const char*, LossKind> kinds[] = {{"stop", LossKind::Stop},
+                                                             {"fixed", LossKind::Fixed},
+                                                             {"variable", LossKind::Variable},
+                                                             {"tracking", LossKind::Tracking}};
+    const auto named = std::find_if(std::begin(kinds), std::end(kinds), [&](const auto& k) {
+        return kind.compare(QLatin1String(k.first), Qt::CaseInsensitive) == 0;
+    });
+    if (named != std::end(kinds)) {
+        loss.kind = named->second;
+    } else if (kind.size() == 1 && kind[0].unicode() < 256) {
+        loss.kind = LossKind::Letter;
+        loss.letter = char(kind[0].unicode());
+    } else {
+        return std::nullopt;
+    }
+    bool ok = true;
+    if (parts.size() > 1) {
+        loss.count = parts[1].compare(u"all", Qt::CaseInsensitive) == 0 ? -1 : parts[1].toInt(&ok);
+        if (!ok || loss.count == 0 || loss.count < -1) return std::nullopt;
+    }
+    if (parts.size() > 2) {
+        loss.skip = parts[2].toInt(&ok);
+        if (!ok || loss.skip < 0) return std::nullopt;
+    }
+    return loss;
 }
 
 std::optional<Fault> faultFromName(const QString& name) {
@@ -216,6 +264,8 @@ struct MountSim::Impl {
     bool disconnected = false;
     int answered = 0;
     int faultsFired = 0;
+    QVector<int> lossSeen; // by rule, the commands it has picked
+    QRandomGenerator lossChance;
 
     // Bounded to the most recent opt.logLimit: a client that polls once a second would otherwise
     // grow them by tens of megabytes a day.
@@ -241,6 +291,7 @@ struct MountSim::Impl {
         trackingMode =
             opt.trackingMode <= cmd::TrackingEqSouth ? opt.trackingMode : cmd::TrackingOff;
         std::copy(std::begin(opt.location), std::end(opt.location), location);
+        lossChance.seed(opt.loseSeed);
         const QDateTime local = QDateTime::currentDateTime();
         hcTime = QDateTime(local.date(), local.time(), Qt::UTC);
         utcOffsetQuarters = local.offsetFromUtc() / 900;
@@ -386,14 +437,20 @@ struct MountSim::Impl {
     // --- commands -------------------------------------------------------------------------
 
     void execute(const QByteArray& cmd, double t) {
+        commands.push_back(cmd);
+        while (commands.size() > size_t(std::max(opt.logLimit, 0)))
+            commands.pop_front();
+        if (lost(cmd)) {
+            // It never reached the hand control's logic, so it does not count as a command
+            // heard either.
+            addLog(t, true, cmd, cmd::describeCommand(cmd) + QStringLiteral(", lost on the line"));
+            return;
+        }
         // On a microsecond clock a command falls between the log's milliseconds; its motion
         // dates from the logged one, so that the log still accounts exactly for where the axes
         // went (half a millisecond is far below a position step at any rate).
         fold(usStarted ? std::round(t) : t);
         lastCommandAt = t;
-        commands.push_back(cmd);
-        while (commands.size() > size_t(std::max(opt.logLimit, 0)))
-            commands.pop_front();
         std::optional<QByteArray> reply = respond(cmd, t);
         addLog(t, true, cmd, describe(cmd, reply.has_value()));
         if (!reply) return;
@@ -435,6 +492,20 @@ struct MountSim::Impl {
         send(*reply, t + delay, note);
     }
 
+    // Chance is drawn for every command and every rule that picks a command counts it, so that
+    // each rule and the random sequence lose what they say however they overlap.
+    bool lost(const QByteArray& cmd) {
+        bool lose = opt.loseShare > 0 && lossChance.generateDouble() < opt.loseShare;
+        if (lossSeen.size() < opt.lose.size()) lossSeen.resize(opt.lose.size());
+        for (qsizetype i = 0; i < opt.lose.size(); ++i) {
+            const Loss& rule = opt.lose[i];
+            if (!picks(rule, cmd)) continue;
+            const int seen = lossSeen[i]++;
+            if (seen >= rule.skip && (rule.count < 0 || seen - rule.skip < rule.count)) lose = true;
+        }
+        return lose;
+    }
+
     void send(const QByteArray& bytes, double at, const QString& note) {
         double start = std::max(at, outLineFreeAt);
         pendingLogs.push_back({start, bytes, note});
@@ -459,13 +530,15 @@ struct MountSim::Impl {
     }
 
     // Sets both axes at once: GoTo arrives at once, sync simply declares where the mount is.
-    void place(const QByteArray& args, bool precise) {
+    QByteArray place(const QByteArray& cmd, bool precise) {
         double a = 0, b = 0;
-        if (!parseHexPair(args, precise, a, b)) return;
-        axes[0].turns = a;
-        axes[1].turns = b;
-        for (Axis& x : axes)
-            x.motion = Motion::Tracking;
+        if (parseHexPair(cmd.mid(1), precise, a, b)) {
+            axes[0].turns = a;
+            axes[1].turns = b;
+            for (Axis& x : axes)
+                x.motion = Motion::Tracking;
+        }
+        return "#";
     }
 
     QByteArray clockReply(bool quarters) const {
@@ -483,7 +556,7 @@ struct MountSim::Impl {
         return r + '#';
     }
 
-    void setClock(const QByteArray& cmd, bool quarters) {
+    QByteArray setClock(const QByteArray& cmd, bool quarters) {
         const auto u = [&](int i) { return int(uint8_t(cmd[i])); };
         const QDate date(2000 + u(6), u(4), u(5));
         const QTime time(u(1), u(2), u(3));
@@ -494,333 +567,262 @@ struct MountSim::Impl {
         const int offset = int8_t(uint8_t(cmd[7]));
         utcOffsetQuarters = quarters ? offset : offset * 4;
         dst = cmd[8] != 0;
+        return "#";
     }
 
-    std::optional<QByteArray> respond(const QByteArray& cmd, double t) {
-        const uint8_t c = uint8_t(cmd[0]);
-        switch (c) {
-        case 'K':
-            return QByteArray(1, cmd[1]) + '#';
-        case 'V':
-            return bytes({opt.handControlVersion[0], opt.handControlVersion[1], '#'});
-        case 'm':
-            return bytes({opt.model, '#'});
-        case 'J':
-            return bytes({1, '#'});
-        case 'L':
-            return QByteArray("0#");
-        case 'M':
-            return QByteArray("#");
-        case 'T': {
-            const uint8_t mode = uint8_t(cmd[1]);
-            if (mode <= skyjog::cmd::TrackingEqSouth) {
-                trackingMode = mode;
-                for (Axis& x : axes)
-                    x.motion = Motion::Tracking;
-            }
-            return QByteArray("#");
-        }
-        case 't':
-            return bytes({trackingMode, '#'});
-        case 'Z':
-        case 'E':
-            return position(false);
-        case 'z':
-        case 'e':
-            return position(true);
-        case 'p':
+    // What the hand control does with each command it knows: the whole reply, or nothing when
+    // it stays silent.
+    struct LetterHandler {
+        char letter;
+        QByteArray (*reply)(Impl& s, const QByteArray& cmd, double t);
+    };
+
+    static const LetterHandler* letterHandler(uint8_t letter) {
+        static const LetterHandler handlers[] = {
+            {'K', [](auto&, auto& c, double) { return QByteArray(1, c[1]) + '#'; }},
+            {'V',
+             [](auto& s, auto&, double) {
+                 return bytes({s.opt.handControlVersion[0], s.opt.handControlVersion[1], '#'});
+             }},
+            {'m',
+             [](auto& s, auto&, double) {
+                 return bytes({s.opt.model, '#'});
+             }},
+            {'J',
+             [](auto&, auto&, double) {
+                 return bytes({1, '#'});
+             }},
+            {'L', [](auto&, auto&, double) { return QByteArray("0#"); }},
+            {'M', [](auto&, auto&, double) { return QByteArray("#"); }},
+            {'T', [](auto& s, auto& c, double) { return s.setTracking(uint8_t(c[1])); }},
+            {'t',
+             [](auto& s, auto&, double) {
+                 return bytes({s.trackingMode, '#'});
+             }},
+            {'Z', [](auto& s, auto&, double) { return s.position(false); }},
+            {'E', [](auto& s, auto&, double) { return s.position(false); }},
+            {'z', [](auto& s, auto&, double) { return s.position(true); }},
+            {'e', [](auto& s, auto&, double) { return s.position(true); }},
             // A German mount reports the side of the pier; this one stays on the east side,
             // looking west, as it starts up after an alignment.
-            return QByteArray("W#");
-        case 'w':
-            return QByteArray(reinterpret_cast<const char*>(location), 8) + '#';
-        case 'W':
-            for (int i = 0; i < 8; ++i)
-                location[i] = uint8_t(cmd[1 + i]);
-            return QByteArray("#");
-        case 'h':
-            return clockReply(false);
-        case 'i':
-            return clockReply(true);
-        case 'H':
-        case 'I':
-            setClock(cmd, c == 'I');
-            return QByteArray("#");
-        case 'R':
-        case 'B':
-        case 'S':
-            place(cmd.mid(1), false);
-            return QByteArray("#");
-        case 'r':
-        case 'b':
-        case 's':
-            place(cmd.mid(1), true);
-            return QByteArray("#");
-        case 'P':
-            return passThrough(cmd, t);
-        case 'v':
-            // The variant (0x11, NexStar) is known to hand controls from version 5.28 on; older
-            // ones do not answer it.
-            if (opt.handControlVersion[0] * 100 + opt.handControlVersion[1] < 528)
-                return std::nullopt;
-            return bytes({0x11, '#'});
-        default:
-            return std::nullopt; // unknown to the hand control: no reply
+            {'p', [](auto&, auto&, double) { return QByteArray("W#"); }},
+            {'w',
+             [](auto& s, auto&, double) {
+                 return QByteArray(reinterpret_cast<const char*>(s.location), 8) + '#';
+             }},
+            {'W', [](auto& s, auto& c, double) { return s.setLocation(c); }},
+            {'h', [](auto& s, auto&, double) { return s.clockReply(false); }},
+            {'i', [](auto& s, auto&, double) { return s.clockReply(true); }},
+            {'H', [](auto& s, auto& c, double) { return s.setClock(c, false); }},
+            {'I', [](auto& s, auto& c, double) { return s.setClock(c, true); }},
+            {'R', [](auto& s, auto& c, double) { return s.place(c, false); }},
+            {'B', [](auto& s, auto& c, double) { return s.place(c, false); }},
+            {'S', [](auto& s, auto& c, double) { return s.place(c, false); }},
+            {'r', [](auto& s, auto& c, double) { return s.place(c, true); }},
+            {'b', [](auto& s, auto& c, double) { return s.place(c, true); }},
+            {'s', [](auto& s, auto& c, double) { return s.place(c, true); }},
+            {'P', [](auto& s, auto& c, double t) { return s.passThrough(c, t); }},
+            {'v', [](auto& s, auto&, double) { return s.variant(); }},
+        };
+        const auto it = std::find_if(std::begin(handlers), std::end(handlers),
+                                     [&](const LetterHandler& h) { return h.letter == letter; });
+        return it == std::end(handlers) ? nullptr : it;
+    }
+
+    // No reply for a command unknown to the hand control.
+    std::optional<QByteArray> respond(const QByteArray& cmd, double t) {
+        const LetterHandler* h = letterHandler(uint8_t(cmd[0]));
+        if (!h) return std::nullopt;
+        QByteArray reply = h->reply(*this, cmd, t);
+        if (reply.isEmpty()) return std::nullopt;
+        return reply;
+    }
+
+    QByteArray setTracking(uint8_t mode) {
+        if (mode <= skyjog::cmd::TrackingEqSouth) {
+            trackingMode = mode;
+            for (Axis& x : axes)
+                x.motion = Motion::Tracking;
         }
+        return "#";
+    }
+
+    QByteArray setLocation(const QByteArray& cmd) {
+        for (int i = 0; i < 8; ++i)
+            location[i] = uint8_t(cmd[1 + i]);
+        return "#";
+    }
+
+    // The variant (0x11, NexStar) is known to hand controls from version 5.28 on; older ones do
+    // not answer it.
+    QByteArray variant() const {
+        if (opt.handControlVersion[0] * 100 + opt.handControlVersion[1] < 528) return {};
+        return bytes({0x11, '#'});
+    }
+
+    // A pass-through frame 'P' len dest id d1 d2 d3 n, for one motor.
+    struct Frame {
+        uint8_t len, id, d1, d2, d3;
+        int axis; // 0 azimuth, 1 altitude
+        double t;
+    };
+    // The reply's data bytes; none when the message fails (an unknown id, or memory that is not
+    // there).
+    using Data = std::optional<QByteArray>;
+    struct MessageHandler {
+        uint8_t id;
+        Data (*run)(Impl& s, Axis& x, const Frame& f);
+    };
+
+    static const MessageHandler* messageHandler(uint8_t id) {
+        static const MessageHandler handlers[] = {
+            {cmd::MsgSlewPositive, &Impl::variableRate},
+            {cmd::MsgSlewNegative, &Impl::variableRate},
+            {cmd::MsgFixedPositive, &Impl::fixedRate},
+            {cmd::MsgFixedNegative, &Impl::fixedRate},
+            {cmd::MsgBacklashPositive, &Impl::setBacklash},
+            {cmd::MsgBacklashNegative, &Impl::setBacklash},
+            {cmd::MsgGetBacklashPositive, &Impl::getBacklash},
+            {cmd::MsgGetBacklashNegative, &Impl::getBacklash},
+            {cmd::MsgSetGuideRate,
+             [](Impl&, Axis& x, const Frame& f) -> Data {
+                 x.guideRate = f.d1;
+                 return QByteArray();
+             }},
+            {cmd::MsgGetGuideRate,
+             [](Impl&, Axis& x, const Frame&) -> Data { return QByteArray(1, char(x.guideRate)); }},
+            {cmd::MsgVersion,
+             [](Impl& s, Axis&, const Frame&) -> Data {
+                 return bytes({s.opt.motorVersion[0], s.opt.motorVersion[1]});
+             }},
+            // Seek the PEC index; once found it stays found.
+            {cmd::MsgSeekPecIndex,
+             [](Impl& s, Axis& x, const Frame& f) -> Data {
+                 if (x.pecIndexAt == Never) x.pecIndexAt = f.t + s.opt.pecSeekMs;
+                 return QByteArray();
+             }},
+            {cmd::MsgAtPecIndex,
+             [](Impl&, Axis& x, const Frame& f) -> Data {
+                 return QByteArray(1, char(x.pecIndexAt <= f.t ? 0xFF : 0x00));
+             }},
+            {cmd::MsgPecPlayback,
+             [](Impl&, Axis& x, const Frame& f) -> Data {
+                 x.pecPlaying = f.d1 != 0;
+                 return QByteArray();
+             }},
+            {cmd::MsgPecBin, &Impl::pecBin},
+            {cmd::MsgPecRecordStart,
+             [](Impl&, Axis& x, const Frame& f) -> Data {
+                 x.pecRecordDoneAt = f.t + WormTurnMs;
+                 return QByteArray();
+             }},
+            {cmd::MsgPecRecordStop,
+             [](Impl&, Axis& x, const Frame&) -> Data {
+                 x.pecRecordDoneAt = Never;
+                 return QByteArray();
+             }},
+            {cmd::MsgPecRecordDone,
+             [](Impl&, Axis& x, const Frame& f) -> Data {
+                 return QByteArray(1, char(x.pecRecordDoneAt <= f.t ? 1 : 0));
+             }},
+            {cmd::MsgPecRead, &Impl::pecRead},
+            {cmd::MsgPecWrite, &Impl::pecWrite},
+            {cmd::MsgGetPosition, &Impl::motorPosition},
+            // A GoTo arrives at once, so it is always done.
+            {cmd::MsgGotoDone, [](Impl&, Axis&, const Frame&) -> Data { return bytes({0xFF}); }},
+        };
+        const auto it = std::find_if(std::begin(handlers), std::end(handlers),
+                                     [&](const MessageHandler& h) { return h.id == id; });
+        return it == std::end(handlers) ? nullptr : it;
     }
 
     QByteArray passThrough(const QByteArray& command, double t) {
         const auto u = [&](int i) { return uint8_t(command[i]); };
-        const uint8_t len = u(1), dest = u(2), id = u(3), d1 = u(4), d2 = u(5), d3 = u(6);
+        const uint8_t dest = u(2);
         const int n = u(7);
         const QByteArray failed = QByteArray(n + 1, '\0') + '#';
         if (dest != AzMotor && dest != AltMotor) return failed; // no such device
-        Axis& x = axes[dest - AzMotor];
-
-        QByteArray data;
-        switch (id) {
-        case cmd::MsgSlewPositive:
-        case cmd::MsgSlewNegative: {
-            const double sign = id == cmd::MsgSlewPositive ? 1.0 : -1.0;
-            double rate = 0;
-            if (len >= 4) {
-                // 24-bit form in 1/1024 arc-second per second.
-                rate = double((d1 << 16) | (d2 << 8) | d3) / 1024.0 * 4.0;
-            } else {
-                const uint16_t v = uint16_t((d1 << 8) | d2);
-                rate = v == 0xFFFF   ? SiderealQas
-                       : v == 0xFFFE ? SolarQas
-                       : v == 0xFFFD ? LunarQas
-                                     : double(v);
-            }
-            x.motion = Motion::Variable;
-            x.rate = sign * rate;
-            break;
-        }
-        case cmd::MsgFixedPositive:
-        case cmd::MsgFixedNegative:
-            if (d1 == 0) {
-                // A stop ends whatever move the axis makes, fixed or variable; the axis goes back
-                // to the tracking rate (none when tracking is off).
-                x.motion = Motion::Tracking;
-            } else {
-                x.motion = Motion::Fixed;
-                x.rate =
-                    (id == cmd::MsgFixedPositive ? 1.0 : -1.0) * FixedRateQas[std::min<int>(d1, 9)];
-            }
-            break;
-        case cmd::MsgBacklashPositive:
-        case cmd::MsgBacklashNegative:
-            x.backlash[id - cmd::MsgBacklashPositive] = d1;
-            break;
-        case cmd::MsgGetBacklashPositive:
-        case cmd::MsgGetBacklashNegative:
-            data += char(x.backlash[id - cmd::MsgGetBacklashPositive]);
-            break;
-        case cmd::MsgSetGuideRate:
-            x.guideRate = d1;
-            break;
-        case cmd::MsgGetGuideRate:
-            data += char(x.guideRate);
-            break;
-        case cmd::MsgVersion:
-            data += char(opt.motorVersion[0]);
-            data += char(opt.motorVersion[1]);
-            break;
-        case cmd::MsgSeekPecIndex: // seek the PEC index; once found it stays found
-            if (x.pecIndexAt == Never) x.pecIndexAt = t + opt.pecSeekMs;
-            break;
-        case cmd::MsgAtPecIndex:
-            data += char(x.pecIndexAt <= t ? 0xFF : 0x00);
-            break;
-        case cmd::MsgPecPlayback:
-            x.pecPlaying = d1 != 0;
-            break;
-        case cmd::MsgPecBin: { // the PEC bin the worm is in now
-            const double arcsec = wrapTurn(turnsAt(dest - AzMotor, t)) * QasPerTurn / 4.0;
-            data += char(int(std::fmod(arcsec, WormArcsec) / WormArcsec * PecBins) % PecBins);
-            break;
-        }
-        case cmd::MsgPecRecordStart: // PEC recording: start, stop, done?
-            x.pecRecordDoneAt = t + WormTurnMs;
-            break;
-        case cmd::MsgPecRecordStop:
-            x.pecRecordDoneAt = Never;
-            break;
-        case cmd::MsgPecRecordDone:
-            data += char(x.pecRecordDoneAt <= t ? 1 : 0);
-            break;
-        case cmd::MsgPecRead: // PEC memory: 0x3F holds the number of bins, 0x40 + i bin i's value
-            if (d1 == 0x3F)
-                data += char(PecBins);
-            else if (d1 >= 0x40 && d1 < 0x40 + PecBins)
-                data += char(x.pecTable[d1 - 0x40]);
-            else
-                return failed;
-            break;
-        case cmd::MsgPecWrite:
-            if (d1 < 0x40 || d1 >= 0x40 + PecBins) return failed;
-            x.pecTable[d1 - 0x40] = d2;
-            break;
-        case cmd::MsgGetPosition: { // the motor's position, 24 bits
-            const uint32_t p =
-                uint32_t(std::floor(wrapTurn(turnsAt(dest - AzMotor, t)) * 16777216.0 + 1e-6)) &
-                0xFFFFFFu;
-            data += char(p >> 16);
-            data += char(p >> 8);
-            data += char(p);
-            break;
-        }
-        case cmd::MsgGotoDone: // a GoTo arrives at once, so it is always done
-            data += char(0xFF);
-            break;
-        default:
-            return failed; // unknown message
-        }
+        const MessageHandler* h = messageHandler(u(3));
+        if (!h) return failed;
+        const Frame f{u(1), u(3), u(4), u(5), u(6), dest - AzMotor, t};
+        const Data data = h->run(*this, axes[f.axis], f);
+        if (!data) return failed;
         // The reply carries exactly as many data bytes as the command asked for.
-        data = data.leftJustified(n, '\0', true);
-        return data + '#';
+        return data->leftJustified(n, '\0', true) + '#';
+    }
+
+    static Data variableRate(Impl&, Axis& x, const Frame& f) {
+        const double sign = f.id == cmd::MsgSlewPositive ? 1.0 : -1.0;
+        double rate = 0;
+        if (f.len >= 4) {
+            // 24-bit form in 1/1024 arc-second per second.
+            rate = double((f.d1 << 16) | (f.d2 << 8) | f.d3) / 1024.0 * 4.0;
+        } else {
+            const uint16_t v = uint16_t((f.d1 << 8) | f.d2);
+            rate = v == 0xFFFF   ? SiderealQas
+                   : v == 0xFFFE ? SolarQas
+                   : v == 0xFFFD ? LunarQas
+                                 : double(v);
+        }
+        x.motion = Motion::Variable;
+        x.rate = sign * rate;
+        return QByteArray();
+    }
+
+    static Data fixedRate(Impl&, Axis& x, const Frame& f) {
+        if (f.d1 == 0) {
+            // A stop ends whatever move the axis makes, fixed or variable; the axis goes back to
+            // the tracking rate (none when tracking is off).
+            x.motion = Motion::Tracking;
+        } else {
+            x.motion = Motion::Fixed;
+            x.rate =
+                (f.id == cmd::MsgFixedPositive ? 1.0 : -1.0) * FixedRateQas[std::min<int>(f.d1, 9)];
+        }
+        return QByteArray();
+    }
+
+    // Each pair of ids has the positive direction first, as Axis::backlash does.
+    static Data setBacklash(Impl&, Axis& x, const Frame& f) {
+        x.backlash[f.id - cmd::MsgBacklashPositive] = f.d1;
+        return QByteArray();
+    }
+
+    static Data getBacklash(Impl&, Axis& x, const Frame& f) {
+        return QByteArray(1, char(x.backlash[f.id - cmd::MsgGetBacklashPositive]));
+    }
+
+    // The PEC bin the worm is in now.
+    static Data pecBin(Impl& s, Axis&, const Frame& f) {
+        const double arcsec = wrapTurn(s.turnsAt(f.axis, f.t)) * QasPerTurn / 4.0;
+        return QByteArray(
+            1, char(int(std::fmod(arcsec, WormArcsec) / WormArcsec * PecBins) % PecBins));
+    }
+
+    // PEC memory: 0x3F holds the number of bins, 0x40 + i bin i's value.
+    static Data pecRead(Impl&, Axis& x, const Frame& f) {
+        if (f.d1 == 0x3F) return QByteArray(1, char(PecBins));
+        if (f.d1 >= 0x40 && f.d1 < 0x40 + PecBins)
+            return QByteArray(1, char(x.pecTable[f.d1 - 0x40]));
+        return std::nullopt;
+    }
+
+    static Data pecWrite(Impl&, Axis& x, const Frame& f) {
+        if (f.d1 < 0x40 || f.d1 >= 0x40 + PecBins) return std::nullopt;
+        x.pecTable[f.d1 - 0x40] = f.d2;
+        return QByteArray();
+    }
+
+    // The motor's position, 24 bits.
+    static Data motorPosition(Impl& s, Axis&, const Frame& f) {
+        const uint32_t p =
+            uint32_t(std::floor(wrapTurn(s.turnsAt(f.axis, f.t)) * 16777216.0 + 1e-6)) & 0xFFFFFFu;
+        return bytes({int(p >> 16), int((p >> 8) & 0xFF), int(p & 0xFF)});
     }
 
     // A few words on a command for the log.
-    QString describe(const QByteArray& command, bool answered) const {
-        const uint8_t c = uint8_t(command[0]);
-        QString s;
-        switch (c) {
-        case 'K':
-            s = QStringLiteral("echo");
-            break;
-        case 'V':
-            s = QStringLiteral("version");
-            break;
-        case 'v':
-            s = QStringLiteral("variant");
-            break;
-        case 'm':
-            s = QStringLiteral("model");
-            break;
-        case 'J':
-            s = QStringLiteral("alignment complete?");
-            break;
-        case 'L':
-            s = QStringLiteral("goto in progress?");
-            break;
-        case 'M':
-            s = QStringLiteral("cancel goto");
-            break;
-        case 'T':
-            s = QStringLiteral("set tracking mode %1").arg(uint8_t(command[1]));
-            break;
-        case 't':
-            s = QStringLiteral("get tracking mode");
-            break;
-        case 'Z':
-        case 'z':
-            s = QStringLiteral("get azm-alt");
-            break;
-        case 'E':
-        case 'e':
-            s = QStringLiteral("get ra-dec");
-            break;
-        case 'P': {
-            const int dest = uint8_t(command[2]), id = uint8_t(command[3]);
-            const QString motor = dest == AzMotor    ? QStringLiteral("azm")
-                                  : dest == AltMotor ? QStringLiteral("alt")
-                                                     : QStringLiteral("device %1").arg(dest);
-            const int v16 = (uint8_t(command[4]) << 8) | uint8_t(command[5]);
-            switch (id) {
-            case cmd::MsgSlewPositive:
-            case cmd::MsgSlewNegative:
-                s = QStringLiteral("%1 variable rate %2%3")
-                        .arg(motor, id == cmd::MsgSlewPositive ? "+" : "-")
-                        .arg(v16);
-                break;
-            case cmd::MsgFixedPositive:
-            case cmd::MsgFixedNegative:
-                s = uint8_t(command[4]) == 0
-                        ? QStringLiteral("%1 stop").arg(motor)
-                        : QStringLiteral("%1 fixed rate %2%3")
-                              .arg(motor, id == cmd::MsgFixedPositive ? "+" : "-")
-                              .arg(uint8_t(command[4]));
-                break;
-            case cmd::MsgBacklashPositive:
-            case cmd::MsgBacklashNegative:
-                s = QStringLiteral("%1 set backlash %2 %3")
-                        .arg(motor, id == cmd::MsgBacklashPositive ? "+" : "-")
-                        .arg(uint8_t(command[4]));
-                break;
-            case cmd::MsgGetBacklashPositive:
-            case cmd::MsgGetBacklashNegative:
-                s = QStringLiteral("%1 get backlash %2")
-                        .arg(motor, id == cmd::MsgGetBacklashPositive ? "+" : "-");
-                break;
-            case cmd::MsgSetGuideRate:
-                s = QStringLiteral("%1 set guide rate %2").arg(motor).arg(uint8_t(command[4]));
-                break;
-            case cmd::MsgGetGuideRate:
-                s = QStringLiteral("%1 get guide rate").arg(motor);
-                break;
-            case cmd::MsgVersion:
-                s = QStringLiteral("%1 version").arg(motor);
-                break;
-            case cmd::MsgSeekPecIndex:
-                s = QStringLiteral("%1 seek PEC index").arg(motor);
-                break;
-            case cmd::MsgAtPecIndex:
-                s = QStringLiteral("%1 at PEC index?").arg(motor);
-                break;
-            case cmd::MsgPecPlayback:
-                s = QStringLiteral("%1 PEC playback %2").arg(motor, command[4] ? "on" : "off");
-                break;
-            case cmd::MsgPecBin:
-                s = QStringLiteral("%1 PEC bin?").arg(motor);
-                break;
-            case cmd::MsgPecRecordStart:
-            case cmd::MsgPecRecordStop:
-                s = QStringLiteral("%1 PEC record %2")
-                        .arg(motor, id == cmd::MsgPecRecordStart ? "start" : "stop");
-                break;
-            case cmd::MsgPecRecordDone:
-                s = QStringLiteral("%1 PEC record done?").arg(motor);
-                break;
-            case cmd::MsgPecRead:
-            case cmd::MsgPecWrite:
-                s = QStringLiteral("%1 PEC %2 %3")
-                        .arg(motor, id == cmd::MsgPecRead ? "read" : "write")
-                        .arg(uint8_t(command[4]));
-                break;
-            default:
-                s = QStringLiteral("%1 message %2").arg(motor).arg(id);
-            }
-            break;
-        }
-        case 'p':
-            s = QStringLiteral("pier side");
-            break;
-        case 'w':
-        case 'W':
-            s = c == 'w' ? QStringLiteral("get location") : QStringLiteral("set location");
-            break;
-        case 'h':
-        case 'i':
-        case 'H':
-        case 'I':
-            s = (c == 'h' || c == 'i') ? QStringLiteral("get time") : QStringLiteral("set time");
-            break;
-        case 'R':
-        case 'r':
-        case 'B':
-        case 'b':
-            s = QStringLiteral("goto");
-            break;
-        case 'S':
-        case 's':
-            s = QStringLiteral("sync");
-            break;
-        default:
-            s = (c > 32 && c < 127) ? QStringLiteral("unknown command '%1'").arg(QChar(c))
-                                    : QStringLiteral("unknown command");
-        }
+    static QString describe(const QByteArray& command, bool answered) {
+        QString s = cmd::describeCommand(command);
         if (!answered) s += QStringLiteral(", not answered");
         return s;
     }

@@ -28,6 +28,24 @@ enum class Fault {
     Disconnect, // the host drops the line (pty hangs up, TCP closes)
 };
 
+// Which commands a rule for lost commands picks.
+enum class LossKind {
+    Stop,     // a fixed-rate stop: 'P' 2 motor 36|37 0 ...
+    Fixed,    // a fixed-rate move, rate 1-9
+    Variable, // a variable-rate move: 'P' len motor 6|7 ...
+    Tracking, // a tracking-mode change: 'T' mode
+    Letter,   // any command that begins with a given byte
+};
+
+// The next commands of a kind that the line loses, after letting some of them through.
+struct Loss {
+    LossKind kind = LossKind::Stop;
+    char letter = 0;   // Letter: the first byte
+    uint8_t motor = 0; // 16 or 17: only pass-through frames to that motor; 0: any command
+    int skip = 0;      // matching commands that get through first
+    int count = 1;     // matching commands lost after those (-1: every one)
+};
+
 struct Options {
     bool pace9600 = false;  // bytes take 10 bits at 9600 baud each way
     uint32_t latencyMs = 0; // from the end of a command to the start of its reply
@@ -45,6 +63,13 @@ struct Options {
     int faultSkip = 0;
     int faultCount = -1;
     QByteArray extraBytes = "EXTRA#"; // what an ExtraBytes fault appends
+    // Commands lost on the line, as a noisy cable or a busy hand control loses them: the bytes
+    // arrive, but the command does nothing and gets no reply at all. A command is lost when any
+    // rule picks it, or by chance with the given share of all commands (a sequence fixed by the
+    // seed). Rules and chance count from the last reset().
+    QVector<Loss> lose;
+    double loseShare = 0; // 0-1
+    uint32_t loseSeed = 1;
     // A command whose next byte does not come within this time is dropped unanswered.
     uint32_t commandGapMs = 250;
     // With tracking on, a variable rate falls back to the tracking rate after this long without
@@ -86,6 +111,10 @@ private:
 // Fault names as the command line spells them: none silent short garbage extra late disconnect.
 QString faultName(Fault fault);
 std::optional<Fault> faultFromName(const QString& name);
+
+// A rule as the command line spells it: KIND[@MOTOR][:N[:SKIP]], KIND one of stop fixed variable
+// tracking or a single first byte (Z, P, ...), MOTOR azm alt 16 or 17, N a count or "all".
+std::optional<Loss> lossFromText(const QString& text);
 
 struct LogEntry {
     int64_t timeMs = 0;

@@ -1,4 +1,5 @@
 #include "commands.h"
+#include "commandtable.h"
 #include "testhelpers.h"
 
 #include <QTest>
@@ -43,6 +44,98 @@ private slots:
         QFETCH(QByteArray, expected);
         QCOMPARE(built, expected);
         if (expected[0] == 'P') QCOMPARE(built.size(), 8); // zero bytes are data, never cut off
+    }
+
+    // Lengths as the protocol documents give them: the first byte fixes the command's, and the
+    // reply's is fixed (a pass-through frame's comes from its last byte).
+    void framingGivesLengthAndReplyLength_data() {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<int>("replyLength");
+        QTest::newRow("echo") << QByteArray("Kx") << 2;
+        QTest::newRow("version") << QByteArray("V") << 3;
+        QTest::newRow("variant") << QByteArray("v") << 2;
+        QTest::newRow("model") << QByteArray("m") << 2;
+        QTest::newRow("aligned") << QByteArray("J") << 2;
+        QTest::newRow("goto?") << QByteArray("L") << 2;
+        QTest::newRow("cancel goto") << QByteArray("M") << 1;
+        QTest::newRow("set tracking") << bytes({'T', 2}) << 1;
+        QTest::newRow("get tracking") << QByteArray("t") << 2;
+        QTest::newRow("Z") << QByteArray("Z") << 10;
+        QTest::newRow("z") << QByteArray("z") << 18;
+        QTest::newRow("E") << QByteArray("E") << 10;
+        QTest::newRow("e") << QByteArray("e") << 18;
+        QTest::newRow("pier side") << QByteArray("p") << 2;
+        QTest::newRow("get location") << QByteArray("w") << 9;
+        QTest::newRow("set location") << bytes({'W', 1, 2, 3, 0, 4, 5, 6, 1}) << 1;
+        QTest::newRow("get time h") << QByteArray("h") << 9;
+        QTest::newRow("get time i") << QByteArray("i") << 9;
+        QTest::newRow("set time H") << bytes({'H', 23, 59, 30, 12, 31, 24, 1, 0}) << 1;
+        QTest::newRow("set time I") << bytes({'I', 23, 59, 30, 12, 31, 24, 4, 0}) << 1;
+        QTest::newRow("goto R") << QByteArray("R1234,C000") << 1;
+        QTest::newRow("goto B") << QByteArray("B1234,C000") << 1;
+        QTest::newRow("sync S") << QByteArray("S1234,C000") << 1;
+        QTest::newRow("goto r") << QByteArray("r12340000,C0000000") << 1;
+        QTest::newRow("goto b") << QByteArray("b12340000,C0000000") << 1;
+        QTest::newRow("sync s") << QByteArray("s12340000,C0000000") << 1;
+        QTest::newRow("stop") << cmd::FixedRateSlew(17) << 1;
+        QTest::newRow("get backlash") << cmd::GetBacklash(16, cmd::Direction::Positive) << 2;
+        QTest::newRow("P n=0x23") << cmd::passThrough(1, 16, 254, 0, 0, '#') << 36;
+        QTest::newRow("P n=255") << cmd::passThrough(1, 18, 1, 0, 0, 255) << 256;
+    }
+    void framingGivesLengthAndReplyLength() {
+        QFETCH(QByteArray, command);
+        QFETCH(int, replyLength);
+        using State = cmd::Framing::State;
+        // Every piece short of the whole command asks for more, whatever its bytes.
+        for (int i = 0; i < command.size(); ++i)
+            QVERIFY2(cmd::frameCommand(command.left(i)).state == State::NeedMore,
+                     qPrintable(QString::number(i)));
+        // The next command's bytes do not belong to this one.
+        for (const QByteArray& received : {command, command + "Kx", command + command}) {
+            const cmd::Framing f = cmd::frameCommand(received);
+            QVERIFY(f.state == State::Complete);
+            QCOMPARE(f.length, command.size());
+            QCOMPARE(f.replyLength, replyLength);
+        }
+    }
+
+    void unknownFirstByteIsNeverGivenALength() {
+        const QByteArray known = "KVvmJLMTtZzEePpwWhiHIRrBbSs";
+        for (int c = 0; c < 256; ++c) {
+            const QByteArray first(1, char(c));
+            const cmd::Framing f = cmd::frameCommand(first + "Kx");
+            QVERIFY2((f.state == cmd::Framing::State::Unknown) == !known.contains(char(c)),
+                     qPrintable(QString::number(c)));
+            QVERIFY2((cmd::findCommand(uint8_t(c)) == nullptr) == !known.contains(char(c)),
+                     qPrintable(QString::number(c)));
+        }
+        // The table holds each letter once.
+        QCOMPARE(qsizetype(cmd::commandTable().size()), known.size());
+    }
+
+    void commandsAreDescribed_data() {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("tracking") << bytes({'T', 2}) << "set tracking mode 2";
+        QTest::newRow("stop -") << cmd::FixedRateSlew(17) << "alt stop";
+        QTest::newRow("stop +") << bytes({'P', 2, 16, 36, 0, 0, 0, 0}) << "azm stop";
+        QTest::newRow("fixed") << bytes({'P', 2, 16, 36, 9, 0, 0, 0}) << "azm fixed rate +9";
+        QTest::newRow("variable") << cmd::VariableRateSlew(17, 7, 168, 192)
+                                  << "alt variable rate -43200";
+        QTest::newRow("backlash") << cmd::SetBacklash(16, cmd::Direction::Negative, 7)
+                                  << "azm set backlash - 7";
+        QTest::newRow("pec off") << cmd::PecPlayback(false) << "azm PEC playback off";
+        QTest::newRow("pec on") << cmd::PecPlayback(true) << "azm PEC playback on";
+        QTest::newRow("focuser") << cmd::passThrough(1, 18, 254, 0, 0, 2) << "device 18 version";
+        QTest::newRow("no such message")
+            << cmd::passThrough(1, 17, 99, 0, 0, 0) << "alt message 99";
+        QTest::newRow("unknown letter") << QByteArray("Q") << "unknown command 'Q'";
+        QTest::newRow("unknown byte") << bytes({0}) << "unknown command";
+    }
+    void commandsAreDescribed() {
+        QFETCH(QByteArray, command);
+        QFETCH(QString, text);
+        QCOMPARE(cmd::describeCommand(command), text);
     }
 
     void positionReplyAltitude() {

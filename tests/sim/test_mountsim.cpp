@@ -1,5 +1,6 @@
 // The mount model on its own: framing, replies, motion, stored values, faults, pacing and log,
 // with time given explicitly.
+#include "commandtable.h"
 #include "mountsim.h"
 #include "testhelpers.h"
 
@@ -59,6 +60,23 @@ private slots:
                                                                        : 1;
             QVERIFY2(commandLength(uint8_t(c)) == expected, qPrintable(QString::number(c)));
         }
+    }
+
+    // The model and the command table agree on the length of every reply.
+    void everyKnownCommandIsAnsweredAtItsReplyLength() {
+        Options o = still();
+        o.handControlVersion[0] = 5;
+        o.handControlVersion[1] = 28;
+        MountSim sim(o);
+        int64_t t = 0;
+        for (const skyjog::cmd::CommandInfo& c : skyjog::cmd::commandTable()) {
+            const QByteArray command = c.letter == 'P' ? pass(1, 17, 254, 0, 0, 0, 2)
+                                                       : c.letter + QByteArray(c.length - 1, '0');
+            const int expected = skyjog::cmd::frameCommand(command).replyLength;
+            QVERIFY2(ask(sim, command, t += 1000).size() == expected,
+                     qPrintable(QString(QChar(c.letter))));
+        }
+        QCOMPARE(sim.commands().size(), qsizetype(skyjog::cmd::commandTable().size()));
     }
 
     void truncatedCommandIsDroppedUnanswered() {
@@ -325,6 +343,175 @@ private slots:
         QCOMPARE(ask(sim, "Kd", 0), QByteArray("d#"));
     }
 
+    // Rules as the command line gives them, and the commands they lose from a sequence.
+    void lostCommandsGetNoReplyAndDoNothing_data() {
+        QTest::addColumn<QStringList>("rules");
+        QTest::addColumn<QList<QByteArray>>("sent");
+        QTest::addColumn<QList<int>>("lost");
+        const QByteArray slewAz = pass(3, 16, 6, 168, 192, 0, 0);
+        const QByteArray slewAlt = pass(3, 17, 7, 168, 192, 0, 0);
+        const QByteArray stopAz = pass(2, 16, 37, 0, 0, 0, 0);
+        const QByteArray stopAlt = pass(2, 17, 37, 0, 0, 0, 0);
+        const QByteArray fixedAz = pass(2, 16, 36, 5, 0, 0, 0);
+        const QByteArray getGuide = pass(1, 17, 71, 0, 0, 0, 1);
+        QTest::newRow("the next stop")
+            << QStringList{"stop"} << QList<QByteArray>{slewAlt, stopAlt, stopAlt, stopAlt}
+            << QList<int>{1};
+        QTest::newRow("one motor's stop")
+            << QStringList{"stop@alt"} << QList<QByteArray>{slewAz, stopAz, stopAlt, stopAlt}
+            << QList<int>{2};
+        QTest::newRow("the other direction's stop too")
+            << QStringList{"stop@16:2"}
+            << QList<QByteArray>{pass(2, 16, 36, 0, 0, 0, 0), fixedAz, stopAz, stopAz}
+            << QList<int>{0, 2};
+        QTest::newRow("2 tracking commands")
+            << QStringList{"tracking:2"}
+            << QList<QByteArray>{bytes({'T', 2}), "Kx", bytes({'T', 3}), bytes({'T', 1})}
+            << QList<int>{0, 2};
+        QTest::newRow("every stop after the first")
+            << QStringList{"stop:all:1"}
+            << QList<QByteArray>{stopAz, stopAlt, stopAz, "Kx", stopAlt} << QList<int>{1, 2, 4};
+        QTest::newRow("the third stop")
+            << QStringList{"stop:1:2"}
+            << QList<QByteArray>{stopAz, stopAlt, stopAz, stopAlt, stopAz} << QList<int>{2};
+        QTest::newRow("a first letter")
+            << QStringList{"Z"} << QList<QByteArray>{"z", "Kx", "Z", "Z"} << QList<int>{2};
+        QTest::newRow("slews and fixed moves")
+            << QStringList{"variable", "fixed@azm"}
+            << QList<QByteArray>{slewAlt, pass(2, 17, 36, 5, 0, 0, 0), fixedAz, slewAlt, stopAz}
+            << QList<int>{0, 2};
+        // Both rules count a command they both pick.
+        QTest::newRow("overlapping rules")
+            << QStringList{"stop", "P:2"}
+            << QList<QByteArray>{stopAlt, "Kx", getGuide, getGuide, stopAlt} << QList<int>{0, 2};
+    }
+    void lostCommandsGetNoReplyAndDoNothing() {
+        QFETCH(QStringList, rules);
+        QFETCH(QList<QByteArray>, sent);
+        QFETCH(QList<int>, lost);
+        Options o = still();
+        for (const QString& rule : rules)
+            o.lose << *lossFromText(rule);
+        MountSim sim(o);
+        int64_t t = 0;
+        for (int i = 0; i < sent.size(); ++i) {
+            const bool moving = sim.axisMoving(16) || sim.axisMoving(17);
+            const double az = sim.axisRate(16), alt = sim.axisRate(17);
+            const uint8_t mode = sim.trackingMode();
+            const QByteArray reply = ask(sim, sent[i], t += 1000);
+            const LogEntry& entry = sim.log()[sim.log().size() - (reply.isEmpty() ? 1 : 2)];
+            QCOMPARE(entry.bytes, sent[i]);
+            if (lost.contains(i)) {
+                QVERIFY2(reply.isEmpty(), qPrintable(QString::number(i)));
+                QVERIFY2(entry.note.endsWith(", lost on the line"), qPrintable(entry.note));
+                QCOMPARE(sim.axisMoving(16) || sim.axisMoving(17), moving);
+                QCOMPARE(sim.axisRate(16), az);
+                QCOMPARE(sim.axisRate(17), alt);
+                QCOMPARE(sim.trackingMode(), mode);
+            } else {
+                QVERIFY2(!reply.isEmpty(), qPrintable(QString::number(i)));
+                QVERIFY(!entry.note.contains("lost"));
+            }
+        }
+        // The lost commands were received all the same.
+        QCOMPARE(sim.commands(), QVector<QByteArray>(sent.begin(), sent.end()));
+    }
+
+    void lostStopLeavesTheAxisRunning() {
+        Options o = still();
+        o.lose << Loss{LossKind::Stop};
+        MountSim sim(o);
+        ask(sim, pass(3, 17, 6, 168, 192, 0, 0), 0); // 3 degrees a second up
+        QVERIFY(ask(sim, pass(2, 17, 37, 0, 0, 0, 0), 1000).isEmpty());
+        QCOMPARE(sim.altitudeDegrees(2000), 6.0);
+        QCOMPARE(ask(sim, pass(2, 17, 37, 0, 0, 0, 0), 2000), QByteArray("#"));
+        QCOMPARE(sim.altitudeDegrees(3000), 6.0);
+        QCOMPARE(sim.logText().count("lost on the line"), 1);
+        QVERIFY(sim.logText().contains("alt stop, lost on the line"));
+    }
+
+    // A lost command is not heard, so it does not hold off the fall back to tracking.
+    void lostCommandsDoNotKeepAVariableRate() {
+        Options o;
+        o.trackingMode = 1;
+        o.lose << Loss{LossKind::Letter, 'K', 0, 0, -1};
+        MountSim sim(o);
+        ask(sim, pass(3, 17, 6, 3, 232, 0, 0), 0);
+        QVERIFY(ask(sim, "Kx", 15000).isEmpty());
+        QCOMPARE(sim.altitudeDegrees(25000), 1000.0 * 20.0 / 14400.0);
+        QCOMPARE(sim.axisRate(17), 0.0);
+    }
+
+    void shareOfCommandsIsLostByTheSeed() {
+        const auto lostOf = [](uint32_t seed) {
+            Options o = still();
+            o.loseShare = 0.25;
+            o.loseSeed = seed;
+            MountSim sim(o);
+            QList<int> lost;
+            for (int i = 0; i < 1000; ++i)
+                if (ask(sim, "Kx", 10 * i).isEmpty()) lost << i;
+            // Every one of them is in the log as lost, and only they are.
+            if (sim.logText().count("lost on the line") != lost.size()) return QList<int>{-1};
+            return lost;
+        };
+        const QList<int> lost = lostOf(7);
+        // What seed 7 loses of 1000 with Qt's seeded generator: the same on every machine.
+        QCOMPARE(lost.size(), 244);
+        QCOMPARE(lostOf(7), lost);
+        QVERIFY(lostOf(8) != lost);
+        // A reset starts the sequence again.
+        Options o = still();
+        o.loseShare = 0.25;
+        o.loseSeed = 7;
+        MountSim sim(o);
+        for (int i = 0; i < 10; ++i)
+            ask(sim, "Kx", i);
+        sim.reset(o);
+        QList<int> again;
+        for (int i = 0; i < 1000; ++i)
+            if (ask(sim, "Kx", 10 * i).isEmpty()) again << i;
+        QCOMPARE(again, lost);
+    }
+
+    void lossRulesReadAsTheCommandLineSpellsThem_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("letter");
+        QTest::addColumn<int>("motor");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("skip");
+        const auto row = [](const char* text, LossKind kind, char letter, int motor, int count,
+                            int skip) {
+            QTest::newRow(text) << QString(text) << true << int(kind) << int(letter) << motor
+                                << count << skip;
+        };
+        row("stop", LossKind::Stop, 0, 0, 1, 0);
+        row("STOP@ALT", LossKind::Stop, 0, 17, 1, 0);
+        row("fixed@16:3", LossKind::Fixed, 0, 16, 3, 0);
+        row("variable:all", LossKind::Variable, 0, 0, -1, 0);
+        row("tracking:2:5", LossKind::Tracking, 0, 0, 2, 5);
+        row("Z", LossKind::Letter, 'Z', 0, 1, 0);
+        row("z:all:0", LossKind::Letter, 'z', 0, -1, 0);
+        row("P@azm", LossKind::Letter, 'P', 16, 1, 0);
+        for (const char* bad : {"", "stopp", "stop@sky", "stop@", "stop:0", "stop:-2", "stop:1:-1",
+                                "stop:x", "stop:1:2:3", "ZZ"})
+            QTest::newRow(bad) << QString(bad) << false << 0 << 0 << 0 << 0 << 0;
+    }
+    void lossRulesReadAsTheCommandLineSpellsThem() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        const std::optional<Loss> loss = lossFromText(text);
+        QCOMPARE(loss.has_value(), valid);
+        if (!valid) return;
+        QTEST(int(loss->kind), "kind");
+        QTEST(int(loss->letter), "letter");
+        QTEST(int(loss->motor), "motor");
+        QTEST(loss->count, "count");
+        QTEST(loss->skip, "skip");
+    }
+
     void disconnectDropsTheLineUntilReconnected() {
         Options o = still();
         o.fault = Fault::Disconnect;
@@ -418,7 +605,7 @@ private slots:
     void timeStepsOfAnySizeMoveTheAxes() {
         QFETCH(qint64, step);
         MountSim sim(still());
-        const int64_t t0 = 0xFFFFF000; // where a 32-bit count would wrap on the way
+        const int64_t t0 = 0xFFFFF000;             // where a 32-bit count would wrap on the way
         ask(sim, pass(3, 16, 6, 0, 1, 0, 0), t0);  // azimuth +1 (a quarter arc-second a second)
         ask(sim, pass(3, 17, 7, 0, 60, 0, 0), t0); // altitude -60 (sidereal)
         const double seconds = double(step) / 1000.0;
@@ -462,7 +649,8 @@ private slots:
         QCOMPARE(commands.first(), QByteArray("K") + char('a' + 900 % 26));
         const QStringList lines = sim.logText().split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 101);
-        QCOMPARE(lines.first(), QStringLiteral("(1900 earlier entries dropped; the last 100 follow)"));
+        QCOMPARE(lines.first(),
+                 QStringLiteral("(1900 earlier entries dropped; the last 100 follow)"));
         sim.clearLog();
         QCOMPARE(sim.droppedLogEntries(), 0);
         QVERIFY(sim.log().isEmpty() && sim.commands().isEmpty());

@@ -1,7 +1,7 @@
 // SendCommand through a real line to skyjog-mount-sim: a pseudo-terminal (built with
-// SKYJOG_HOST_PTY; opened through QSerialPort when SKYJOG_QSERIALPORT is also set, otherwise through
-// the program's own terminal backend) or a loopback TCP connection (SKYJOG_HOST_TCP). Real clock,
-// every wait bounded.
+// SKYJOG_HOST_PTY; opened through QSerialPort when SKYJOG_QSERIALPORT is also set, otherwise
+// through the program's own terminal backend) or a loopback TCP connection (SKYJOG_HOST_TCP). Real
+// clock, every wait bounded.
 #include "commands.h"
 #include "functions.h"
 #include "serialport_backend.h"
@@ -135,6 +135,37 @@ private slots:
         QVERIFY(SendCommand("Ka", 2, 500).isEmpty());
         waitForReply("a#");
         QCOMPARE(SendCommand("Kb", 2, 500), QByteArray("b#"));
+    }
+
+    // A stop the line loses gets no reply at all, and the axis runs on until a stop arrives.
+    void lostStopGetsNoReplyAndTheAxisRunsOn() {
+        startSim({"--tracking", "0", "--lose", "stop@alt"});
+        using namespace cmd;
+        ReportRecorder rec;
+        QCOMPARE(SendCommand(VariableRateSlew(AltMotor, MsgSlewPositive, 168, 192), 1, 500),
+                 QByteArray("#"));
+        QVERIFY(SendCommand(FixedRateSlew(AltMotor), 1, 500).isEmpty());
+        const QByteArray running = SendCommand(GetAzAlt(), 10, 500);
+        QTest::qWait(200); // 3 degrees a second: well over a step of the reply
+        QVERIFY(SendCommand(GetAzAlt(), 10, 500) != running);
+        QCOMPARE(SendCommand(FixedRateSlew(AltMotor), 1, 500), QByteArray("#"));
+        const QByteArray stopped = SendCommand(GetAzAlt(), 10, 500);
+        QTest::qWait(200);
+        QCOMPARE(SendCommand(GetAzAlt(), 10, 500), stopped);
+        QVERIFY(rec.boxes.empty());
+
+        QVERIFY(sim->waitForLog([](const QVector<SimLogEntry>& log) { return log.size() == 13; }));
+        const QVector<SimLogEntry> log = sim->log();
+        QCOMPARE(log[1].bytes, QByteArray("#"));
+        // The lost stop is followed straight by the next command.
+        QCOMPARE(log[2].bytes, FixedRateSlew(AltMotor));
+        QCOMPARE(log[2].note, QStringLiteral("alt stop, lost on the line"));
+        QVERIFY(log[3].command);
+        QCOMPARE(log[3].bytes, GetAzAlt());
+        QCOMPARE(log[7].bytes, FixedRateSlew(AltMotor));
+        QCOMPARE(log[7].note, QStringLiteral("alt stop"));
+        QCOMPARE(log[8].bytes, QByteArray("#"));
+        QVERIFY(!log[8].command);
     }
 
     void pacedLineDeliversWholeReplies() {
