@@ -187,6 +187,91 @@ private slots:
         QCOMPARE(pad.takeSent(), (Sent{T(0), Slew(Az, 6, 30, 0), Stop(Az), T(1)}));
     }
 
+    // A line that loses the stop, the tracking restore, or every copy of the stop: what is lost
+    // goes out again at once; what is never confirmed is told once, marks the axis's arrows, and
+    // goes out again with Escape.
+    void aLostStopIsSentAgain_data() {
+        QTest::addColumn<bool>("byKey");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<Sent>("release");
+        const auto k = [](sim::LossKind kind) { return int(kind); };
+        const Sent stopAgain{Stop(Alt), Stop(Alt), T(2)};
+        const Sent restoreAgain{Stop(Alt), T(2), T(2)};
+        const Sent never{Stop(Alt), Stop(Alt), Stop(Alt), T(2), T(2), T(2)};
+        for (bool byKey : {false, true}) {
+            const char* how = byKey ? "key" : "button";
+            QTest::addRow("%s, first stop", how) << byKey << k(sim::LossKind::Stop) << 1 << stopAgain;
+            QTest::addRow("%s, tracking restore", how) << byKey << k(sim::LossKind::Tracking) << 1
+                                                      << restoreAgain;
+            QTest::addRow("%s, every stop and restore", how) << byKey << k(sim::LossKind::Stop) << -1
+                                                            << never;
+        }
+    }
+    void aLostStopIsSentAgain() {
+        QFETCH(bool, byKey);
+        QFETCH(int, kind);
+        QFETCH(int, count);
+        QFETCH(Sent, release);
+        Pad pad;
+        Settings s = Pad::simSettings();
+        s.TrackModeIndex = 2; // EQ North: the press sends the slew alone
+        Interface& w = pad.startOnSim(s);
+        if (byKey)
+            pad.press(&w, Qt::Key_Up);
+        else
+            QTest::mousePress(w.cmdUp, Qt::LeftButton);
+        QCOMPARE(pad.takeSent(), (Sent{Slew(Alt, 7, 30, 0)}));
+        sim::sharedMountSim().options().lose = {{.kind = sim::LossKind(kind), .count = count}};
+        // The restore sets the axes' rates for the mode: lost too, it leaves the motor running.
+        if (count < 0)
+            sim::sharedMountSim().options().lose << sim::Loss{.kind = sim::LossKind::Tracking,
+                                                              .count = -1};
+        if (byKey)
+            pad.release(&w, Qt::Key_Up);
+        else
+            QTest::mouseRelease(w.cmdUp, Qt::LeftButton);
+        QCOMPARE(pad.takeSent(), release);
+        const bool never = count < 0;
+        QCOMPARE(pad.reports.texts(),
+                 never ? QStringList{StopNotConfirmedText.arg("Up/Down")} : QStringList());
+        QCOMPARE(sim::sharedMountSim().axisMoving(Alt), never);
+        for (ArrowButton* b : {w.cmdUp, w.cmdDown, w.cmdLeft})
+            QCOMPARE(b->showsUnconfirmed(), never && b != w.cmdLeft);
+        if (!never) return;
+
+        // Escape sends it again; this time it gets through, and the arrows look as usual.
+        sim::sharedMountSim().options().lose.clear();
+        pad.press(w.txtWidth, Qt::Key_Escape);
+        QCOMPARE(pad.takeSent(), (Sent{Stop(Alt), T(2)}));
+        QVERIFY(!sim::sharedMountSim().axisMoving(Alt));
+        QVERIFY(!w.cmdUp->showsUnconfirmed() && !w.cmdDown->showsUnconfirmed());
+        QCOMPARE(pad.reports.texts().size(), 1);
+        pad.press(&w, Qt::Key_Escape);
+        QVERIFY(pad.takeSent().isEmpty());
+    }
+
+    // Still unconfirmed, the axis is tried again by all-stop and by its arrows' next release,
+    // and the user is told only the first time.
+    void anUnconfirmedStopIsTriedAgainByItsArrows() {
+        Pad pad;
+        Settings s = Pad::simSettings();
+        s.TrackModeIndex = 2;
+        Interface& w = pad.startOnSim(s);
+        sim::sharedMountSim().options().lose = {{.kind = sim::LossKind::Stop, .count = 6}};
+        QTest::mouseClick(w.cmdLeft, Qt::LeftButton);
+        QCOMPARE(pad.takeSent(), (Sent{Slew(Az, 7, 30, 0), Stop(Az), Stop(Az), Stop(Az), T(2)}));
+        QTest::mouseClick(w.cmdRight, Qt::LeftButton);
+        QCOMPARE(pad.takeSent(), (Sent{Slew(Az, 6, 30, 0), Stop(Az), Stop(Az), Stop(Az), T(2)}));
+        QCOMPARE(pad.reports.texts(), QStringList{StopNotConfirmedText.arg("Left/Right")});
+        QVERIFY(w.cmdRight->showsUnconfirmed() && !w.cmdUp->showsUnconfirmed());
+        pad.press(&w, Qt::Key_Right);
+        pad.release(&w, Qt::Key_Right);
+        QCOMPARE(pad.takeSent(), (Sent{Slew(Az, 6, 30, 0), Stop(Az), T(2)}));
+        QVERIFY(!w.cmdRight->showsUnconfirmed() && !w.cmdLeft->showsUnconfirmed());
+        QVERIFY(!sim::sharedMountSim().axisMoving(Az));
+    }
+
     // A stop that cannot be sent says so, and that the mount may still be moving.
     void aFailedStopSaysTheMountMayStillMove() {
         Pad pad;
