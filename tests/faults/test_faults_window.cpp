@@ -295,6 +295,39 @@ private slots:
         QVERIFY(leg >= 6);
     }
 
+    // Over a real pseudo-terminal: a stop the line loses goes out again at once, and one lost
+    // every time (with its restore) is told once and marks its arrows.
+    void aLostStopOverARealLine_data() {
+        QTest::addColumn<QStringList>("lose");
+        QTest::addColumn<QVector<QByteArray>>("release");
+        QTest::newRow("first stop") << QStringList{"--lose", "stop"}
+                                    << QVector<QByteArray>{Stop(17), Stop(17), T(1)};
+        QTest::newRow("every stop and restore")
+            << QStringList{"--lose", "stop:all", "--lose", "tracking:all"}
+            << QVector<QByteArray>{Stop(17), Stop(17), Stop(17), T(1), T(1), T(1)};
+    }
+    void aLostStopOverARealLine() {
+        QFETCH(QStringList, lose);
+        QFETCH(QVector<QByteArray>, release);
+        SimProcess sim;
+        QVERIFY2(sim.start(SimProcess::Host::Pty, lose), qPrintable(sim.error()));
+        RealLineWindow pad;
+        Interface& w = pad.start(sim.portText());
+        QVERIFY(pad.window);
+        QTest::mousePress(w.cmdUp, Qt::LeftButton);
+        QTest::mouseRelease(w.cmdUp, Qt::LeftButton);
+        const QVector<QByteArray> expected = QVector<QByteArray>{T(0), Slew(17, 7, 30, 0)} + release;
+        QVERIFY(sim.waitForLog([&](const QVector<SimLogEntry>&) {
+            return sim.commands().size() >= expected.size();
+        }));
+        QCOMPARE(sim.commands(), expected);
+        const bool never = release.size() > 3;
+        QCOMPARE(pad.reports.texts(),
+                 never ? QStringList{StopNotConfirmedText.arg("Up/Down")} : QStringList());
+        QCOMPARE(w.cmdUp->showsUnconfirmed(), never);
+        QCOMPARE(w.cmdDown->showsUnconfirmed(), never);
+    }
+
     void spiralEndsWhenTheLineDropsAndTheStopStillArrives() {
         // The fifth answered command (the second leg's tracking-off) drops the line; opening it
         // again for the next command is plugging it back in. The simulated mount in-process

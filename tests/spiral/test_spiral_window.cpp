@@ -187,6 +187,43 @@ private slots:
         QCOMPARE(countOf(in, isSlew), 2 - int(delay));
     }
 
+    // The stop that ends the spiral, lost on the line: sent again at once; lost every time, the
+    // axis is marked and the user told, and Escape sends it once more.
+    void theSpiralsLastStopLost_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QByteArrayList>("last");
+        QTest::newRow("once") << 1 << QByteArrayList{Stop(17), Stop(17), Stop(16), T(1)};
+        QTest::newRow("every time")
+            << -1 << QByteArrayList{Stop(17), Stop(17), Stop(17), Stop(16), T(1)};
+    }
+    void theSpiralsLastStopLost() {
+        QFETCH(int, count);
+        QFETCH(QByteArrayList, last);
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        const uint32_t t0 = pad.clock.now();
+        userAt(pad, t0 + 700, [&] {
+            sim::sharedMountSim().options().lose = {
+                {.kind = sim::LossKind::Stop, .motor = 17, .count = count}};
+            QTest::mouseClick(w.cmdSpiral, Qt::LeftButton);
+        });
+        QTest::mouseClick(w.cmdSpiral, Qt::LeftButton);
+        QVERIFY(StopSpiral);
+        const QVector<Sent> in = received();
+        QCOMPARE(bytesOf(in.mid(in.size() - last.size())), last);
+        const bool never = count < 0;
+        QCOMPARE(pad.reports.texts(),
+                 never ? QStringList{StopNotConfirmedText.arg("Up/Down")} : QStringList());
+        QCOMPARE(w.cmdUp->showsUnconfirmed(), never);
+        QVERIFY(!w.cmdLeft->showsUnconfirmed());
+        if (!never) return;
+        sim::sharedMountSim().options().lose.clear();
+        sim::sharedMountSim().clearLog();
+        pad.press(&w, Qt::Key_Escape);
+        QCOMPARE(bytesOf(received()), QByteArrayList({Stop(17), T(1)}));
+        QVERIFY(!w.cmdUp->showsUnconfirmed());
+    }
+
     void closeIsRefusedWhileTheSpiralGoesOn() {
         Pad pad;
         Interface& w = pad.startOnSim();
