@@ -9,6 +9,7 @@
 //   SKYJOG_RANDOM_SEQUENCES=N   how many sequences (default 2000)
 //   SKYJOG_RANDOM_SEED=S        the first sequence's seed (default 1); sequence i uses S + i
 //   SKYJOG_RANDOM_REPLAY="..."  one sequence, as a failure prints it
+//   SKYJOG_RANDOM_LOSS=P:S      with REPLAY: the share of commands the line loses and its seed
 //   SKYJOG_RANDOM_TRACE=1       each step as it is played, with what is open and held
 #include "arrowbutton.h"
 #include "backends.h"
@@ -207,7 +208,10 @@ const int ArrowKeys[] = {Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right, 
 
 class Run {
 public:
-    Run(const std::vector<Step>& steps, bool detectable) : steps_(steps) {
+    // loseShare: the share of commands the line loses (no effect, no reply), in a sequence fixed
+    // by loseSeed.
+    Run(const std::vector<Step>& steps, bool detectable, double loseShare = 0, uint32_t loseSeed = 1)
+        : steps_(steps) {
         Settings s = Pad::simSettings();
         pad_.writeSettings(s);
 #ifdef SKYJOG_HAVE_SDL2
@@ -220,6 +224,8 @@ public:
         QApplication::setActiveWindow(w_);
         sim::Options o;
         o.revertMs = 0; // a slew left running stays running, to be seen
+        o.loseShare = loseShare;
+        o.loseSeed = loseSeed;
         sim::sharedMountSim().reset(o);
         Comm1().setBackendFactory(line_.factory());
         other_.setAttribute(Qt::WA_ShowWithoutActivating);
@@ -485,6 +491,8 @@ private:
 
     QString check() {
         pad_.settle();
+        // What the sequence left is judged on a line that loses nothing more.
+        sim::sharedMountSim().options().loseShare = 0;
         if (pad_.clock.overran()) return QStringLiteral("the test clock ran past its limit");
         if (w_->KeyIsDown()) return QStringLiteral("KeyIsDown is still set");
         for (int i = 0; i < 4; ++i) {
@@ -498,7 +506,15 @@ private:
         // was for, provided the user was told.
         bool moving[2] = {false, false};
         bool excused[2] = {false, false};
-        for (const Attempt& a : line_.attempts) {
+        // The commands that reached the mount, in order, and whether the line lost each.
+        QVector<bool> lost;
+        for (const sim::LogEntry& e : sim::sharedMountSim().log())
+            if (e.fromClient) lost << e.note.endsWith(QLatin1String("lost on the line"));
+        qsizetype received = 0;
+        for (const Attempt& attempt : line_.attempts) {
+            // A command the line lost counts as one that did not get through.
+            Attempt a = attempt;
+            if (a.sent && received < lost.size() && lost[received++]) a.sent = false;
             const QByteArray& c = a.bytes;
             const bool slew = c.size() == 8 && c[0] == 'P' && c[1] == 3;
             const bool stop = cmd::isMotorStop(c);
@@ -517,13 +533,20 @@ private:
                 excused[axis] = true;
             }
         }
-        const bool told = pad_.reports.texts().join(u'\n').contains(
-            QStringLiteral("; the mount may still be moving"));
+        const QString boxes = pad_.reports.texts().join(u'\n');
+        const bool portTold = boxes.contains(QStringLiteral("; the mount may still be moving"));
         for (int axis : {0, 1}) {
             const uint8_t motor = axis == 1 ? Alt : Az;
+            const Arrow arrow = axis == 1 ? Arrow::Up : Arrow::Left;
             if (sim::sharedMountSim().axisMoving(motor) != moving[axis])
                 return QStringLiteral("the mount's motor %1 is not where its commands left it")
                     .arg(motor);
+            // Told: the port's failure, or the unconfirmed stop of this very axis, still shown
+            // on its arrows.
+            const bool told =
+                portTold ||
+                (boxes.contains(StopNotConfirmedText.arg(axisName(axisOf(arrow)))) &&
+                 w_->buttonFor(arrow)->showsUnconfirmed());
             if (moving[axis] && !(excused[axis] && told))
                 return QStringLiteral("motor %1 left slewing with nobody holding it").arg(motor);
         }
@@ -578,7 +601,9 @@ private slots:
         const QString replay = qEnvironmentVariable("SKYJOG_RANDOM_REPLAY");
         if (!replay.isEmpty()) {
             const QString detect = qEnvironmentVariable("SKYJOG_RANDOM_DETECTABLE", "1");
-            Run run(parse(replay), detect != QLatin1String("0"));
+            const QStringList loss = qEnvironmentVariable("SKYJOG_RANDOM_LOSS", "0:1").split(':');
+            Run run(parse(replay), detect != QLatin1String("0"), loss.value(0).toDouble(),
+                    loss.value(1).toUInt());
             const QString failure = run.play();
             QVERIFY2(failure.isEmpty(), qPrintable(failure));
             return;
@@ -591,20 +616,25 @@ private slots:
             std::mt19937 rng(uint32_t(seed + i));
             const bool detectable = (rng() & 3) != 0;
             const std::vector<Step> steps = randomSteps(rng);
+            // Two sequences in three play on a line that loses commands: 10 % of them, or 40 %,
+            // where a stop and its restore are now and then lost every time they are sent.
+            const double loseShare = std::array{0.0, 0.1, 0.4}[size_t((seed + i) % 3)];
             QString failure;
             {
-                Run run(steps, detectable);
+                Run run(steps, detectable, loseShare, uint32_t(seed + i));
                 failure = run.play();
             }
             if (!failure.isEmpty())
                 QFAIL(qPrintable(QStringLiteral("sequence %1 (seed %2): %3\n"
                                                 "replay: SKYJOG_RANDOM_DETECTABLE=%4 "
+                                                "SKYJOG_RANDOM_LOSS=%6:%2 "
                                                 "SKYJOG_RANDOM_REPLAY=\"%5\"")
                                      .arg(i)
                                      .arg(seed + i)
                                      .arg(failure)
                                      .arg(detectable ? 1 : 0)
-                                     .arg(format(steps))));
+                                     .arg(format(steps))
+                                     .arg(loseShare)));
         }
         qInfo("%d sequences in %lld ms", sequences, static_cast<long long>(took.elapsed()));
     }
