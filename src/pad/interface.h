@@ -2,6 +2,7 @@
 // The main window: the hand pad itself. It restores the user's settings when it loads, holds the
 // slew state that the arrows send, sets tracking and PEC, starts and stops the spiral search, and
 // saves the settings when it closes.
+#include "controller.h"
 #include "interfacecontrols.h"
 #include "padkeys.h"
 #include "preferences.h"
@@ -13,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -21,8 +23,6 @@ class QAction;
 class QComboBox;
 
 namespace skyjog {
-
-class GamePad;
 
 // The window's parts: its controls, by their names (InterfaceControls), and the thirteen values of
 // the settings file as its own variables (Settings). Load reads those in one piece and unload
@@ -56,12 +56,8 @@ public:
     // Whether nothing talks to the mount or moves it by hand now, so that a reading of the
     // position may go out without delaying anything the user does.
     bool idleForReadings() const;
-    // The game controller, when this build has controller support (otherwise null), and the
-    // Tools menu's entry that turns its use on and off and names the controller connected.
-    GamePad* gamePad() const { return gamePad_; }
-    QAction* mnuController = nullptr;
-    // The dead zone a new settings file starts with, in percent of full deflection.
-    static constexpr int DefaultDeadZonePercent = 50;
+    // The game controller, when this build has controller support (otherwise null).
+    GamePad* gamePad() const { return controller_ ? controller_->gamePad() : nullptr; }
 
     // SpiralHost
     QString widthText() const override;
@@ -120,8 +116,6 @@ private:
     void mnuPosition_Click();
     // The port box's tooltip names what its text reaches, while it has the focus.
     void showPortTarget();
-    // Sets a preference only when it changes, so that an unchanged file is never written.
-    void remember(const QString& key, const QVariant& value);
     void savePreferences();
 
     // The program selects a list position: the list's selection event follows, as it does for
@@ -157,16 +151,11 @@ private:
     // Releases during an all-stop only let go: the all-stop sends the stops itself.
     bool allStopping_ = false;
 
-    // The game controller's own actions.
+    // What the game controller may do (controllerwiring.cpp has the rest).
     void controllerArrowDown(Arrow a);
     void allStop();
-    void stepRates(int delta);
-    void setupGamePad();
-    // Lets go of what the controller holds and stops reading it, for good.
-    void endGamePad();
-    void useController(bool on);
-    void showControllerState();
-    GamePad* gamePad_ = nullptr;
+    void pickRates(int alt, int az);
+    std::unique_ptr<Controller> controller_;
 
     SettingsLocation location_;
     std::function<void()> programEnd_;
