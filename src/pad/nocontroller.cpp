@@ -7,7 +7,7 @@
 namespace skyjog {
 
 std::unique_ptr<Controller> makeController(ControllerHooks, Preferences&, QAction*& toggle,
-                                           QAction*& dialogEntry, QObject*) {
+                                           QAction*& dialogEntry) {
     delete std::exchange(toggle, nullptr);
     delete std::exchange(dialogEntry, nullptr);
     return nullptr;
