@@ -18,10 +18,6 @@
 #include "updown.h"
 #include "vberror.h"
 
-#ifdef SKYJOG_HAVE_SDL2
-#include "gamepad.h"
-#endif
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -34,6 +30,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace skyjog {
 
@@ -65,11 +62,6 @@ const std::array<const char*, 4> TrackModes = {"Off", "Alt/Az", "EQ North", "EQ 
 
 const QString PortLineSettings = QStringLiteral("9600,N,8,1");
 
-const QString NightVisionKey = QStringLiteral("view/nightVision");
-const QString PositionXKey = QStringLiteral("position/x");
-const QString PositionYKey = QStringLiteral("position/y");
-const QString PositionOpenKey = QStringLiteral("position/open");
-
 void send(const QByteArray& command) {
     SendCommand(command, cmd::AckLength, cmd::TimeoutMs);
 }
@@ -98,8 +90,6 @@ void reverseArrows(int16_t& first, int16_t& second) {
     second = wasPositive ? cmd::MsgSlewPositive : cmd::MsgSlewNegative;
 }
 
-const QString ControllerEnabledKey = QStringLiteral("controller/enabled");
-const QString ControllerDeadZoneKey = QStringLiteral("controller/deadZone");
 
 } // namespace
 
@@ -116,9 +106,7 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
                .keyboardLost = [this] { keys_.loseKeyboard(); },
                .controllerLetGo =
                    [this] {
-#ifdef SKYJOG_HAVE_SDL2
-                       if (gamePad_) gamePad_->releaseAll();
-#endif
+                       if (controller_) controller_->releaseAll();
                    }}),
       keys_(*this, {.arrowDown = [this](Arrow a) { return Form_KeyDown(a); },
                     .arrowUp = [this](Arrow a) { Form_KeyUp(a); },
@@ -146,29 +134,39 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
     setPositionHost({.idle = [this] { return idleForReadings(); },
                      .place =
                          [this](QWidget& window) {
-                             if (!prefs_.value(PositionXKey).isValid()) return;
-                             window.move(prefs_.value(PositionXKey, 0).toInt(),
-                                         prefs_.value(PositionYKey, 0).toInt());
+                             if (!prefs_.contains(Pref::PositionX)) return;
+                             window.move(prefs_.get(Pref::PositionX).toInt(),
+                                         prefs_.get(Pref::PositionY).toInt());
                              // As the pad itself: back from a screen that is gone.
                              bringOntoAScreen(window);
                          },
                      .closedAt =
                          [this](const QPoint& place) {
                              if (unloading_) return;
-                             remember(PositionXKey, place.x());
-                             remember(PositionYKey, place.y());
-                             remember(PositionOpenKey, false);
+                             prefs_.set(Pref::PositionX, place.x());
+                             prefs_.set(Pref::PositionY, place.y());
+                             prefs_.set(Pref::PositionOpen, false);
                              savePreferences();
                          }});
     Form_Load();
-    setupGamePad();
+    controller_ = makeController(
+        {.arrowDown = [this](Arrow a) { motion_.press(a, Source::Controller); },
+         .arrowUp = [this](Arrow a) { motion_.release(a, Source::Controller); },
+         .spiral = [this] { cmdSpiral_Click(); },
+         .allStop = [this] { allStop(); },
+         .rateLists = [this] { return ControllerHooks::RateLists{cmbAltRate->currentIndex(),
+                                                                 cmbAzRate->currentIndex(),
+                                                                 cmbAltRate->count()}; },
+         .pickRates = [this](int alt, int az) { pickRates(alt, az); },
+         .savePreferences = [this] { savePreferences(); }},
+        prefs_, mnuController, mnuControllerDialog);
 }
 
 Interface::~Interface() {
     qApp->removeEventFilter(&keys_);
     setPositionHost({});
     // The controller's holds end with the window, while its handlers can still send the stops.
-    endGamePad();
+    controller_.reset();
     // A window that goes without being closed ends its holds too, while it still can. The
     // buttons are hidden as the window's children are torn down, after this object's own
     // members are gone: nothing they report then may reach its handlers.
@@ -276,7 +274,7 @@ void Interface::Form_Load() {
     } catch (const VbError& e) {
         reportError(e);
     }
-    const bool night = prefs_.value(NightVisionKey, false).toBool();
+    const bool night = prefs_.get(Pref::NightVision).toBool();
     mnuNightVision->setChecked(night);
     setNightLook(night);
 }
@@ -300,7 +298,7 @@ void Interface::closeEvent(QCloseEvent* e) {
     // losing the focus does, so that no axis slews on with nobody at the pad. The controller's
     // holds end too, and it is read no more.
     releaseLostHolds();
-    endGamePad();
+    controller_.reset();
     Form_Unload();
 }
 
@@ -329,9 +327,9 @@ void Interface::Form_Unload() {
         txtCornerDelay_Change();
         // The position window's place and whether it was open, for the next start.
         if (PositionWindow* p = PositionWindow::current()) {
-            remember(PositionXKey, p->pos().x());
-            remember(PositionYKey, p->pos().y());
-            remember(PositionOpenKey, true);
+            prefs_.set(Pref::PositionX, p->pos().x());
+            prefs_.set(Pref::PositionY, p->pos().y());
+            prefs_.set(Pref::PositionOpen, true);
         }
         savePreferences();
         // 7.
@@ -402,7 +400,7 @@ void Interface::mnuAbout_Click() {
 void Interface::mnuNightVision_Click() {
     const bool night = mnuNightVision->isChecked();
     setNightLook(night);
-    remember(NightVisionKey, night);
+    prefs_.set(Pref::NightVision, night);
     savePreferences();
 }
 
@@ -411,12 +409,7 @@ void Interface::mnuPosition_Click() {
 }
 
 void Interface::restoreViewWindows() {
-    if (prefs_.value(PositionOpenKey, false).toBool()) ShowPosition();
-}
-
-void Interface::remember(const QString& key, const QVariant& value) {
-    if (!prefs_.value(key).isValid() || prefs_.value(key, value) != value)
-        prefs_.setValue(key, value);
+    if (prefs_.get(Pref::PositionOpen).toBool()) ShowPosition();
 }
 
 void Interface::savePreferences() {
@@ -572,77 +565,17 @@ bool Interface::idleForReadings() const {
 
 // ---- game controller ------------------------------------------------------------------------
 
-void Interface::setupGamePad() {
-#ifdef SKYJOG_HAVE_SDL2
-    gamePad_ = new GamePad(
-        {.arrowDown = [this](Arrow a) { motion_.press(a, Source::Controller); },
-         .arrowUp = [this](Arrow a) { motion_.release(a, Source::Controller); },
-         // The spiral runs inside the handler that starts it, serving events as it goes; run
-         // from the controller's read it would keep the controller from being read again (a
-         // timer is not re-entered), so it starts from an event of its own.
-         .spiral = [this] { QMetaObject::invokeMethod(this, [this] { cmdSpiral_Click(); },
-                                                      Qt::QueuedConnection); },
-         .allStop = [this] { allStop(); },
-         .rateStep = [this](int delta) { stepRates(delta); },
-         .changed = [this] { showControllerState(); }},
-        this);
-    mnuController = mnuTools->addAction(QString());
-    mnuController->setObjectName(QStringLiteral("mnuController"));
-    mnuController->setCheckable(true);
-    connect(mnuController, &QAction::triggered, this, [this](bool on) { useController(on); });
-    const int deadZone = prefs_.value(ControllerDeadZoneKey, DefaultDeadZonePercent).toInt();
-    gamePad_->setDeadZone(deadZone / 100.0);
-    gamePad_->setEnabled(prefs_.value(ControllerEnabledKey, true).toBool());
-    showControllerState();
-#endif
-}
-
-void Interface::endGamePad() {
-#ifdef SKYJOG_HAVE_SDL2
-    delete std::exchange(gamePad_, nullptr);
-#endif
-}
-
-void Interface::useController(bool on) {
-#ifdef SKYJOG_HAVE_SDL2
-    if (!gamePad_) return;
-    gamePad_->setEnabled(on);
-    remember(ControllerEnabledKey, on);
-    remember(ControllerDeadZoneKey, int(std::lround(gamePad_->deadZone() * 100)));
-    savePreferences();
-#else
-    Q_UNUSED(on);
-#endif
-}
-
-void Interface::showControllerState() {
-#ifdef SKYJOG_HAVE_SDL2
-    if (!gamePad_ || !mnuController) return;
-    QString text;
-    if (gamePad_->isEnabled() && !gamePad_->isAvailable())
-        text = QStringLiteral("Game &Controller (not available: %1)").arg(gamePad_->lastError());
-    else if (gamePad_->isConnected())
-        text = QStringLiteral("Game &Controller: %1").arg(gamePad_->controllerName());
-    else if (gamePad_->isEnabled())
-        text = QStringLiteral("Game &Controller (none connected)");
-    else
-        text = QStringLiteral("Game &Controller (off)");
-    mnuController->setText(text);
-    mnuController->setChecked(gamePad_->isEnabled());
-#endif
-}
-
 void Interface::allStop() {
     StopSpiral = true;
     motion_.allStop();
 }
 
-void Interface::stepRates(int delta) {
-    for (auto [list, handler] : {std::pair{cmbAltRate, &Interface::cmbAltRate_Click},
-                                 std::pair{cmbAzRate, &Interface::cmbAzRate_Click}}) {
-        // Past either end of its list a step does nothing.
-        const int i = list->currentIndex() + delta;
-        if (i >= 0 && i < list->count()) selectListIndex(list, i, handler);
+void Interface::pickRates(int alt, int az) {
+    for (auto [list, index, handler] :
+         {std::tuple{cmbAltRate, alt, &Interface::cmbAltRate_Click},
+          std::tuple{cmbAzRate, az, &Interface::cmbAzRate_Click}}) {
+        if (index != list->currentIndex() && index >= 0 && index < list->count())
+            selectListIndex(list, index, handler);
     }
 }
 

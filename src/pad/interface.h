@@ -2,6 +2,7 @@
 // The main window: the hand pad itself. It restores the user's settings when it loads, holds the
 // slew state that the arrows send, sets tracking and PEC, starts and stops the spiral search, and
 // saves the settings when it closes.
+#include "controller.h"
 #include "interfacecontrols.h"
 #include "motion.h"
 #include "padkeys.h"
@@ -14,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -22,8 +24,6 @@ class QAction;
 class QComboBox;
 
 namespace skyjog {
-
-class GamePad;
 
 // The window's parts: its controls, by their names (InterfaceControls), and the thirteen values of
 // the settings file as its own variables (Settings). Load reads those in one piece and unload
@@ -61,12 +61,8 @@ public:
     const Motion& motion() const { return motion_; }
     // An arrow key's slew is under way.
     bool KeyIsDown() const { return motion_.keyIsDown(); }
-    // The game controller, when this build has controller support (otherwise null), and the
-    // Tools menu's entry that turns its use on and off and names the controller connected.
-    GamePad* gamePad() const { return gamePad_; }
-    QAction* mnuController = nullptr;
-    // The dead zone a new settings file starts with, in percent of full deflection.
-    static constexpr int DefaultDeadZonePercent = 50;
+    // The game controller, when this build has controller support (otherwise null).
+    GamePad* gamePad() const { return controller_ ? controller_->gamePad() : nullptr; }
 
     // SpiralHost
     QString widthText() const override;
@@ -125,8 +121,6 @@ private:
     void mnuPosition_Click();
     // The port box's tooltip names what its text reaches, while it has the focus.
     void showPortTarget();
-    // Sets a preference only when it changes, so that an unchanged file is never written.
-    void remember(const QString& key, const QVariant& value);
     void savePreferences();
 
     // The program selects a list position: the list's selection event follows, as it does for
@@ -150,13 +144,8 @@ private:
 
     // The game controller's own actions.
     void allStop();
-    void stepRates(int delta);
-    void setupGamePad();
-    // Lets go of what the controller holds and stops reading it, for good.
-    void endGamePad();
-    void useController(bool on);
-    void showControllerState();
-    GamePad* gamePad_ = nullptr;
+    void pickRates(int alt, int az);
+    std::unique_ptr<Controller> controller_;
 
     SettingsLocation location_;
     std::function<void()> programEnd_;

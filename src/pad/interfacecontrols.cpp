@@ -100,6 +100,8 @@ const MenuItem MenuBar[] = {
     {&C::mnuFile, &C::mnuExit, "mnuExit", "E&xit"},
     {&C::mnuTools, nullptr, "mnuTools", "&Tools"},
     {&C::mnuTools, &C::mnuSetup, "mnuSetup", "&Setup Scope"},
+    {&C::mnuTools, &C::mnuController, "mnuController", "Game &Controller", 0, true},
+    {&C::mnuTools, &C::mnuControllerDialog, "mnuControllerDialog", "&Game Controller..."},
     {&C::mnuView, nullptr, "mnuView", "&View"},
     {&C::mnuView, &C::mnuNightVision, "mnuNightVision", "&Night Vision",
      (Qt::CTRL | Qt::Key_N).toCombined(), true},

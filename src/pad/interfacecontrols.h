@@ -66,6 +66,8 @@ struct InterfaceControls {
     QAction* mnuExit = nullptr;
     QMenu* mnuTools = nullptr;
     QAction* mnuSetup = nullptr;
+    QAction* mnuController = nullptr;       // turns the game controller's use on and off
+    QAction* mnuControllerDialog = nullptr; // (both gone in a build without one)
     QMenu* mnuView = nullptr;
     QAction* mnuNightVision = nullptr;
     QAction* mnuPosition = nullptr;

@@ -2,8 +2,34 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <array>
 
 namespace skyjog {
+
+namespace {
+
+struct PrefEntry {
+    Pref pref;
+    const char* key;
+    QVariant fallback;
+};
+// In the order of Pref.
+const std::array<PrefEntry, 7> Table = {{
+    {Pref::NightVision, "view/nightVision", false},
+    {Pref::PositionX, "position/x", 0},
+    {Pref::PositionY, "position/y", 0},
+    {Pref::PositionOpen, "position/open", false},
+    {Pref::ControllerEnabled, "controller/enabled", true},
+    {Pref::ControllerDeadZone, "controller/deadZone", 50},
+    // Empty: the mapping every controller starts with.
+    {Pref::ControllerMapping, "controller/mapping", QString()},
+}};
+
+const PrefEntry& entry(Pref p) {
+    return Table[size_t(p)];
+}
+
+} // namespace
 
 Preferences::Preferences(const QString& userDir)
     : settings_(QDir(userDir).filePath(FileName), QSettings::IniFormat) {}
@@ -23,6 +49,29 @@ QVariant Preferences::value(const QString& key, const QVariant& fallback) const 
 
 void Preferences::setValue(const QString& key, const QVariant& value) {
     settings_.setValue(key, value);
+}
+
+QString Preferences::keyOf(Pref p, const QString& sub) {
+    const QString key = QLatin1String(entry(p).key);
+    return sub.isEmpty() ? key : key + QLatin1Char('/') + sub;
+}
+
+QVariant Preferences::defaultOf(Pref p) {
+    return entry(p).fallback;
+}
+
+QVariant Preferences::get(Pref p, const QString& sub) const {
+    return value(keyOf(p, sub), entry(p).fallback);
+}
+
+bool Preferences::contains(Pref p, const QString& sub) const {
+    return settings_.contains(keyOf(p, sub));
+}
+
+void Preferences::set(Pref p, const QVariant& v, const QString& sub) {
+    const QString key = keyOf(p, sub);
+    if (settings_.contains(key) && value(key, v) == v) return;
+    settings_.setValue(key, v);
 }
 
 bool Preferences::save(QString* why) {

@@ -9,6 +9,17 @@
 
 namespace skyjog {
 
+// Every choice the file keeps; its key and its default are in one table (preferences.cpp).
+enum class Pref {
+    NightVision,
+    PositionX,
+    PositionY,
+    PositionOpen,
+    ControllerEnabled,
+    ControllerDeadZone, // percent of full deflection
+    ControllerMapping,  // one per controller, under its GUID
+};
+
 class Preferences {
 public:
     static inline const QString FileName = QStringLiteral("Skyjog.conf");
@@ -21,6 +32,16 @@ public:
     void setValue(const QString& key, const QVariant& value);
     // Writes what changed; false (and why) when the file cannot be written.
     bool save(QString* why = nullptr);
+
+    // A choice of the table, or its default; a choice kept per thing (a controller's mapping)
+    // names that thing in sub.
+    QVariant get(Pref p, const QString& sub = {}) const;
+    bool contains(Pref p, const QString& sub = {}) const;
+    // Sets a choice, and leaves the file as it is when it already holds that value, so that an
+    // unchanged file is never written. Does not save.
+    void set(Pref p, const QVariant& value, const QString& sub = {});
+    static QString keyOf(Pref p, const QString& sub = {});
+    static QVariant defaultOf(Pref p);
 
 private:
     QSettings settings_;

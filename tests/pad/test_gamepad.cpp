@@ -1,6 +1,7 @@
 // The game controller drives the pad: an SDL virtual controller, read by the window's own poll,
 // against the simulated mount, with the exact bytes it sends.
 #include "arrowbutton.h"
+#include "controllerdialog.h"
 #include "gamepad.h"
 #include "padfixture.h"
 #include "positionwindow.h"
@@ -9,6 +10,9 @@
 
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableWidget>
 #include <csignal>
 #ifdef Q_OS_UNIX
 #include <signal.h>
@@ -37,10 +41,43 @@ struct Setup {
         controller.button(b, false);
         return poll();
     }
+    // What reaches the line once n commands have (waiting at most 2 s for a node's read).
+    Sent sentOnceThere(qsizetype n) {
+        Sent sent = pad.takeSent();
+        for (QDeadlineTimer until(2000); sent.size() < n && !until.hasExpired();) {
+            QTest::qWait(2);
+            sent += pad.takeSent();
+        }
+        return sent;
+    }
     Pad pad;
     VirtualController controller;
     Interface& w;
 };
+
+// The open Tools > Game Controller... dialog, opened if it is not.
+ControllerDialog* openDialog(Interface& w) {
+    w.mnuControllerDialog->trigger();
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<ControllerDialog*>(top); d && d->isVisible()) return d;
+    return nullptr;
+}
+
+int rowOf(PadAction a) {
+    return int(std::find(PadActions.begin(), PadActions.end(), a) - PadActions.begin());
+}
+
+// Binds an action through the dialog, by pressing the button on the controller.
+void bindInDialog(ControllerDialog& d, Setup& t, PadAction a, SDL_GameControllerButton b) {
+    d.tblActions->selectRow(rowOf(a));
+    QTest::mouseClick(d.cmdBind, Qt::LeftButton);
+    QCOMPARE(d.lblPrompt->text(), QStringLiteral("Press a button for %1").arg(actionName(a)));
+    t.controller.button(b, true);
+    QVERIFY(t.poll().isEmpty()); // taken by the binding: it does nothing else
+    t.controller.button(b, false);
+    QVERIFY(t.poll().isEmpty());
+    QVERIFY(d.lblPrompt->text().isEmpty());
+}
 
 Settings inMode(int trackModeIndex) {
     Settings s = Pad::simSettings();
@@ -395,6 +432,262 @@ private slots:
         QCOMPARE(t.w.AzRateHigh, int16_t(0));
         QCOMPARE(t.w.AzRateLow, int16_t(30));
         QCOMPARE(t.w.AltRateHigh, int16_t(30));
+    }
+
+    // A mapping's text, as kept in the preferences: read back as written, and anything damaged
+    // gives nothing, so that the standard mapping is used instead of half of one.
+    void mappingText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("standard") << PadMapping::standard().toText() << true;
+        QTest::newRow("stick only, X fastest") << "arrows:stick,x:fastest,y:up" << true;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("no arrows") << "a:spiral" << false;
+        QTest::newRow("unknown button") << "arrows:both,zz:spiral" << false;
+        QTest::newRow("unknown action") << "arrows:both,a:launch" << false;
+        QTest::newRow("one button twice") << "arrows:both,a:spiral,a:up" << false;
+        QTest::newRow("arrows twice") << "arrows:both,arrows:stick" << false;
+        QTest::newRow("no colon") << "arrows:both,a" << false;
+    }
+    void mappingText() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        const std::optional<PadMapping> m = PadMapping::fromText(text);
+        QCOMPARE(m.has_value(), valid);
+        if (m) QCOMPARE(PadMapping::fromText(m->toText()), m);
+    }
+
+    // One action per button: binding takes the button from what it did, and the action from
+    // the buttons it had.
+    void bindingMovesAButton() {
+        PadMapping m = PadMapping::standard();
+        QCOMPARE(m.buttonsOf(PadAction::AllStop),
+                 (QList<int>{SDL_CONTROLLER_BUTTON_B, SDL_CONTROLLER_BUTTON_BACK}));
+        m.bind(PadAction::AllStop, SDL_CONTROLLER_BUTTON_A);
+        QCOMPARE(m.buttonsOf(PadAction::AllStop), QList<int>{SDL_CONTROLLER_BUTTON_A});
+        QVERIFY(m.buttonsOf(PadAction::Spiral).isEmpty());
+        QCOMPARE(m.action(SDL_CONTROLLER_BUTTON_B), PadAction::None);
+    }
+
+#ifdef Q_OS_UNIX
+    // With a device node the controller is read when the node rings, and not otherwise: no fast
+    // timer runs while it is idle.
+    void aNodeWakesTheRead() {
+        PipeNode node;
+        Setup t(inMode(2));
+        QCOMPARE(node.opened(), 1);
+        QVERIFY(t.w.gamePad()->watchesNode());
+        QCOMPARE(t.w.gamePad()->pollInterval(), GamePad::SlowPollMs);
+        const int reads = t.w.gamePad()->reads();
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, true);
+        // Silent: nothing is read, however long the wait (the plug-in timer may run meanwhile).
+        QTest::qWait(60);
+        QCOMPARE(t.w.gamePad()->reads(), reads);
+        QVERIFY(t.pad.takeSent().isEmpty());
+        node.ring();
+        QCOMPARE(t.sentOnceThere(1), (Sent{Slew(Alt, 7, 30, 0)}));
+        QCOMPARE(t.w.gamePad()->reads(), reads + 1);
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, false);
+        node.ring();
+        QCOMPARE(t.sentOnceThere(2), (Sent{Stop(Alt), T(2)}));
+    }
+
+    // A node that goes away (its far end closed) lets go of what the controller held at once,
+    // and the controller is not taken up again until it is plugged in anew.
+    void aNodeThatVanishesLetsGo() {
+        PipeNode node;
+        Setup t(inMode(2));
+        t.controller.button(SDL_CONTROLLER_BUTTON_DPAD_LEFT, true);
+        t.controller.axis(SDL_CONTROLLER_AXIS_LEFTY, 0.9);
+        node.ring();
+        QCOMPARE(t.sentOnceThere(2), (Sent{Slew(Alt, 6, 30, 0), Slew(Az, 7, 30, 0)}));
+        node.closeFarEnd();
+        QTRY_VERIFY_WITH_TIMEOUT(!t.w.gamePad()->isConnected(), 2000);
+        const Sent stops = t.pad.takeSent();
+        QCOMPARE(stops.size(), 4);
+        QVERIFY(stops.contains(Stop(Alt)) && stops.contains(Stop(Az)));
+        QVERIFY(!sim::sharedMountSim().axisMoving(Alt) && !sim::sharedMountSim().axisMoving(Az));
+        QVERIFY(!t.w.cmdLeft->isDown() && !t.w.cmdDown->isDown());
+        QCOMPARE(t.w.mnuController->text(), QStringLiteral("Game &Controller (none connected)"));
+        t.poll();
+        QVERIFY(!t.w.gamePad()->isConnected());
+        QCOMPARE(node.opened(), 1);
+        // Plugged in again, it is back.
+        t.controller.unplug();
+        t.poll();
+        VirtualController again;
+        t.poll();
+        QVERIFY(t.w.gamePad()->isConnected());
+        QCOMPARE(node.opened(), 2);
+    }
+#endif
+
+    // Tools > Game Controller...: a button is bound by pressing it, Escape cancels a binding,
+    // and the mapping, kept under the controller's GUID, survives a restart.
+    void aButtonIsBoundByPressingIt() {
+        Setup t(inMode(2));
+        ControllerDialog* d = openDialog(t.w);
+        QVERIFY(d);
+        QCOMPARE(d->lblController->text(), QStringLiteral("Skyjog Test Pad"));
+        QCOMPARE(d->tblActions->item(rowOf(PadAction::AllStop), 1)->text(),
+                 QStringLiteral("B, Back"));
+        QCOMPARE(d->tblActions->item(rowOf(PadAction::Fastest), 1)->text(),
+                 QStringLiteral("(none)"));
+        bindInDialog(*d, t, PadAction::Up, SDL_CONTROLLER_BUTTON_Y);
+        QCOMPARE(d->tblActions->item(rowOf(PadAction::Up), 1)->text(), QStringLiteral("Y"));
+        // The live display shows what is pressed.
+        t.controller.button(SDL_CONTROLLER_BUTTON_Y, true);
+        QCOMPARE(t.poll(), (Sent{Slew(Alt, 7, 30, 0)}));
+        QCOMPARE(d->lblPressed->text(), QStringLiteral("Pressed: Y"));
+        t.controller.button(SDL_CONTROLLER_BUTTON_Y, false);
+        QCOMPARE(t.poll(), (Sent{Stop(Alt), T(2)}));
+        QCOMPARE(d->lblPressed->text(), QStringLiteral("Pressed: nothing"));
+        QVERIFY(t.tap(SDL_CONTROLLER_BUTTON_DPAD_UP).isEmpty()); // no longer Up
+
+        // Escape ends the binding and leaves the dialog open; the button does what it did.
+        d->tblActions->selectRow(rowOf(PadAction::Down));
+        QTest::mouseClick(d->cmdBind, Qt::LeftButton);
+        QTest::keyClick(d, Qt::Key_Escape);
+        QVERIFY(d->lblPrompt->text().isEmpty());
+        QVERIFY(d->isVisible());
+        QVERIFY(!t.w.gamePad()->isCapturing());
+        QCOMPARE(t.tap(SDL_CONTROLLER_BUTTON_Y), (Sent{Slew(Alt, 7, 30, 0), Stop(Alt), T(2)}));
+
+        // The dead zone, from the slider, kept with the rest.
+        d->sldDeadZone->setValue(30);
+        QCOMPARE(t.w.gamePad()->deadZone(), 0.3);
+        d->close();
+        const QString guid = t.w.gamePad()->guid();
+        QVERIFY(!guid.isEmpty());
+        QVERIFY(t.w.close());
+        const Preferences prefs(t.pad.user.path());
+        QCOMPARE(prefs.get(Pref::ControllerDeadZone).toInt(), 30);
+        QVERIFY(prefs.get(Pref::ControllerMapping, guid).toString().contains(QLatin1String("y:up")));
+
+        t.pad.window.reset();
+        Interface& again = t.pad.startOnSim(inMode(2));
+        t.pad.takeSent();
+        QCOMPARE(again.gamePad()->deadZone(), 0.3);
+        t.controller.button(SDL_CONTROLLER_BUTTON_Y, true);
+        again.gamePad()->poll();
+        QCOMPARE(t.pad.takeSent(), (Sent{Slew(Alt, 7, 30, 0)}));
+        t.controller.button(SDL_CONTROLLER_BUTTON_Y, false);
+        again.gamePad()->poll();
+        QCOMPARE(t.pad.takeSent(), (Sent{Stop(Alt), T(2)}));
+    }
+
+    // Each controller keeps its own mapping: the one changed on the first is not the second's.
+    void twoControllersTwoMappings() {
+        Setup t(inMode(2));
+        ControllerDialog* d = openDialog(t.w);
+        QVERIFY(d);
+        bindInDialog(*d, t, PadAction::Left, SDL_CONTROLLER_BUTTON_X);
+        t.controller.unplug();
+        t.poll();
+        QCOMPARE(d->lblController->text(), QStringLiteral("none connected"));
+        QVERIFY(!d->cmdBind->isEnabled());
+
+        VirtualController second("Second Pad", SecondProductId);
+        t.poll();
+        QCOMPARE(d->lblController->text(), QStringLiteral("Second Pad"));
+        QCOMPARE(d->tblActions->item(rowOf(PadAction::Left), 1)->text(),
+                 QStringLiteral("D-pad left"));
+        // The second takes its arrows from the stick alone.
+        d->cmbArrows->setCurrentIndex(int(ArrowInput::Stick));
+        emit d->cmbArrows->activated(int(ArrowInput::Stick));
+        second.button(SDL_CONTROLLER_BUTTON_X, true);
+        second.button(SDL_CONTROLLER_BUTTON_DPAD_LEFT, true);
+        QVERIFY(t.poll().isEmpty());
+        second.axis(SDL_CONTROLLER_AXIS_LEFTX, -0.9);
+        QCOMPARE(t.poll(), (Sent{Slew(Az, 7, 30, 0)}));
+        second.axis(SDL_CONTROLLER_AXIS_LEFTX, 0);
+        QCOMPARE(t.poll(), (Sent{Stop(Az), T(2)}));
+        second.unplug();
+        t.poll();
+
+        // The first, back, has its own again.
+        VirtualController first;
+        t.poll();
+        QCOMPARE(d->tblActions->item(rowOf(PadAction::Left), 1)->text(), QStringLiteral("X"));
+        first.button(SDL_CONTROLLER_BUTTON_X, true);
+        QCOMPARE(t.poll(), (Sent{Slew(Az, 7, 30, 0)}));
+        first.button(SDL_CONTROLLER_BUTTON_X, false);
+        QCOMPARE(t.poll(), (Sent{Stop(Az), T(2)}));
+        first.axis(SDL_CONTROLLER_AXIS_LEFTX, -0.9);
+        QCOMPARE(t.poll(), (Sent{Slew(Az, 7, 30, 0)}));
+        first.axis(SDL_CONTROLLER_AXIS_LEFTX, 0);
+        QCOMPARE(t.poll(), (Sent{Stop(Az), T(2)}));
+        d->close();
+    }
+
+    // While "fastest rate while held" is down, every arrow press, from any source, starts at the
+    // last entry of both lists; a slew already running keeps its rate, and let go, the lists go
+    // back to their entries through their selection events.
+    void theFastestRateWhileHeld() {
+        Settings s = inMode(2);
+        s.AltRateIndex = 3; // 4x: 240
+        s.AzRateIndex = 5;  // 16x: 960
+        Pad pad;
+        VirtualController controller;
+        {
+            // Its GUID, from a first start.
+            Interface& first = pad.startOnSim(s);
+            const QString guid = first.gamePad()->guid();
+            QVERIFY(first.close());
+            pad.window.reset();
+            Preferences prefs(pad.user.path());
+            PadMapping m = PadMapping::standard();
+            m.bind(PadAction::Fastest, SDL_CONTROLLER_BUTTON_X);
+            prefs.set(Pref::ControllerMapping, m.toText(), guid);
+            QVERIFY(prefs.save());
+        }
+        Interface& w = pad.startOnSim(s);
+        w.setKeyRepeat(Interface::KeyRepeat::Detectable);
+        pad.takeSent();
+        const auto poll = [&] {
+            w.gamePad()->poll();
+            return pad.takeSent();
+        };
+        controller.button(SDL_CONTROLLER_BUTTON_X, true);
+        QVERIFY(poll().isEmpty());
+        QCOMPARE(w.cmbAltRate->currentIndex(), 13);
+        QCOMPARE(w.cmbAzRate->currentIndex(), 13);
+        controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, true);
+        QCOMPARE(poll(), (Sent{Slew(Alt, 7, 168, 192)}));
+        pad.press(&w, Qt::Key_Left);
+        QCOMPARE(pad.takeSent(), (Sent{Slew(Az, 7, 168, 192)}));
+        // Let go: the lists are back, the slews run on as they started.
+        controller.button(SDL_CONTROLLER_BUTTON_X, false);
+        QVERIFY(poll().isEmpty());
+        QCOMPARE(w.cmbAltRate->currentIndex(), 3);
+        QCOMPARE(w.cmbAzRate->currentIndex(), 5);
+        QCOMPARE(w.AltRateLow, int16_t(240));
+        QCOMPARE(w.AzRateHigh, int16_t(3));
+        QCOMPARE(w.AzRateLow, int16_t(192));
+        QVERIFY(sim::sharedMountSim().axisMoving(Alt));
+        controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, false);
+        QCOMPARE(poll(), (Sent{Stop(Alt), T(2)}));
+        controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, true);
+        QCOMPARE(poll(), (Sent{Slew(Alt, 7, 0, 240)}));
+        controller.button(SDL_CONTROLLER_BUTTON_DPAD_UP, false);
+        QCOMPARE(poll(), (Sent{Stop(Alt), T(2)}));
+        pad.release(&w, Qt::Key_Left);
+        QCOMPARE(pad.takeSent(), (Sent{Stop(Az), T(2)}));
+        QTest::mouseClick(w.cmdRight, Qt::LeftButton);
+        QCOMPARE(pad.takeSent(), (Sent{Slew(Az, 6, 3, 192), Stop(Az), T(2)}));
+
+        // A list the user picks meanwhile keeps the pick; the other goes back.
+        controller.button(SDL_CONTROLLER_BUTTON_X, true);
+        poll();
+        controller.button(SDL_CONTROLLER_BUTTON_LEFTSHOULDER, true);
+        poll();
+        QCOMPARE(w.cmbAltRate->currentIndex(), 12);
+        controller.button(SDL_CONTROLLER_BUTTON_LEFTSHOULDER, false);
+        controller.button(SDL_CONTROLLER_BUTTON_X, false);
+        poll();
+        QCOMPARE(w.cmbAltRate->currentIndex(), 12);
+        QCOMPARE(w.cmbAzRate->currentIndex(), 12);
+        QVERIFY(w.close());
     }
 };
 

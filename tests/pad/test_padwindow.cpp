@@ -241,10 +241,12 @@ private slots:
         QCOMPARE(w.mnuFile->actions(), QList<QAction*>{w.mnuExit});
         QCOMPARE(w.mnuExit->text(), QStringLiteral("E&xit"));
 #ifdef SKYJOG_HAVE_SDL2
-        QCOMPARE(w.mnuTools->actions(), (QList<QAction*>{w.mnuSetup, w.mnuController}));
+        QCOMPARE(w.mnuTools->actions(),
+                 (QList<QAction*>{w.mnuSetup, w.mnuController, w.mnuControllerDialog}));
+        QCOMPARE(w.mnuControllerDialog->text(), QStringLiteral("&Game Controller..."));
 #else
         QCOMPARE(w.mnuTools->actions(), QList<QAction*>{w.mnuSetup});
-        QVERIFY(!w.mnuController && !w.gamePad());
+        QVERIFY(!w.mnuController && !w.mnuControllerDialog && !w.gamePad());
 #endif
         QCOMPARE(w.mnuSetup->text(), QStringLiteral("&Setup Scope"));
         QCOMPARE(w.mnuHelp->actions(),

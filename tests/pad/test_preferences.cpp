@@ -45,6 +45,60 @@ private slots:
         QCOMPARE(p.value(QStringLiteral("missing"), 3).toInt(), 3);
     }
 
+    // The table: every choice under a key of its own, with its default while the file lacks it.
+    void theTableOfChoices_data() {
+        QTest::addColumn<int>("pref");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("fallback");
+        QTest::newRow("night") << int(Pref::NightVision) << "view/nightVision" << QVariant(false);
+        QTest::newRow("x") << int(Pref::PositionX) << "position/x" << QVariant(0);
+        QTest::newRow("y") << int(Pref::PositionY) << "position/y" << QVariant(0);
+        QTest::newRow("open") << int(Pref::PositionOpen) << "position/open" << QVariant(false);
+        QTest::newRow("use") << int(Pref::ControllerEnabled) << "controller/enabled" << QVariant(true);
+        QTest::newRow("dead zone") << int(Pref::ControllerDeadZone) << "controller/deadZone"
+                                   << QVariant(50);
+        QTest::newRow("mapping") << int(Pref::ControllerMapping) << "controller/mapping"
+                                 << QVariant(QString());
+    }
+    void theTableOfChoices() {
+        QFETCH(int, pref);
+        QFETCH(QString, key);
+        QFETCH(QVariant, fallback);
+        QTemporaryDir user;
+        Preferences p(user.path());
+        QCOMPARE(Preferences::keyOf(Pref(pref)), key);
+        QCOMPARE(p.get(Pref(pref)), fallback);
+        QVERIFY(!p.contains(Pref(pref)));
+        QCOMPARE(Preferences::keyOf(Pref(pref), QStringLiteral("abc")), key + QStringLiteral("/abc"));
+    }
+
+    // Setting what the file already holds leaves the file as it is (QSettings would rewrite it
+    // without the user's comment); a change writes it.
+    void anUnchangedChoiceLeavesTheFileAlone() {
+        QTemporaryDir user;
+        const QString path = QDir(user.path()).filePath(Preferences::FileName);
+        const QByteArray written = "; the user's own note\n[view]\nnightVision=true\n";
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(written);
+        }
+        Preferences p(user.path());
+        p.set(Pref::NightVision, true);
+        QVERIFY(p.save());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), written);
+        f.close();
+        p.set(Pref::NightVision, false);
+        QVERIFY(p.save());
+        QCOMPARE(Preferences(user.path()).get(Pref::NightVision).toBool(), false);
+        // A choice the file lacks is written even at its default, so that it stays as chosen.
+        p.set(Pref::ControllerEnabled, true);
+        QVERIFY(p.save());
+        QVERIFY(Preferences(user.path()).contains(Pref::ControllerEnabled));
+    }
+
     void aFolderThatCannotBeMadeIsReported() {
         QTemporaryDir user;
         const QString file = QDir(user.path()).filePath(QStringLiteral("a-file"));

@@ -2,8 +2,14 @@
 // A game controller the tests plug in and out: SDL's virtual joystick, shaped like a common game
 // controller, with its buttons and axes numbered as SDL's game-controller ones. SDL's
 // game-controller subsystem must be running while one exists.
+#include "gamepad.h"
+
 #include <QtGlobal>
 #include <SDL.h>
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace skyjog::test {
 
@@ -68,5 +74,44 @@ public:
 private:
     SDL_Joystick* joystick_ = nullptr;
 };
+
+#ifdef Q_OS_UNIX
+// Stands a pipe in for the device node of every controller opened while it lives (SDL's virtual
+// controller has none): a byte written rings as the device would when it has something to say,
+// and closing the far end is the node going away.
+class PipeNode {
+public:
+    PipeNode() {
+        GamePad::setNodeOpener([this](const QString&) {
+            int fds[2];
+            if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) return -1;
+            closeFarEnd();
+            far_ = fds[1];
+            ++opened_;
+            return fds[0];
+        });
+    }
+    ~PipeNode() {
+        GamePad::setNodeOpener({});
+        closeFarEnd();
+    }
+    PipeNode(const PipeNode&) = delete;
+    PipeNode& operator=(const PipeNode&) = delete;
+
+    void ring() const {
+        const char c = 1;
+        if (far_ >= 0 && ::write(far_, &c, 1) != 1) qFatal("pipe node: cannot write");
+    }
+    void closeFarEnd() {
+        if (far_ >= 0) ::close(far_);
+        far_ = -1;
+    }
+    int opened() const { return opened_; }
+
+private:
+    int far_ = -1;
+    int opened_ = 0;
+};
+#endif
 
 } // namespace skyjog::test
