@@ -6,6 +6,7 @@
 #include "fonts.h"
 #include "functions.h"
 #include "infowindows.h"
+#include "laststops.h"
 #include "nightlook.h"
 #include "ontop.h"
 #include "placement.h"
@@ -31,6 +32,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
+#include <QTimer>
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
@@ -152,9 +154,11 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
                          }});
     Form_Load();
     setupGamePad();
+    setLastStops([this] { stopWhatStillMoves(); });
 }
 
 Interface::~Interface() {
+    setLastStops({});
     qApp->removeEventFilter(&keys_);
     setPositionHost({});
     // The controller's holds end with the window, while its handlers can still send the stops.
@@ -750,6 +754,37 @@ void Interface::setSpiralLabelVisible(bool visible) {
 }
 void Interface::processEvents() {
     QCoreApplication::processEvents();
+}
+
+// ---- the process ending ---------------------------------------------------------------------
+
+void Interface::endOnRequest() {
+    StopSpiral = true;
+    if (SpiralRunning()) {
+        // The spiral runs in a handler further down this stack and sends its stop sequence as it
+        // returns; the window closes after that, from the event loop it returns to.
+        QTimer::singleShot(0, this, [this] { endOnRequest(); });
+        return;
+    }
+    close();
+}
+
+void Interface::stopWhatStillMoves() {
+    // The process is ending, from inside any handler: only the state is read (the tracking
+    // list's selection, which is memory), nothing is painted or shown.
+    const bool spiral = SpiralRunning();
+    StopSpiral = true;
+    bool stopped = false;
+    for (Arrow a : {Arrow::Up, Arrow::Left}) {
+        const Arrow other = a == Arrow::Up ? Arrow::Down : Arrow::Right;
+        const size_t axis = axisOf(a);
+        if (!spiral && !driving_[axis] && !holders_[size_t(a)] && !holders_[size_t(other)])
+            continue;
+        driving_[axis].reset();
+        handler([&] { send(cmd::FixedRateSlew(motorOf(a))); });
+        stopped = true;
+    }
+    if (stopped) handler([this] { send(cmd::SetTrackingMode(trackingMode())); });
 }
 
 } // namespace skyjog

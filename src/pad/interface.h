@@ -40,6 +40,9 @@ public:
     // What ends the program once the settings are saved; by default every event loop ends, and
     // with them every other window.
     void setProgramEnd(std::function<void()> fn) { programEnd_ = std::move(fn); }
+    // Ends the program as closing the window does, for the system or the terminal asking it to
+    // end: a running spiral is stopped first (its stop sequence goes out) instead of refusing.
+    void endOnRequest();
     const SettingsLocation& settingsLocation() const { return location_; }
 
     // How the window system reports a held key (PadKeys).
@@ -167,6 +170,10 @@ private:
     void useController(bool on);
     void showControllerState();
     GamePad* gamePad_ = nullptr;
+
+    // The stops for whatever still moves as the process ends without the window closing (the
+    // display gone, the session ending); nothing in it reaches the display.
+    void stopWhatStillMoves();
 
     SettingsLocation location_;
     std::function<void()> programEnd_;
