@@ -74,8 +74,8 @@ std::atomic<int> consoleRequests{0};
 BOOL WINAPI onConsoleEvent(DWORD type) {
     // A second event while the first is served: the default handler ends the process now.
     if (consoleRequests.fetch_add(1) > 0) return FALSE;
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { serveRequest(); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [] { serveRequest(); }, Qt::QueuedConnection);
     if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) return TRUE;
     // A console closing (or a logoff, a shutdown): the system ends the process as soon as this
     // returns, and at the latest after 5 s. The main thread ends it first, once the window has
@@ -115,8 +115,7 @@ struct EndRequests::Native {
 #endif
 };
 
-EndRequests::EndRequests(std::function<void()> end, std::function<void()> atOnce,
-                         QObject* parent)
+EndRequests::EndRequests(std::function<void()> end, std::function<void()> atOnce, QObject* parent)
     : QObject(parent), native_(new Native) {
     current = this;
     endProgram = std::move(end);

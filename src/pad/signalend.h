@@ -14,8 +14,7 @@ public:
     // end: runs on the thread that made this object (the window's), from its event loop, once
     // per program. atOnce: the session is ending and the process may be gone as soon as this
     // returns (Windows), so what must go out goes out before it returns.
-    EndRequests(std::function<void()> end, std::function<void()> atOnce,
-                QObject* parent = nullptr);
+    EndRequests(std::function<void()> end, std::function<void()> atOnce, QObject* parent = nullptr);
     ~EndRequests() override;
     EndRequests(const EndRequests&) = delete;
     EndRequests& operator=(const EndRequests&) = delete;
