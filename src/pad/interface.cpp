@@ -776,10 +776,9 @@ void Interface::stopWhatStillMoves() {
     StopSpiral = true;
     bool stopped = false;
     for (Arrow a : {Arrow::Up, Arrow::Left}) {
-        const Arrow other = a == Arrow::Up ? Arrow::Down : Arrow::Right;
+        // An arrow still held whose axis another arrow's release has stopped is not moving.
         const size_t axis = axisOf(a);
-        if (!spiral && !driving_[axis] && !holders_[size_t(a)] && !holders_[size_t(other)])
-            continue;
+        if (!spiral && !driving_[axis]) continue;
         driving_[axis].reset();
         handler([&] { send(cmd::FixedRateSlew(motorOf(a))); });
         stopped = true;
