@@ -16,8 +16,9 @@ void setLastStops(std::function<void()> fn);
 // call from several ways out in a row: a run inside a run does nothing.
 void sendLastStops();
 
-// Makes sendLastStops run when the calling thread ends, whether main returns or exit() is called
-// from anywhere. Call it once, on the main thread.
+// Makes sendLastStops run when the calling thread ends: main returning, or exit() called on that
+// thread from anywhere (Qt's display plugin calls it on the main thread). Call it once, on the
+// main thread, once the window is there.
 void sendLastStopsAtExit();
 
 } // namespace skyjog
