@@ -2,6 +2,7 @@
 #include "vberror.h"
 
 #include <QtGlobal>
+#include <utility>
 
 namespace skyjog {
 
@@ -28,5 +29,8 @@ void reportError(const VbError& e) { report(e.text()); }
 BoxesDoNotWait::BoxesDoNotWait() { ++noWaitDepth; }
 BoxesDoNotWait::~BoxesDoNotWait() { --noWaitDepth; }
 bool boxesWait() { return noWaitDepth == 0; }
+
+ReportsToStandardError::ReportsToStandardError() : saved_(std::exchange(reporter(), {})) {}
+ReportsToStandardError::~ReportsToStandardError() { reporter() = std::move(saved_); }
 
 } // namespace skyjog

@@ -36,4 +36,18 @@ public:
 // Whether a box shown now holds up its caller until it is closed.
 bool boxesWait();
 
+// While one of these lives, every report goes to standard error only, whatever reporter is
+// installed: for code that runs as the process ends, when there may be no display to show a box
+// on and no event loop to wait in.
+class ReportsToStandardError {
+public:
+    ReportsToStandardError();
+    ~ReportsToStandardError();
+    ReportsToStandardError(const ReportsToStandardError&) = delete;
+    ReportsToStandardError& operator=(const ReportsToStandardError&) = delete;
+
+private:
+    ReportFn saved_;
+};
+
 } // namespace skyjog

@@ -112,6 +112,7 @@ void Motion::stopAxis(Arrow a) {
 }
 
 void Motion::noteStop(std::size_t axis, Confirmation how) {
+    driving_[axis].reset();
     if (how == Confirmation::Confirmed) {
         if (std::exchange(unconfirmed_[axis], false)) changed();
         return;

@@ -62,7 +62,8 @@ public:
     void allStop();
     // Sends the stop of every axis whose stop is unconfirmed once more.
     void resendUnconfirmed();
-    // A stop sent elsewhere (the spiral's) went as it says.
+    // A stop of the axis sent elsewhere (the spiral's, the last ones on the way out) went as it
+    // says.
     void noteStop(std::size_t axis, Confirmation how);
 
     bool holds(Arrow a, Source s) const;
@@ -78,6 +79,8 @@ public:
     // The mount never confirmed the axis's last stop: it may still be moving.
     bool unconfirmed(std::size_t axis) const { return unconfirmed_[axis]; }
     bool anyUnconfirmed() const { return unconfirmed_[0] || unconfirmed_[1]; }
+    // Started and not stopped since, or stopped without confirmation.
+    bool mayBeMoving(std::size_t axis) const { return driving_[axis] || unconfirmed_[axis]; }
 
 private:
     static uint8_t bit(Source s) { return uint8_t(1u << int(s)); }

@@ -6,6 +6,7 @@
 #include "fonts.h"
 #include "functions.h"
 #include "infowindows.h"
+#include "laststops.h"
 #include "nightlook.h"
 #include "ontop.h"
 #include "placement.h"
@@ -27,6 +28,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
+#include <QTimer>
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
@@ -160,9 +162,11 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
          .pickRates = [this](int alt, int az) { pickRates(alt, az); },
          .savePreferences = [this] { savePreferences(); }},
         prefs_, mnuController, mnuControllerDialog);
+    setLastStops([this] { stopWhatStillMoves(); });
 }
 
 Interface::~Interface() {
+    setLastStops({});
     qApp->removeEventFilter(&keys_);
     setPositionHost({});
     // The controller's holds end with the window, while its handlers can still send the stops.
@@ -616,6 +620,35 @@ void Interface::processEvents() {
 void Interface::spiralStopped(Confirmation altitude, Confirmation azimuth) {
     motion_.noteStop(0, altitude);
     motion_.noteStop(1, azimuth);
+}
+
+// ---- the process ending ---------------------------------------------------------------------
+
+void Interface::endOnRequest() {
+    StopSpiral = true;
+    if (SpiralRunning()) {
+        // The spiral runs in a handler further down this stack and sends its stop sequence as it
+        // returns; the window closes after that, from the event loop it returns to.
+        QTimer::singleShot(0, this, [this] { endOnRequest(); });
+        return;
+    }
+    close();
+}
+
+void Interface::stopWhatStillMoves() {
+    // The process is ending, from inside any handler: only the state is read (the tracking
+    // list's selection, which is memory), nothing is painted or shown.
+    const bool spiral = SpiralRunning();
+    StopSpiral = true;
+    bool stopped = false;
+    for (size_t axis : {size_t(0), size_t(1)}) {
+        if (!spiral && !motion_.mayBeMoving(axis)) continue;
+        Confirmation how = Confirmation::PortFailed;
+        handler([&] { how = SendConfirmed(cmd::FixedRateSlew(motorOf(arrowOfAxis(axis)))); });
+        motion_.noteStop(axis, how);
+        stopped = true;
+    }
+    if (stopped) handler([this] { SendConfirmed(cmd::SetTrackingMode(trackingMode())); });
 }
 
 } // namespace skyjog

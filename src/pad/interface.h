@@ -41,6 +41,9 @@ public:
     // What ends the program once the settings are saved; by default every event loop ends, and
     // with them every other window.
     void setProgramEnd(std::function<void()> fn) { programEnd_ = std::move(fn); }
+    // Ends the program as closing the window does, for the system or the terminal asking it to
+    // end: a running spiral is stopped first (its stop sequence goes out) instead of refusing.
+    void endOnRequest();
     const SettingsLocation& settingsLocation() const { return location_; }
 
     // How the window system reports a held key (PadKeys).
@@ -146,6 +149,10 @@ private:
     void allStop();
     void pickRates(int alt, int az);
     std::unique_ptr<Controller> controller_;
+
+    // The stops for whatever still moves as the process ends without the window closing (the
+    // display gone, the session ending); nothing in it reaches the display.
+    void stopWhatStillMoves();
 
     SettingsLocation location_;
     std::function<void()> programEnd_;

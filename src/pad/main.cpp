@@ -1,9 +1,11 @@
 // Skyjog: a second hand pad for a Celestron GoTo mount.
 #include "appidentity.h"
 #include "interface.h"
+#include "laststops.h"
 #include "messagebox.h"
 #include "mountsim.h"
 #include "report.h"
+#include "signalend.h"
 
 #include <QApplication>
 #include <QStyleFactory>
@@ -54,6 +56,13 @@ int main(int argc, char** argv) {
 
     skyjog::Interface window;
     skyjog::setMessageBoxAnchor(&window);
+    // However the program ends from here on, what still moves is stopped on the way out: a
+    // broken display connection ends it with exit() from inside Qt, and a quit that closes no
+    // window (the session manager's, the system's) skips the window's own release.
+    skyjog::sendLastStopsAtExit();
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { skyjog::sendLastStops(); });
+    const skyjog::EndRequests endRequests([&window] { window.endOnRequest(); },
+                                          [] { skyjog::sendLastStops(); });
     window.show();
     window.restoreViewWindows();
     return app.exec();

@@ -24,6 +24,14 @@ constexpr int RepeatIntervalMs = 30;
 using skyjog::test::bytes;
 using skyjog::test::show;
 
+// The commands of an Up hold in Alt/Az at 128x with the default direction codes.
+inline const QByteArray TrackingOff = bytes({84, 0});
+inline const QByteArray AltAz = bytes({84, 1});
+inline const QByteArray UpSlew = bytes({80, 3, 17, 7, 30, 0, 0, 0});
+inline const QByteArray AltStop = bytes({80, 2, 17, 37, 0, 0, 0, 0});
+inline const QByteArray AzStop = bytes({80, 2, 16, 37, 0, 0, 0, 0});
+inline const QList<QByteArray> UpPressAndRelease{TrackingOff, UpSlew, AltStop, AltAz};
+
 // The mount's side: skyjog-mount-sim on a pseudo-terminal, logging to a file.
 class Mount {
 public:
@@ -64,6 +72,8 @@ public:
     bool running() const { return proc_.state() == QProcess::Running; }
     bool waitForExit(int timeoutMs);
     int exitCode() const { return proc_.exitCode(); }
+    // Whether it ended by itself (a signal that kills it does not count).
+    bool exitedNormally() const { return proc_.exitStatus() == QProcess::NormalExit; }
     QString iniPath() const { return dir_ + QStringLiteral("/Skyjogger.ini"); }
     void kill();
 

@@ -7,15 +7,77 @@
 #include <QFile>
 #include <QTest>
 
+#include <csignal>
+
 using namespace xsession;
 using namespace e2e;
+
+namespace {
+
+const QString AltAzSettings = QStringLiteral("7,6,7,6,\"%1\",100,100,8,8,1,#FALSE#,3,0");
+
+// What moves the mount when the program is told to end: an arrow key or an arrow button held,
+// or a spiral started by S.
+enum class Motion { Key, Mouse, Spiral };
+
+void addMotionRows(const char* name, int value) {
+    for (auto [kind, motion] :
+         {std::pair{"key held", Motion::Key}, std::pair{"mouse held", Motion::Mouse},
+          std::pair{"spiral", Motion::Spiral}})
+        QTest::addRow("%s, %s", name, kind) << value << int(motion);
+}
+
+} // namespace
 
 class TestEndToEnd : public QObject, private Fixture {
     Q_OBJECT
 
+    // Starts the motion and waits until the mount has it under way: the slew (and the key's
+    // auto-repeat begun), or the spiral's first leg and the start of its second.
+    void startMotion(Motion m) {
+        switch (m) {
+        case Motion::Key:
+            QCOMPARE(xdotool(xvfb.display(), {"keydown", "Up"}), 0);
+            QVERIFY(mount->waitForCount(2));
+            QTest::qWait(2 * RepeatDelayMs);
+            break;
+        case Motion::Mouse: {
+            const QPoint up = controlCentre(2040, 600, 375, 615); // cmdUp
+            QCOMPARE(xdotool(xvfb.display(), {"mousemove", QString::number(up.x()),
+                                              QString::number(up.y()), "mousedown", "1"}),
+                     0);
+            QVERIFY(mount->waitForCount(2));
+            break;
+        }
+        case Motion::Spiral:
+            key(QStringLiteral("s"));
+            QVERIFY(mount->waitForCount(6));
+            break;
+        }
+    }
+    // The mount got its stops: the hold's stop and tracking restore, or the spiral's whole stop
+    // sequence, and nothing after them.
+    void checkStopped(Motion m, const QList<QByteArray>& sent) {
+        if (m == Motion::Spiral) {
+            QVERIFY2(endsWithStopSequence(sent, 1), qPrintable(show(sent)));
+            // Each leg is tracking off, a stop and a slew: the last one's slew ran until the
+            // stop sequence.
+            QVERIFY2(sent.size() >= 10 && sent[sent.size() - 4].left(2) == bytes({80, 3}),
+                     qPrintable(show(sent)));
+        } else {
+            QCOMPARE(show(sent), show(UpPressAndRelease));
+        }
+    }
+
 private slots:
     void initTestCase() { startDisplay(); }
-    void cleanup() { endCase(); }
+    void cleanup() {
+        // What a case left held on the server (a program that ended mid-hold) is let go, so
+        // that nothing repeats into the next case.
+        xdo({"keyup", "Up"});
+        xdo({"mouseup", "1"});
+        endCase();
+    }
     void cleanupTestCase() { endDisplay(); }
 
     void firstStartSendsNothing() {
@@ -124,6 +186,74 @@ private slots:
                  settings(QStringLiteral("6,7,7,6,\"%1\",100,100,8,8,1,#FALSE#,3,0\r\n")));
         // Closing sent nothing.
         QCOMPARE(mount->commands().size(), sent.size());
+    }
+
+    // Asked to end by a signal mid-motion, the program ends as closing it does: the mount gets
+    // its stops, the settings are saved, and it exits cleanly. A spiral does not refuse it.
+    void endSignalStopsTheMount_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("motion");
+        addMotionRows("TERM", SIGTERM);
+        addMotionRows("HUP", SIGHUP);
+        addMotionRows("INT", SIGINT);
+    }
+    void endSignalStopsTheMount() {
+        QFETCH(int, signal);
+        QFETCH(int, motion);
+        launch(AltAzSettings);
+        // Read as it started; saving writes it anew.
+        QVERIFY(QFile::remove(app->iniPath()));
+        startMotion(Motion(motion));
+        QCOMPARE(::kill(pid_t(app->pid()), signal), 0);
+        QVERIFY2(app->waitForExit(StartMs), "the program did not end");
+        QVERIFY(app->exitedNormally());
+        QCOMPARE(app->exitCode(), 0);
+        checkStopped(Motion(motion), settledCommands());
+        QFile ini(app->iniPath());
+        QVERIFY2(ini.open(QIODevice::ReadOnly), "the settings were not saved");
+        QCOMPARE(QString::fromUtf8(ini.readAll()),
+                 settings(AltAzSettings) + QStringLiteral("\r\n"));
+    }
+
+    // The first signal's end is stuck (the mount's line is gone: the stop fails and its box
+    // waits for the user); a second ends the program at once, killed by it.
+    void secondSignalEndsAtOnce() {
+        launch(AltAzSettings);
+        startMotion(Motion::Key);
+        mount.reset(); // the simulator ends and takes its link with it
+        QCOMPARE(::kill(pid_t(app->pid()), SIGTERM), 0);
+        QVERIFY2(
+            waitFor([&] { return x.findWindows(QStringLiteral("Skyjog"), app->pid()).size() >= 2; },
+                    StartMs),
+            "no box for the failed stop");
+        QVERIFY(app->running());
+        QCOMPARE(::kill(pid_t(app->pid()), SIGINT), 0);
+        QVERIFY2(app->waitForExit(5000), "the second signal did not end the program");
+        QVERIFY(!app->exitedNormally());
+    }
+
+    // The X server dies mid-motion: Qt ends the program from inside its display plugin, and the
+    // stops still go out, over the serial line that never needed the display.
+    void displayLostStopsTheMount_data() {
+        QTest::addColumn<int>("motion");
+        QTest::addRow("key held") << int(Motion::Key);
+        QTest::addRow("mouse held") << int(Motion::Mouse);
+        QTest::addRow("spiral") << int(Motion::Spiral);
+    }
+    void displayLostStopsTheMount() {
+        QFETCH(int, motion);
+        launch(AltAzSettings);
+        startMotion(Motion(motion));
+        // This side's own connection goes first: Xlib would end this process on a lost server.
+        x.close();
+        xvfb.kill();
+        const bool ended = app->waitForExit(StartMs);
+        const QList<QByteArray> sent = settledCommands();
+        startDisplay(); // for the cases that follow
+        QVERIFY2(ended, "the program did not end");
+        QVERIFY(app->exitedNormally());
+        QCOMPARE(app->exitCode(), 1);
+        checkStopped(Motion(motion), sent);
     }
 
     void menusOpenByAccessKeys() {

@@ -12,13 +12,6 @@ using namespace e2e;
 
 namespace {
 
-const QByteArray TrackingOff = bytes({84, 0});
-const QByteArray AltAz = bytes({84, 1});
-const QByteArray UpSlew = bytes({80, 3, 17, 7, 30, 0, 0, 0}); // 128x with the default codes
-const QByteArray AltStop = bytes({80, 2, 17, 37, 0, 0, 0, 0});
-const QByteArray AzStop = bytes({80, 2, 16, 37, 0, 0, 0, 0});
-const QList<QByteArray> UpPressAndRelease{TrackingOff, UpSlew, AltStop, AltAz};
-
 // Alt/Az at 128x, the window at 100, 100 pixels: far enough from the screen's centre that a box
 // centred on the screen instead of on the window shows, near enough to its corner that a box
 // centred on it fits on the screen.

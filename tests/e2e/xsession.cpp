@@ -93,6 +93,12 @@ void Xvfb::stop() {
     endProcess(proc_);
 }
 
+void Xvfb::kill() {
+    if (proc_.state() == QProcess::NotRunning) return;
+    proc_.kill();
+    proc_.waitForFinished(5000);
+}
+
 // ---- Xlib -------------------------------------------------------------------------------------
 
 XDisplay::~XDisplay() {

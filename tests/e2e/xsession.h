@@ -32,6 +32,8 @@ public:
     // False (with the reason) when there is no Xvfb or it does not come up.
     bool start(QString* error, int delayMs = 150, int intervalMs = 30);
     void stop();
+    // Kills the server (SIGKILL), as a crash would end it: its clients are cut off at once.
+    void kill();
     QString display() const { return display_; }
 
 private:

@@ -2,6 +2,7 @@
 // drop-down list or a context menu opening over them, the release landing elsewhere, a stop that
 // does not get through. None may leave a motor running, and the next press must work as usual.
 #include "arrowbutton.h"
+#include "laststops.h"
 #include "padfixture.h"
 
 #include <QAbstractItemView>
@@ -272,18 +273,73 @@ private slots:
         QVERIFY(!sim::sharedMountSim().axisMoving(Az));
     }
 
-    // A stop that cannot be sent says so, and that the mount may still be moving.
+    // A stop that cannot be sent says so, and that the mount may still be moving. On the way
+    // out, when there may be no display left, it says so on standard error only.
+    void aFailedStopSaysTheMountMayStillMove_data() {
+        QTest::addColumn<bool>("onTheWayOut");
+        QTest::newRow("released") << false;
+        QTest::newRow("on the way out") << true;
+    }
     void aFailedStopSaysTheMountMayStillMove() {
+        QFETCH(bool, onTheWayOut);
         Pad pad;
         Interface& w = pad.startOnSim();
         QTest::mousePress(w.cmdUp, Qt::LeftButton);
         FakeLine line;
         line.failOpen = std::make_pair(8002, QStringLiteral("Cannot open /dev/ttyUSB0"));
         Comm1().setBackendFactory(line.factory());
+        const QStringList said{"Cannot open /dev/ttyUSB0; the mount may still be moving - 8002",
+                               "Cannot open /dev/ttyUSB0 - 8002"};
+        if (onTheWayOut) {
+            for (const QString& text : said)
+                QTest::ignoreMessage(QtWarningMsg, qPrintable(QStringLiteral("Skyjog: ") + text));
+            sendLastStops();
+            QVERIFY(pad.reports.boxes.empty());
+        }
+        // The boxes are back for whatever follows.
         QTest::mouseRelease(w.cmdUp, Qt::LeftButton);
-        QCOMPARE(pad.reports.texts(),
-                 QStringList({"Cannot open /dev/ttyUSB0; the mount may still be moving - 8002",
-                              "Cannot open /dev/ttyUSB0 - 8002"}));
+        QCOMPARE(pad.reports.texts(), said);
+    }
+
+    // On the way out without the window closing (the display gone), every axis that still moves
+    // gets its stop, and tracking its restore; an idle pad sends nothing.
+    void lastStopsStopWhatStillMoves_data() {
+        QTest::addColumn<QString>("held");
+        QTest::addColumn<Sent>("stops");
+        QTest::newRow("nothing") << QString() << Sent{};
+        QTest::newRow("button") << "button" << Sent{Stop(Alt), T(2)};
+        QTest::newRow("key") << "key" << Sent{Stop(Az), T(2)};
+        QTest::newRow("button and key") << "button and key" << Sent{Stop(Alt), Stop(Az), T(2)};
+        QTest::newRow("released") << "released" << Sent{};
+        // Down took the axis over from the held Up, and its release stopped it.
+        QTest::newRow("taken over and released") << "button, taken over" << Sent{};
+    }
+    void lastStopsStopWhatStillMoves() {
+        QFETCH(QString, held);
+        QFETCH(Sent, stops);
+        Pad pad;
+        Settings s = Pad::simSettings();
+        s.TrackModeIndex = 2;
+        Interface& w = pad.startOnSim(s);
+        if (held.contains(QLatin1String("button"))) QTest::mousePress(w.cmdUp, Qt::LeftButton);
+        if (held.contains(QLatin1String("key"))) pad.press(&w, Qt::Key_Left);
+        if (held.contains(QLatin1String("taken over"))) {
+            QTest::mousePress(w.cmdDown, Qt::LeftButton);
+            QTest::mouseRelease(w.cmdDown, Qt::LeftButton);
+        }
+        if (held == QLatin1String("released")) {
+            QTest::mousePress(w.cmdDown, Qt::LeftButton);
+            QTest::mouseRelease(w.cmdDown, Qt::LeftButton);
+        }
+        pad.takeSent();
+        sendLastStops();
+        QCOMPARE(pad.takeSent(), stops);
+        QVERIFY(!sim::sharedMountSim().axisMoving(Alt));
+        QVERIFY(!sim::sharedMountSim().axisMoving(Az));
+        // Once is enough: a later way out finds nothing moving.
+        sendLastStops();
+        QCOMPARE(pad.takeSent(), Sent{});
+        QVERIFY(pad.reports.boxes.empty());
     }
 };
 

@@ -664,6 +664,32 @@ private slots:
         QCOMPARE(pad.reports.boxes.size(), size_t(2));
     }
 
+    // Asked to end by the system mid-spiral, the window does not refuse: the spiral sends its
+    // stop sequence, then the window closes and saves as a close does.
+    void anEndRequestStopsASpiralThenCloses() {
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        const uint32_t t0 = pad.clock.now();
+        bool closedInsideTheSpiral = false;
+        pad.clock.at(t0 + 1200, [&] {
+            w.endOnRequest();
+            closedInsideTheSpiral = !w.isVisible();
+        });
+        pad.clock.at(t0 + 5000, [&] { StopSpiral = true; }); // bounds a failing run
+        pad.press(&w, Qt::Key_S);
+        QVERIFY(pad.clock.now() < t0 + 5000);
+        QVERIFY(!closedInsideTheSpiral);
+        const QVector<QByteArray> sent = pad.takeSent();
+        QVERIFY(sent.size() >= 7);
+        QCOMPARE(sent.mid(sent.size() - 4),
+                 (QVector<QByteArray>{Slew(Az, 7, 5, 217), Stop(Alt), Stop(Az), T(1)}));
+        QTRY_COMPARE_WITH_TIMEOUT(pad.programEnds, 1, 5000);
+        QVERIFY(!w.isVisible());
+        QVERIFY(pad.reports.boxes.empty());
+        QVERIFY(pad.readSettings() != QByteArray("<none>"));
+        QVERIFY(pad.takeSent().isEmpty());
+    }
+
     void portBox() {
         Pad pad;
         Interface& w = pad.start();
