@@ -19,6 +19,7 @@ class Preferences;
 struct ControllerHooks {
     std::function<void(Arrow)> arrowDown;
     std::function<void(Arrow)> arrowUp;
+    std::function<bool(Arrow)> holds;
     std::function<void()> spiral;
     std::function<void()> allStop;
     // The rate lists' selected entries and how many each has; and a pick of entries, each list

@@ -23,6 +23,7 @@ public:
         pad_ = new GamePad(
             {.arrowDown = hooks_.arrowDown,
              .arrowUp = hooks_.arrowUp,
+             .holds = hooks_.holds,
              // The spiral runs inside the handler that starts it, serving events as it goes;
              // run from the controller's read it would keep the controller from being read
              // again (a timer or a notifier is not re-entered), so it starts from an event of

@@ -372,9 +372,9 @@ void GamePad::update() {
     // Releases before presses, so that a quick change of direction on one axis stops the old one
     // before the new one starts.
     for (size_t i = 0; i < 4; ++i)
-        if (held_[i] && !want[i]) setHeld(Arrow(i), false);
+        if (holds(Arrow(i)) && !want[i]) setHeld(Arrow(i), false);
     for (size_t i = 0; i < 4; ++i)
-        if (!held_[i] && want[i]) setHeld(Arrow(i), true);
+        if (!holds(Arrow(i)) && want[i]) setHeld(Arrow(i), true);
 }
 
 void GamePad::updateFastest() {
@@ -389,7 +389,6 @@ void GamePad::updateFastest() {
 }
 
 void GamePad::setHeld(Arrow a, bool held) {
-    held_[idx(a)] = held;
     const auto& handler = held ? handlers_.arrowDown : handlers_.arrowUp;
     if (handler) handler(a);
 }
@@ -398,7 +397,7 @@ void GamePad::releaseAll() {
     const std::array<bool, 4> shows = shown();
     for (size_t i = 0; i < 4; ++i) {
         latched_[i] = latched_[i] || shows[i];
-        if (held_[i]) setHeld(Arrow(i), false);
+        if (holds(Arrow(i))) setHeld(Arrow(i), false);
     }
     if (fastestHeld_) {
         fastestLatched_ = true;

@@ -28,6 +28,8 @@ public:
     struct Handlers {
         std::function<void(Arrow)> arrowDown;
         std::function<void(Arrow)> arrowUp;
+        // Whether the controller holds the arrow now, as whoever keeps the holds says.
+        std::function<bool(Arrow)> holds;
         std::function<void()> spiral;
         std::function<void()> allStop;
         std::function<void(int)> rateStep; // -1 or +1
@@ -72,7 +74,7 @@ public:
     QString controllerName() const { return name_; }
     QString guid() const { return guid_; }
     bool isConnected() const { return controller_ != nullptr; }
-    bool holds(Arrow a) const { return held_[size_t(a)]; }
+    bool holds(Arrow a) const { return handlers_.holds && handlers_.holds(a); }
     // What the controller shows now: a button down, and the arrows the stick presses.
     bool isButtonDown(int button) const;
     bool stickPresses(Arrow a) const { return stick_[size_t(a)]; }
@@ -150,7 +152,6 @@ private:
     std::array<bool, PadMapping::ButtonCount> taken_{};
     std::array<bool, 4> stick_{};
     std::array<bool, 4> latched_{};
-    std::array<bool, 4> held_{};
     bool fastestLatched_ = false;
     bool fastestHeld_ = false;
 };

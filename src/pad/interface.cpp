@@ -154,6 +154,7 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
     controller_ = makeController(
         {.arrowDown = [this](Arrow a) { motion_.press(a, Source::Controller); },
          .arrowUp = [this](Arrow a) { motion_.release(a, Source::Controller); },
+         .holds = [this](Arrow a) { return motion_.holds(a, Source::Controller); },
          .spiral = [this] { cmdSpiral_Click(); },
          .allStop = [this] { allStop(); },
          .rateLists = [this] { return ControllerHooks::RateLists{cmbAltRate->currentIndex(),
