@@ -133,7 +133,8 @@ Verdict judge(const QByteArray& file) {
 
     // QLockFile and this program keep the file flocked for as long as they hold it.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return {Look::Held, owner};
-    struct stat opened {}, named {};
+    struct stat opened {
+    }, named{};
     if (::fstat(fd, &opened) != 0) return {Look::Held, owner};
     if (::stat(file.constData(), &named) != 0 || !sameFile(opened, named))
         return {Look::Gone, owner};
@@ -254,7 +255,8 @@ void PortLock::release() {
     for (auto it = held_.rbegin(); it != held_.rend(); ++it) {
         // Removed only while the name is still this file: never another program's lock.
         const QByteArray file = QFile::encodeName(it->path);
-        struct stat mine {}, named {};
+        struct stat mine {
+        }, named{};
         if (::fstat(it->fd, &mine) == 0 && ::stat(file.constData(), &named) == 0 &&
             sameFile(mine, named))
             ::unlink(file.constData());

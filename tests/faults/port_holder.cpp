@@ -114,8 +114,7 @@ int probe(const char* device) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--raw") == 0) return holdRaw(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--probe") == 0) return probe(argv[2]);
-    if (argc == 4 && std::strcmp(argv[1], "--half") == 0)
-        return holdHalf(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "--half") == 0) return holdHalf(argv[2], argv[3]);
     QCoreApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: %s [--raw|--probe] DEVICE | --half LOCKFILE N|+N\n", argv[0]);

@@ -97,8 +97,9 @@ private slots:
     void aHolderKilledMidCommandIsTakenOverAtOnce() {
         QFETCH(bool, qt);
         SimProcess sim;
-        QVERIFY2(sim.start(SimProcess::Host::Pty, {QStringLiteral("--fault"), QStringLiteral("silent"),
-                                                  QStringLiteral("--fault-count"), QStringLiteral("1")}),
+        QVERIFY2(sim.start(SimProcess::Host::Pty,
+                           {QStringLiteral("--fault"), QStringLiteral("silent"),
+                            QStringLiteral("--fault-count"), QStringLiteral("1")}),
                  qPrintable(sim.error()));
         const QString link = sim.portText();
         const QString lock = PortLock::lockFilePath(link); // both kinds of holder take this one
@@ -109,8 +110,8 @@ private slots:
             QCOMPARE(startHelper(holder, SKYJOG_PORT_HOLDER, {link}), QByteArray("held"));
             holder.write("KA\n");
         } else {
-            QCOMPARE(startHelper(holder, SKYJOG_PORT_HAMMER, {link, QStringLiteral("0"),
-                                                             QStringLiteral("1")}),
+            QCOMPARE(startHelper(holder, SKYJOG_PORT_HAMMER,
+                                 {link, QStringLiteral("0"), QStringLiteral("1")}),
                      QByteArray("ready"));
             holder.write("go\n");
         }

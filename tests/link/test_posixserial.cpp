@@ -156,9 +156,11 @@ private slots:
         contents.replace("dead", QByteArray::number(deadProcess()));
         contents.replace("live", QByteArray::number(live.processId()));
         // The live process's program, named as the system names it.
-        contents.replace("prog", QFile::encodeName(QFileInfo(QFile::symLinkTarget(
-                                     QStringLiteral("/proc/%1/exe").arg(live.processId())))
-                                     .fileName()));
+        contents.replace(
+            "prog",
+            QFile::encodeName(QFileInfo(QFile::symLinkTarget(
+                                            QStringLiteral("/proc/%1/exe").arg(live.processId())))
+                                  .fileName()));
         contents.replace("self", QByteArray::number(qint64(::getpid())));
         writeLock(lock, contents, ageSeconds);
 
@@ -174,7 +176,7 @@ private slots:
             QVERIFY(StopSpiral);
             QVERIFY(!Comm1().portOpen());
             QCOMPARE(pty.readFar(), QByteArray()); // not one byte reached the line
-            QCOMPARE(readFile(lock), contents);     // nor was the lock touched
+            QCOMPARE(readFile(lock), contents);    // nor was the lock touched
         } else {
             QVERIFY2(rec.boxes.empty(), qPrintable(rec.texts().join(u'\n')));
             QCOMPARE(pty.readFar(), QByteArray("T\x02"));
