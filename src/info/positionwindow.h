@@ -41,8 +41,15 @@ class PositionWindow : public QWidget {
     Q_OBJECT
 public:
     static constexpr int PollMs = 500;
-    // After a reading the mount did not answer: each such reading holds the program for the
-    // whole time-out, and every half second would leave it no time for anything else.
+    // How long a reading waits for the mount. A press that comes during a reading waits for it
+    // to end, so this is what a reading may add to a press. A hand control answers a position in
+    // 20-40 ms; 50 ms leaves the slowest a quarter more, and
+    // keeps a press within about 50 ms of going out whatever the mount does. A command's own
+    // 500 ms is for the user's commands, which wait for the mount because they must.
+    static constexpr int16_t ReadingTimeoutMs = 50;
+    // After a reading the mount did not answer in full and right: a mount that says nothing, or
+    // something wrong, most likely does so again, and each such reading holds the line for the
+    // whole time-out.
     static constexpr int QuietMountPollMs = 2000;
     // What a reading that cannot be read shows, and what a failed one shows.
     static inline const QString Unreadable = QStringLiteral("\u2014");

@@ -15,7 +15,7 @@ constexpr int MaxDrainReads = 100;
 int underway = 0;
 
 CommandResult exchange(const QByteArray& command, int16_t replyLength, int16_t timeoutMs,
-                       bool quiet);
+                       bool background);
 } // namespace
 
 int16_t SleepTime = 0;
@@ -46,7 +46,8 @@ CommandResult SendCommandResult(const QByteArray& command, int16_t replyLength, 
     return exchange(command, replyLength, timeoutMs, false);
 }
 
-CommandResult SendCommandQuietly(const QByteArray& command, int16_t replyLength, int16_t timeoutMs) {
+CommandResult SendCommandQuietly(const QByteArray& command, int16_t replyLength,
+                                 int16_t timeoutMs) {
     return exchange(command, replyLength, timeoutMs, true);
 }
 
@@ -57,7 +58,7 @@ bool CommandUnderway() {
 namespace {
 
 CommandResult exchange(const QByteArray& command, int16_t replyLength, int16_t timeoutMs,
-                       bool quiet) {
+                       bool background) {
     ++underway;
     const auto done = qScopeGuard([] { --underway; });
     QByteArray reply;
@@ -89,6 +90,10 @@ CommandResult exchange(const QByteArray& command, int16_t replyLength, int16_t t
             const uint32_t now = clk.tickCount();
             if (reply.size() >= replyLength || int64_t(elapsedMs(start, now)) >= int64_t(timeoutMs))
                 break;
+            // A background reading takes what has come, up to the rest of its reply: its short
+            // time-out could not hold a reply read one character per pass where a pass is a
+            // coarse system clock's period (17 ms on Windows makes a position 170 ms).
+            if (background) comm.setInputLen(replyLength - int16_t(reply.size()));
             reply += comm.input();
             clk.pace(pace, uint32_t(std::max<int16_t>(SleepTime, 0)));
         }
@@ -103,7 +108,7 @@ CommandResult exchange(const QByteArray& command, int16_t replyLength, int16_t t
         // A stop that did not get through leaves the axis as it was, perhaps slewing.
         if (cmd::isMotorStop(command))
             shown.description += QStringLiteral("; the mount may still be moving");
-        if (!quiet) reportError(shown);
+        if (!background) reportError(shown);
         return {{}, true, shown.text()};
     }
 }
