@@ -42,11 +42,11 @@ class PositionWindow : public QWidget {
 public:
     static constexpr int PollMs = 500;
     // How long a reading waits for the mount. A press that comes during a reading waits for it
-    // to end, so this is what a reading may add to a press. A hand control answers a position in
-    // 20-40 ms; 50 ms leaves the slowest a quarter more, and
-    // keeps a press within about 50 ms of going out whatever the mount does. A command's own
-    // 500 ms is for the user's commands, which wait for the mount because they must.
-    static constexpr int16_t ReadingTimeoutMs = 50;
+    // to end, so this is what a reading may add to a press: it is to stay within about 50 ms,
+    // closing the port and the loop's last pass included. A hand control answers a position in
+    // 20-40 ms, and a reading takes each character as it comes, so 45 ms still reads the
+    // slowest. A command's own 500 ms is for the user's commands, which must wait for the mount.
+    static constexpr int16_t ReadingTimeoutMs = 45;
     // After a reading the mount did not answer in full and right: a mount that says nothing, or
     // something wrong, most likely does so again, and each such reading holds the line for the
     // whole time-out.
