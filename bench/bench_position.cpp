@@ -15,6 +15,7 @@
 #include "settingsfile.h"
 
 #include <QApplication>
+#include <QInputDevice>
 #include <QKeyEvent>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -67,8 +68,12 @@ struct Result {
 Result pressRounds(ExactLine& line, QWidget* window, int rounds, bool behindReading) {
     Result r;
     std::atomic<bool> done{false};
+    // Time-stamped as the window system stamps them: a release and a press with one stamp would
+    // be taken for the two halves of an auto-repeat.
     const auto post = [window](QEvent::Type type) {
-        QCoreApplication::postEvent(window, new QKeyEvent(type, Qt::Key_Up, Qt::NoModifier));
+        auto* e = new QKeyEvent(type, Qt::Key_Up, Qt::NoModifier);
+        e->setTimestamp(quint64(nowMs()));
+        QCoreApplication::postEvent(window, e);
     };
     std::thread user([&] {
         std::mt19937 rng(11);
@@ -112,6 +117,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "box: %s\n", qPrintable(text));
     });
     InitSleepTime();
+    // Made here, on the window's thread: the first key event asks for the keyboard device, a
+    // QObject that must not be born on the thread that posts the presses.
+    QInputDevice::primaryKeyboard();
     ExactLine line;
     QString error;
     if (!line.start(&error)) {

@@ -40,6 +40,17 @@
 
 namespace {
 
+// Says "held" and keeps fd open until standard input ends.
+int heldUntilInputEnds(int fd) {
+    std::printf("held\n");
+    std::fflush(stdout);
+    std::string line;
+    while (std::getline(std::cin, line)) {
+    }
+    ::close(fd);
+    return 0;
+}
+
 int holdRaw(const char* device) {
     const int fd = ::open(device, O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0 || ::ioctl(fd, TIOCEXCL) != 0) {
@@ -51,13 +62,7 @@ int holdRaw(const char* device) {
         std::printf("failed %s\n", std::strerror(errno));
         return 1;
     }
-    std::printf("held\n");
-    std::fflush(stdout);
-    std::string line;
-    while (std::getline(std::cin, line)) {
-    }
-    ::close(fd);
-    return 0;
+    return heldUntilInputEnds(fd);
 }
 
 int holdHalf(const char* lockFile, const char* length) {
@@ -72,13 +77,7 @@ int holdHalf(const char* lockFile, const char* length) {
         std::printf("failed %s\n", std::strerror(errno));
         return 1;
     }
-    std::printf("held\n");
-    std::fflush(stdout);
-    std::string line;
-    while (std::getline(std::cin, line)) {
-    }
-    ::close(fd);
-    return 0;
+    return heldUntilInputEnds(fd);
 }
 
 bool dropAdmin() {
