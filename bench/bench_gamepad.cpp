@@ -32,13 +32,6 @@ double processCpuMs() {
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
-// Runs the event loop for ms milliseconds.
-void idle(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 // The command's last byte on the line, once it is there (waiting at most 2 s).
 std::optional<double> waitForCommand(const ExactLine& line, size_t index) {
     const double until = nowMs() + 2000;
@@ -60,8 +53,7 @@ struct PressResult {
 PressResult pressRounds(ExactLine& line, VirtualController& pad, int rounds,
                         size_t commandsPerPress) {
     PressResult r;
-    std::atomic<bool> done{false};
-    std::thread user([&] {
+    whileServing([&] {
         std::mt19937 rng(7);
         std::uniform_int_distribution<int> pauseUs(60000, 160000);
         for (int i = 0; i < rounds; ++i) {
@@ -79,11 +71,7 @@ PressResult pressRounds(ExactLine& line, VirtualController& pad, int rounds,
             pad.button(SDL_CONTROLLER_BUTTON_DPAD_UP, false);
             if (!waitForCommand(line, before + 1)) ++r.failures; // stop and tracking restore
         }
-        done = true;
     });
-    while (!done)
-        idle(20);
-    user.join();
     return r;
 }
 
@@ -181,8 +169,7 @@ int main(int argc, char** argv) {
                 "max-wire", "failures"},
                rows);
     std::printf("\ntarget: no more than the wire time + 12 ms\n\n");
-    printTable({"state", "seconds", "cpu ms", "% of one core", "read every ms", "target"},
-               cpuRows);
+    printTable({"state", "seconds", "cpu ms", "% of one core", "read every ms", "target"}, cpuRows);
     SDL_Quit();
     return 0;
 }

@@ -29,12 +29,6 @@ using namespace bench;
 
 namespace {
 
-void idle(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 // The first command at or after index that satisfies pred, once it is on the line (bounded).
 std::optional<ExactLine::Command> waitFor(const ExactLine& line, size_t from,
                                           bool (*pred)(const QByteArray&), int ms) {
@@ -67,7 +61,6 @@ struct Result {
 // waits for a reading to begin and comes as its Z has crossed the line.
 Result pressRounds(ExactLine& line, QWidget* window, int rounds, bool behindReading) {
     Result r;
-    std::atomic<bool> done{false};
     // Time-stamped as the window system stamps them: a release and a press with one stamp would
     // be taken for the two halves of an auto-repeat.
     const auto post = [window](QEvent::Type type) {
@@ -75,7 +68,7 @@ Result pressRounds(ExactLine& line, QWidget* window, int rounds, bool behindRead
         e->setTimestamp(quint64(nowMs()));
         QCoreApplication::postEvent(window, e);
     };
-    std::thread user([&] {
+    whileServing([&] {
         std::mt19937 rng(11);
         std::uniform_int_distribution<int> pauseUs(60000, 160000);
         for (int i = 0; i < rounds; ++i) {
@@ -99,11 +92,7 @@ Result pressRounds(ExactLine& line, QWidget* window, int rounds, bool behindRead
             // Past the stop's own wait, should the mount hold its answer back.
             std::this_thread::sleep_for(std::chrono::milliseconds(600));
         }
-        done = true;
     });
-    while (!done)
-        idle(20);
-    user.join();
     return r;
 }
 
