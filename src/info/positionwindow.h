@@ -16,7 +16,7 @@ namespace skyjog {
 
 // What the window needs of the rest of the program.
 struct PositionHost {
-    // Whether a reading may go out now. A reading holds the line for up to half a second: it
+    // Whether a reading may go out now. A reading holds the line for a moment of its own: it
     // must never stand between a press and its release, inside another command, or between the
     // legs of a spiral.
     std::function<bool()> idle;
