@@ -36,13 +36,6 @@ double processCpuMs() {
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
-// Runs the event loop for ms milliseconds.
-void idle(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 // The command's last byte on the line, once it is there (waiting at most 2 s).
 std::optional<double> waitForCommand(const ExactLine& line, size_t index) {
     const double until = nowMs() + 2000;
@@ -70,8 +63,7 @@ struct PressResult {
 PressResult pressRounds(ExactLine& line, VirtualController& pad, const PipeNode* node, int rounds,
                         size_t commandsPerPress) {
     PressResult r;
-    std::atomic<bool> done{false};
-    std::thread user([&] {
+    whileServing([&] {
         std::mt19937 rng(7);
         std::uniform_int_distribution<int> pauseUs(60000, 160000);
         for (int i = 0; i < rounds; ++i) {
@@ -91,11 +83,7 @@ PressResult pressRounds(ExactLine& line, VirtualController& pad, const PipeNode*
             if (node) node->ring();
             if (!waitForCommand(line, before + 1)) ++r.failures; // stop and tracking restore
         }
-        done = true;
     });
-    while (!done)
-        idle(20);
-    user.join();
     return r;
 }
 

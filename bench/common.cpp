@@ -2,11 +2,15 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QTextStream>
+#include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numeric>
+#include <thread>
 #include <time.h>
 
 namespace bench {
@@ -119,6 +123,23 @@ void printTable(const QStringList& header, const std::vector<QStringList>& rows)
     for (const auto& r : rows)
         line(r);
     out.flush();
+}
+
+void idle(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void whileServing(const std::function<void()>& user) {
+    std::atomic<bool> done{false};
+    std::thread t([&] {
+        user();
+        done = true;
+    });
+    while (!done)
+        idle(20);
+    t.join();
 }
 
 } // namespace bench

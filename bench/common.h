@@ -5,12 +5,19 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 #include <vector>
 
 namespace bench {
 
 // CLOCK_MONOTONIC in milliseconds, with fraction.
 double nowMs();
+
+// Runs this thread's event loop for ms milliseconds.
+void idle(int ms);
+// Runs user on a thread of its own (a user's hands, a controller) while this thread's event loop
+// serves the window, until user returns.
+void whileServing(const std::function<void()>& user);
 
 // The bytes 10-bit characters take at 9600 baud.
 constexpr double CharMs = 10.0 * 1000.0 / 9600.0;

@@ -114,7 +114,26 @@ void ExactLine::run() {
                     commands_.push_back({partial, inFree, latency});
                 }
                 double at = std::max(inFree + latency, outFree);
-                for (char c : replyTo(partial))
+                QByteArray reply = replyTo(partial);
+                if (partial[0] == 'Z') {
+                    switch (positionReply_.load()) {
+                    case PositionReply::Whole:
+                        break;
+                    case PositionReply::Garbage:
+                        reply = QByteArrayLiteral("\xff\xfe\xfd\xfc\xfb\xfa\xf9\xf8\xf7\xf6");
+                        break;
+                    case PositionReply::Short:
+                        reply.chop(1);
+                        break;
+                    case PositionReply::Late:
+                        at += LateMs; // and what comes after it waits behind it
+                        break;
+                    case PositionReply::Never:
+                        reply.clear();
+                        break;
+                    }
+                }
+                for (char c : reply)
                     out.push_back({at += CharMs, c});
                 outFree = at;
                 partial.clear();

@@ -30,6 +30,11 @@ public:
     // Each reply starts after a random pause of up to maxMs (a real hand control takes a
     // moment of its own); 0, the default, answers at once.
     void setLatencySpread(double maxMs) { latencySpread_ = maxMs; }
+    // How the mount answers a position (Z): as a hand control does, or one of the ways a mount
+    // gets it wrong.
+    enum class PositionReply { Whole, Garbage, Short, Late, Never };
+    void setPositionReply(PositionReply r) { positionReply_ = r; }
+    static constexpr double LateMs = 1500;
     void clear();
 
 private:
@@ -41,6 +46,7 @@ private:
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<double> latencySpread_{0};
+    std::atomic<PositionReply> positionReply_{PositionReply::Whole};
     mutable std::mutex mutex_;
     std::vector<Command> commands_;
 };

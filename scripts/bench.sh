@@ -9,6 +9,8 @@
 #                                    wake-ups of the running spiral (under Xvfb; two runs of 55 s)
 #   scripts/bench.sh gamepad         game controller press to line, processor time with and
 #                                    without a controller (in-process, a virtual controller)
+#   scripts/bench.sh position        a press behind the Position window's readings, the mount
+#                                    answering them at once, garbage, short, late and never
 #
 # Run it on an otherwise idle machine: the figures are times of a few milliseconds.
 set -euo pipefail
@@ -35,6 +37,10 @@ if [ "$which" = all ] || [ "$which" = spiral ]; then
 fi
 if { [ "$which" = all ] || [ "$which" = gamepad ]; } && [ -x "$BUILD_DIR/bench/bench_gamepad" ]; then
     "$BUILD_DIR/bench/bench_gamepad" 40 10000
+    echo
+fi
+if [ "$which" = all ] || [ "$which" = position ]; then
+    "$BUILD_DIR/bench/bench_position" 20
     echo
 fi
 echo "Load average afterwards: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -139,7 +139,7 @@ void PositionWindow::poll() {
     // A turn that finds the program busy is skipped, not queued: the next comes half a second on.
     if (!host().idle || !host().idle()) return;
     const CommandResult r =
-        SendCommandQuietly(cmd::GetAzAlt(), cmd::PositionReplyLength, cmd::TimeoutMs);
+        SendCommandQuietly(cmd::GetAzAlt(), cmd::PositionReplyLength, ReadingTimeoutMs);
     showReading(r.reply, r.portFailed);
 }
 
@@ -149,14 +149,11 @@ void PositionWindow::timerTurn() {
 }
 
 void PositionWindow::showReading(const QByteArray& reply, bool failed) {
-    quietMount_ = failed || reply.isEmpty();
-    if (quietMount_) {
-        showNothing(NoReply);
-        return;
-    }
-    const std::optional<cmd::AzAlt> position = cmd::positionFromReply(reply);
+    const std::optional<cmd::AzAlt> position =
+        failed ? std::nullopt : cmd::positionFromReply(reply);
+    quietMount_ = !position;
     if (!position) {
-        showNothing(Unreadable);
+        showNothing(failed || reply.isEmpty() ? NoReply : Unreadable);
         return;
     }
     const int64_t now = clock().tickCount64();

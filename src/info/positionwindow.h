@@ -16,7 +16,7 @@ namespace skyjog {
 
 // What the window needs of the rest of the program.
 struct PositionHost {
-    // Whether a reading may go out now. A reading holds the line for up to half a second: it
+    // Whether a reading may go out now. A reading holds the line for a moment of its own: it
     // must never stand between a press and its release, inside another command, or between the
     // legs of a spiral.
     std::function<bool()> idle;
@@ -41,8 +41,15 @@ class PositionWindow : public QWidget {
     Q_OBJECT
 public:
     static constexpr int PollMs = 500;
-    // After a reading the mount did not answer: each such reading holds the program for the
-    // whole time-out, and every half second would leave it no time for anything else.
+    // How long a reading waits for the mount. A press that comes during a reading waits for it
+    // to end, so this is what a reading may add to a press: it is to stay within about 50 ms,
+    // closing the port and the loop's last pass included. A hand control answers a position in
+    // 20-40 ms, and a reading takes each character as it comes, so 45 ms still reads the
+    // slowest. A command's own 500 ms is for the user's commands, which must wait for the mount.
+    static constexpr int16_t ReadingTimeoutMs = 45;
+    // After a reading the mount did not answer in full and right: a mount that says nothing, or
+    // something wrong, most likely does so again, and each such reading holds the line for the
+    // whole time-out.
     static constexpr int QuietMountPollMs = 2000;
     // What a reading that cannot be read shows, and what a failed one shows.
     static inline const QString Unreadable = QStringLiteral("\u2014");

@@ -15,7 +15,7 @@ constexpr int MaxDrainReads = 100;
 int underway = 0;
 
 CommandResult exchange(const QByteArray& command, int16_t replyLength, int16_t timeoutMs,
-                       bool quiet);
+                       bool background);
 } // namespace
 
 int16_t SleepTime = 0;
@@ -46,7 +46,8 @@ CommandResult SendCommandResult(const QByteArray& command, int16_t replyLength, 
     return exchange(command, replyLength, timeoutMs, false);
 }
 
-CommandResult SendCommandQuietly(const QByteArray& command, int16_t replyLength, int16_t timeoutMs) {
+CommandResult SendCommandQuietly(const QByteArray& command, int16_t replyLength,
+                                 int16_t timeoutMs) {
     return exchange(command, replyLength, timeoutMs, true);
 }
 
@@ -62,6 +63,37 @@ QByteArray decimal(const QByteArray& bytes) {
         parts << QByteArray::number(uint8_t(c));
     return parts.join(' ');
 }
+// After a wrong answer, what is still arriving (a reply that came late for an earlier command)
+// would spoil the next try as well: the line is read until it has been quiet for a while, or the
+// time-out has passed. Nothing is written.
+void settleLine() {
+    constexpr uint32_t QuietMs = 20; // ten character times at 9600 baud
+    ++underway;
+    const auto done = qScopeGuard([] { --underway; });
+    SerialControl& comm = Comm1();
+    Clock& clk = clock();
+    comm.setDeadline(QDeadlineTimer(cmd::TimeoutMs));
+    const auto noDeadline = qScopeGuard([&comm] { comm.setDeadline(std::nullopt); });
+    try {
+        comm.setPortOpen(true);
+        comm.setInputLen(1000);
+        const uint32_t start = clk.tickCount();
+        uint32_t heard = start;
+        PaceState pace;
+        for (;;) {
+            const uint32_t now = clk.tickCount();
+            if (!comm.input().isEmpty()) heard = now;
+            if (elapsedMs(heard, now) >= QuietMs || elapsedMs(start, now) >= uint32_t(cmd::TimeoutMs))
+                break;
+            clk.pace(pace, uint32_t(std::max<int16_t>(SleepTime, 0)));
+        }
+        comm.setPortOpen(false);
+    } catch (const VbError&) {
+        // The command sent next meets the same port and reports it.
+        if (comm.portOpen()) comm.setPortOpen(false);
+    }
+}
+
 } // namespace
 
 Confirmation SendConfirmed(const QByteArray& command) {
@@ -77,6 +109,7 @@ Confirmation SendConfirmed(const QByteArray& command) {
         qWarning("Skyjog: [%s] was answered with [%s] instead of \"#\"; sending it again (%d of %d)",
                  decimal(command).constData(), decimal(r.reply).constData(), attempt + 1,
                  ConfirmAttempts);
+        if (!r.reply.isEmpty()) settleLine();
     }
 }
 
@@ -87,7 +120,7 @@ bool CommandUnderway() {
 namespace {
 
 CommandResult exchange(const QByteArray& command, int16_t replyLength, int16_t timeoutMs,
-                       bool quiet) {
+                       bool background) {
     ++underway;
     const auto done = qScopeGuard([] { --underway; });
     QByteArray reply;
@@ -119,6 +152,10 @@ CommandResult exchange(const QByteArray& command, int16_t replyLength, int16_t t
             const uint32_t now = clk.tickCount();
             if (reply.size() >= replyLength || int64_t(elapsedMs(start, now)) >= int64_t(timeoutMs))
                 break;
+            // A background reading takes what has come, up to the rest of its reply: its short
+            // time-out could not hold a reply read one character per pass where a pass is a
+            // coarse system clock's period (17 ms on Windows makes a position 170 ms).
+            if (background) comm.setInputLen(replyLength - int16_t(reply.size()));
             reply += comm.input();
             clk.pace(pace, uint32_t(std::max<int16_t>(SleepTime, 0)));
         }
@@ -133,7 +170,7 @@ CommandResult exchange(const QByteArray& command, int16_t replyLength, int16_t t
         // A stop that did not get through leaves the axis as it was, perhaps slewing.
         if (cmd::isMotorStop(command))
             shown.description += QStringLiteral("; the mount may still be moving");
-        if (!quiet) reportError(shown);
+        if (!background) reportError(shown);
         return {{}, true, shown.text()};
     }
 }

@@ -38,7 +38,9 @@ CommandResult SendCommandResult(const QByteArray& command, int16_t replyLength, 
 
 // The same exchange for a reading taken again and again by itself (the position window): a
 // failure is handed back instead of shown, so that a mount gone quiet does not bury the user in
-// boxes, one every half second. It still sets StopSpiral and closes the port.
+// boxes, one every half second. It still sets StopSpiral and closes the port. Each pass takes
+// every character that has come, up to the rest of the reply, so that a short time-out is the
+// mount's to answer in on any system clock.
 CommandResult SendCommandQuietly(const QByteArray& command, int16_t replyLength, int16_t timeoutMs);
 
 // How a command that ends or restores motion went: acknowledged; never acknowledged, however

@@ -49,6 +49,36 @@ pid_t ownerIn(const QByteArray& contents) {
     return ok && pid > 0 && pid <= std::numeric_limits<pid_t>::max() ? pid_t(pid) : 0;
 }
 
+// The program on the second line, as QLockFile and this program write it; empty when there is
+// none (UUCP writes only the process) or the line is not whole yet.
+QByteArray programIn(const QByteArray& contents) {
+    const qsizetype first = contents.indexOf('\n');
+    const qsizetype second = first < 0 ? -1 : contents.indexOf('\n', first + 1);
+    return second < 0 ? QByteArray() : contents.mid(first + 1, second - first - 1);
+}
+
+// Whether the process with that number is another program than the one the lock names: its
+// number has been handed on since the lock's maker died. This is the test QLockFile makes, with
+// the program named the same way. Where the running program cannot be told (another user's
+// process, no /proc), it is taken to be the one named.
+bool runsAnotherProgram(pid_t pid, const QByteArray& program) {
+#ifdef Q_OS_LINUX
+    if (program.isEmpty()) return false;
+    char target[4096];
+    const QByteArray exe = "/proc/" + QByteArray::number(qint64(pid)) + "/exe";
+    const ssize_t n = ::readlink(exe.constData(), target, sizeof target - 1);
+    if (n <= 0) return false;
+    QByteArray running(target, int(n));
+    // A program replaced on disk while it runs (an upgrade) is still that program.
+    if (running.endsWith(" (deleted)")) running.chop(10);
+    return running.mid(running.lastIndexOf('/') + 1) != program;
+#else
+    Q_UNUSED(pid);
+    Q_UNUSED(program);
+    return false;
+#endif
+}
+
 bool sameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
@@ -98,24 +128,31 @@ Verdict judge(const QByteArray& file) {
     do
         n = ::read(fd, buf, sizeof buf);
     while (n < 0 && errno == EINTR);
-    const pid_t owner = n > 0 ? ownerIn(QByteArray(buf, int(n))) : 0;
+    const QByteArray contents = n > 0 ? QByteArray(buf, int(n)) : QByteArray();
+    const pid_t owner = ownerIn(contents);
 
     // QLockFile and this program keep the file flocked for as long as they hold it.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return {Look::Held, owner};
-    struct stat opened {}, named {};
+    struct stat opened {
+    }, named{};
     if (::fstat(fd, &opened) != 0) return {Look::Held, owner};
     if (::stat(file.constData(), &named) != 0 || !sameFile(opened, named))
         return {Look::Gone, owner};
 
     // A program that writes the file after making it (QLockFile, UUCP tools) leaves it empty or
-    // cut short for a moment; a young file is given that moment whatever it says. After it, a
-    // file naming a live process is that process's, and one naming nobody is given as long as
-    // QLockFile gives it. A file naming this process is not held by it (its own are flocked):
-    // it was left by an earlier process that had the same number.
-    const qint64 age = ageMs(opened);
-    if (age < PortLock::YoungMs) return {Look::Held, owner};
-    if (owner == 0 ? age < PortLock::NamelessMs : owner != ::getpid() && processAlive(owner))
+    // cut short for a moment, with no whole first line: who made it cannot be told, so it is
+    // given as long as QLockFile gives it. Once the first line is whole it names its maker, who
+    // wrote it while alive, and that process is the whole answer, at any age: alive, the file is
+    // its own, even half written; gone (or its number now running another program), the file was
+    // left by a crash and is taken over at once, rather than refusing the user's first commands
+    // after a restart. A file naming this process is not held by it (its own are flocked): it
+    // was left by an earlier process that had the same number.
+    if (owner == 0) {
+        if (ageMs(opened) < PortLock::NamelessMs) return {Look::Held, owner};
+    } else if (owner != ::getpid() && processAlive(owner) &&
+               !runsAnotherProgram(owner, programIn(contents))) {
         return {Look::Held, owner};
+    }
     // Whoever plays by these rules cannot remove or replace it while its flock is ours.
     if (::unlink(file.constData()) != 0) return {Look::Stuck, owner};
     return {Look::Stale, owner};
@@ -218,7 +255,8 @@ void PortLock::release() {
     for (auto it = held_.rbegin(); it != held_.rend(); ++it) {
         // Removed only while the name is still this file: never another program's lock.
         const QByteArray file = QFile::encodeName(it->path);
-        struct stat mine {}, named {};
+        struct stat mine {
+        }, named{};
         if (::fstat(it->fd, &mine) == 0 && ::stat(file.constData(), &named) == 0 &&
             sameFile(mine, named))
             ::unlink(file.constData());

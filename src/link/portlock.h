@@ -30,10 +30,9 @@ public:
     // The lock file QSerialPort would use for this name (empty when no lock folder is usable).
     static QString lockFilePath(const QString& device);
 
-    // A lock file this young is in use whatever it says: its maker may still be writing it.
-    static constexpr qint64 YoungMs = 3000;
-    // One that names no process (empty, cut short, unreadable) is in use until it is this old,
-    // the age after which QLockFile takes such a file for stale.
+    // A lock file that names no process (empty, cut short, unreadable) is in use until it is
+    // this old, the age after which QLockFile takes such a file for stale: its maker may still
+    // be writing it. One that names a process is judged by that process at any age.
     static constexpr qint64 NamelessMs = 30000;
 
 private:

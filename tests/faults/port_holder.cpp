@@ -8,6 +8,13 @@
 //   port_holder --raw DEVICE  opens DEVICE as a bare terminal client: exclusive use (TIOCEXCL),
 //                             no lock file; writes the first byte of a command, says "held", and
 //                             waits for its standard input to end (or to be killed mid-command).
+//   port_holder --half LOCKFILE N|+N
+//                             a program caught making a lock file: creates LOCKFILE the way
+//                             QLockFile and UUCP tools do (the file first, then what it says),
+//                             writes only the first N bytes of what QLockFile would (process,
+//                             program, host), or with +N the first line and N bytes more, says
+//                             "held", and waits for its standard input to end (or to be
+//                             killed), leaving the file as it is.
 //   port_holder --probe DEVICE
 //                             opens DEVICE as a client that is not allowed to override exclusive
 //                             use (running as root, it first gives up CAP_SYS_ADMIN, the
@@ -15,8 +22,10 @@
 //                             <reason>".
 #include <QCoreApplication>
 #include <QSerialPort>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
@@ -31,6 +40,17 @@
 
 namespace {
 
+// Says "held" and keeps fd open until standard input ends.
+int heldUntilInputEnds(int fd) {
+    std::printf("held\n");
+    std::fflush(stdout);
+    std::string line;
+    while (std::getline(std::cin, line)) {
+    }
+    ::close(fd);
+    return 0;
+}
+
 int holdRaw(const char* device) {
     const int fd = ::open(device, O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0 || ::ioctl(fd, TIOCEXCL) != 0) {
@@ -42,13 +62,22 @@ int holdRaw(const char* device) {
         std::printf("failed %s\n", std::strerror(errno));
         return 1;
     }
-    std::printf("held\n");
-    std::fflush(stdout);
-    std::string line;
-    while (std::getline(std::cin, line)) {
+    return heldUntilInputEnds(fd);
+}
+
+int holdHalf(const char* lockFile, const char* length) {
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const std::string number = std::to_string(::getpid()) + "\n";
+    const std::string whole = number + "fault_port_holder\n" + host + "\n";
+    const size_t more = size_t(std::max(std::atoi(length), 0));
+    const size_t n = std::min(whole.size(), length[0] == '+' ? number.size() + more : more);
+    const int fd = ::open(lockFile, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0 || ::write(fd, whole.data(), n) != ssize_t(n)) {
+        std::printf("failed %s\n", std::strerror(errno));
+        return 1;
     }
-    ::close(fd);
-    return 0;
+    return heldUntilInputEnds(fd);
 }
 
 bool dropAdmin() {
@@ -84,9 +113,10 @@ int probe(const char* device) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--raw") == 0) return holdRaw(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--probe") == 0) return probe(argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "--half") == 0) return holdHalf(argv[2], argv[3]);
     QCoreApplication app(argc, argv);
     if (argc != 2) {
-        std::fprintf(stderr, "usage: %s [--raw|--probe] DEVICE\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--raw|--probe] DEVICE | --half LOCKFILE N|+N\n", argv[0]);
         return 2;
     }
     QSerialPort port(QString::fromLocal8Bit(argv[1]));

@@ -4,14 +4,22 @@
 // its own reply or is refused as the port being in use; no reply ever reaches the wrong process.
 // (The commands wait 5 s for their replies rather than 0.5 s, so that a busy machine does not
 // make one time out and leave its reply to the next command on the line.)
+// And a program that dies holding the port leaves its lock file behind: the next one to come
+// takes it over at once, while one still being written by a live program keeps it out.
+#include "functions.h"
+#include "portlock.h"
 #include "simprocess.h"
+#include "testsupport.h"
 
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTest>
+#include <csignal>
 #include <map>
 
+using namespace skyjog;
 using namespace skyjog::test;
 
 namespace {
@@ -36,12 +44,138 @@ Counts parse(const QByteArray& line) {
     return c;
 }
 
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Starts a helper and waits (bounded) for its first line.
+QByteArray startHelper(QProcess& p, const char* program, const QStringList& args) {
+    p.setProgram(QString::fromLocal8Bit(program));
+    p.setArguments(args);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    endWithParent(p);
+    p.start();
+    if (!p.waitForStarted(5000) || !p.waitForReadyRead(10000)) return {};
+    return p.readLine().trimmed();
+}
+
+void killAtOnce(QProcess& p) {
+    ::kill(pid_t(p.processId()), SIGKILL);
+    p.waitForFinished(5000);
+}
+
+// This process's own command on the port, as the restarted program's first would be.
+struct Command {
+    CommandResult result;
+    QStringList boxes;
+};
+Command echoOn(const QString& port) {
+    Comm1().setSettings(QStringLiteral("9600,N,8,1"));
+    Comm1().setPortText(port);
+    ReportRecorder rec;
+    Command c{SendCommandResult("Kx", 2, ReplyNotTestedMs), {}};
+    c.boxes = rec.texts();
+    return c;
+}
+
 } // namespace
 
 class TestPortSharing : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { InitSleepTime(); }
+
+    // Killed while it waits for a mount that says nothing: its lock file stays behind, naming a
+    // process that is gone, and the program started again at once gets the port.
+    void aHolderKilledMidCommandIsTakenOverAtOnce_data() {
+        QTest::addColumn<bool>("qt");
+        QTest::newRow("this program's link") << false;
+        QTest::newRow("a Qt program (QSerialPort)") << true;
+    }
+    void aHolderKilledMidCommandIsTakenOverAtOnce() {
+        QFETCH(bool, qt);
+        SimProcess sim;
+        QVERIFY2(sim.start(SimProcess::Host::Pty,
+                           {QStringLiteral("--fault"), QStringLiteral("silent"),
+                            QStringLiteral("--fault-count"), QStringLiteral("1")}),
+                 qPrintable(sim.error()));
+        const QString link = sim.portText();
+        const QString lock = PortLock::lockFilePath(link); // both kinds of holder take this one
+        if (lock.isEmpty()) QSKIP("no lock folder this user may write");
+
+        QProcess holder;
+        if (qt) {
+            QCOMPARE(startHelper(holder, SKYJOG_PORT_HOLDER, {link}), QByteArray("held"));
+            holder.write("KA\n");
+        } else {
+            QCOMPARE(startHelper(holder, SKYJOG_PORT_HAMMER,
+                                 {link, QStringLiteral("0"), QStringLiteral("1")}),
+                     QByteArray("ready"));
+            holder.write("go\n");
+        }
+        QVERIFY(holder.waitForBytesWritten(5000));
+        QVERIFY2(sim.waitForLog([](const QVector<SimLogEntry>& log) { return !log.isEmpty(); }),
+                 "the holder's command never reached the mount");
+        QCOMPARE(readFile(lock).split('\n').value(0), QByteArray::number(holder.processId()));
+        killAtOnce(holder);
+        QVERIFY(QFileInfo::exists(lock)); // left behind, a moment old
+
+        const Command first = echoOn(link);
+        QVERIFY2(first.boxes.isEmpty(), qPrintable(first.boxes.join(u'\n')));
+        QCOMPARE(first.result.reply, QByteArray("x#"));
+        QVERIFY(!QFileInfo::exists(lock)); // and this program's own is gone with its command
+    }
+
+    // A program caught between making its lock file and finishing it keeps the port while it
+    // lives. Killed there, the file it leaves is taken over at once if it got as far as naming
+    // itself; one that names nobody is respected as long as QLockFile respects it.
+    void aHalfWrittenLockHoldsWhileItsWriterLives_data() {
+        QTest::addColumn<QString>("written");
+        QTest::addColumn<bool>("namesItsWriter");
+        QTest::newRow("nothing yet") << QStringLiteral("0") << false;
+        QTest::newRow("the number cut short") << QStringLiteral("1") << false;
+        QTest::newRow("the number, the program cut short") << QStringLiteral("+5") << true;
+    }
+    void aHalfWrittenLockHoldsWhileItsWriterLives() {
+        QFETCH(QString, written);
+        QFETCH(bool, namesItsWriter);
+        SimProcess sim;
+        QVERIFY2(sim.start(SimProcess::Host::Pty), qPrintable(sim.error()));
+        const QString link = sim.portText();
+        const QString lock = PortLock::lockFilePath(QFileInfo(link).canonicalFilePath());
+        if (lock.isEmpty()) QSKIP("no lock folder this user may write");
+        QFile::remove(lock);
+        const auto removeLock = qScopeGuard([&] { QFile::remove(lock); });
+
+        QProcess writer;
+        QCOMPARE(startHelper(writer, SKYJOG_PORT_HOLDER, {QStringLiteral("--half"), lock, written}),
+                 QByteArray("held"));
+        const QByteArray contents = readFile(lock);
+        QCOMPARE(contents.contains('\n'), namesItsWriter);
+
+        const Command whileWriting = echoOn(link);
+        QCOMPARE(whileWriting.boxes.size(), qsizetype(1));
+        QVERIFY2(whileWriting.boxes[0].contains(QStringLiteral("in use by another program")) &&
+                     whileWriting.boxes[0].endsWith(QStringLiteral(" - 8005")),
+                 qPrintable(whileWriting.boxes[0]));
+        QVERIFY(whileWriting.result.reply.isEmpty());
+        QCOMPARE(readFile(lock), contents); // untouched
+        QVERIFY(sim.commands().isEmpty());  // and not a byte reached the mount
+
+        killAtOnce(writer);
+        const Command afterDeath = echoOn(link);
+        if (namesItsWriter) {
+            QVERIFY2(afterDeath.boxes.isEmpty(), qPrintable(afterDeath.boxes.join(u'\n')));
+            QCOMPARE(afterDeath.result.reply, QByteArray("x#"));
+        } else {
+            QCOMPARE(afterDeath.boxes.size(), qsizetype(1));
+            QVERIFY(afterDeath.boxes[0].endsWith(QStringLiteral(" - 8005")));
+            QCOMPARE(readFile(lock), contents);
+        }
+    }
+
     void twoProgramsOnOnePortNeverGetEachOthersReplies() {
         SimProcess sim;
         QVERIFY2(sim.start(SimProcess::Host::Pty), qPrintable(sim.error()));

@@ -109,8 +109,9 @@ private slots:
         QVERIFY(!QFile::exists(lock));
     }
 
-    // A lock file is judged by what it says only once it is past the moment its maker may still
-    // be writing it; one that names nobody is respected as long as QLockFile respects it.
+    // A lock file that names its process is judged by that process alone, however young; one
+    // that names nobody (its maker may still be writing it) is respected as long as QLockFile
+    // respects it.
     void lockFileRules_data() {
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<int>("ageSeconds");
@@ -121,11 +122,22 @@ private slots:
         QTest::newRow("cut short, 10 s") << QByteArray("   dead") << 10 << true;
         QTest::newRow("cut short, 60 s") << QByteArray("   dead") << 60 << false;
         QTest::newRow("not a number, 10 s") << QByteArray("COM1\n") << 10 << true;
-        QTest::newRow("dead process, just made") << QByteArray("dead\n") << 0 << true;
+        QTest::newRow("number cut short, just made") << QByteArray("live") << 0 << true;
+        // Left by a program that was killed: nothing is waited for.
+        QTest::newRow("dead process, just made") << QByteArray("dead\n") << 0 << false;
+        QTest::newRow("dead process, Qt's, just made")
+            << QByteArray("dead\nskyjog\nhost\n") << 0 << false;
         QTest::newRow("dead process, 10 s") << QByteArray("dead\n") << 10 << false;
         QTest::newRow("dead process, UUCP, 10 s") << QByteArray("      dead\n") << 10 << false;
-        QTest::newRow("live process, 60 s") << QByteArray("live\napp\nhost\n") << 60 << true;
+        QTest::newRow("live process, just made") << QByteArray("live\n") << 0 << true;
+        QTest::newRow("live process, half written") << QByteArray("live\nsk") << 0 << true;
+        QTest::newRow("live process, 60 s") << QByteArray("live\nprog\nhost\n") << 60 << true;
         QTest::newRow("live process, UUCP, 60 s") << QByteArray("      live\n") << 60 << true;
+#ifdef Q_OS_LINUX
+        // The number has been handed on to another program since the lock's maker died.
+        QTest::newRow("number now another program's")
+            << QByteArray("live\nskyjog\nhost\n") << 0 << false;
+#endif
         // This process does not hold it (its own locks are flocked): an earlier process that had
         // the same number left it.
         QTest::newRow("this process's number, 10 s") << QByteArray("self\n") << 10 << false;
@@ -143,6 +155,12 @@ private slots:
         QVERIFY(live.waitForStarted());
         contents.replace("dead", QByteArray::number(deadProcess()));
         contents.replace("live", QByteArray::number(live.processId()));
+        // The live process's program, named as the system names it.
+        contents.replace(
+            "prog",
+            QFile::encodeName(QFileInfo(QFile::symLinkTarget(
+                                            QStringLiteral("/proc/%1/exe").arg(live.processId())))
+                                  .fileName()));
         contents.replace("self", QByteArray::number(qint64(::getpid())));
         writeLock(lock, contents, ageSeconds);
 
@@ -158,7 +176,7 @@ private slots:
             QVERIFY(StopSpiral);
             QVERIFY(!Comm1().portOpen());
             QCOMPARE(pty.readFar(), QByteArray()); // not one byte reached the line
-            QCOMPARE(readFile(lock), contents);     // nor was the lock touched
+            QCOMPARE(readFile(lock), contents);    // nor was the lock touched
         } else {
             QVERIFY2(rec.boxes.empty(), qPrintable(rec.texts().join(u'\n')));
             QCOMPARE(pty.readFar(), QByteArray("T\x02"));

@@ -9,11 +9,14 @@
 #include "arrowbutton.h"
 
 #include <QLineEdit>
-#include <QRadioButton>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTimer>
+
+Q_DECLARE_METATYPE(skyjog::sim::Fault)
 
 using namespace skyjog;
 using namespace skyjog::test;
@@ -22,6 +25,9 @@ using Sent = QVector<QByteArray>;
 namespace {
 
 const QByteArray Z = cmd::GetAzAlt();
+// How long a press may wait behind a reading, whatever the mount answers: about 50 ms, and the
+// last pass of the reading's loop.
+constexpr int64_t PressMayWaitMs = 52;
 
 // "+1°02'03\"" (with "/s" or without) back to degrees; NaN for anything else.
 double degreesOf(const QString& text) {
@@ -29,8 +35,8 @@ double degreesOf(const QString& text) {
         QStringLiteral("^([+-]?)(\\d+)\u00b0(\\d\\d)'(\\d\\d)\"(/s)?$"));
     const auto m = dms.match(text);
     if (!m.hasMatch()) return std::nan("");
-    const double v = m.captured(2).toInt() + m.captured(3).toInt() / 60.0 +
-                     m.captured(4).toInt() / 3600.0;
+    const double v =
+        m.captured(2).toInt() + m.captured(3).toInt() / 60.0 + m.captured(4).toInt() / 3600.0;
     return m.captured(1) == QLatin1String("-") ? -v : v;
 }
 
@@ -41,12 +47,13 @@ struct PositionPad {
     Interface* w = nullptr;
     PositionWindow* p = nullptr;
 
-    PositionPad() {
+    // Tracking off unless asked for (1: Alt/Az).
+    explicit PositionPad(int16_t trackMode = 0) {
         Settings s = Pad::simSettings();
-        s.TrackModeIndex = 0;
+        s.TrackModeIndex = trackMode;
         s.AzRateIndex = 9; // 1 deg/sec
         sim::Options quiet;
-        quiet.trackingMode = 0;
+        quiet.trackingMode = uint8_t(trackMode);
         sim().reset(quiet);
         w = &pad.startOnSim(s);
         w->mnuPosition->trigger();
@@ -257,9 +264,8 @@ private slots:
                 QCOMPARE(t.pollAfter(500), Sent{Z});
                 QCOMPARE(t.p->azimuthText(), az);
                 QCOMPARE(t.p->altitudeText(), alt);
-                // A mount that says nothing is asked less often: each try holds the program
-                // for the whole time-out.
-                QCOMPARE(t.p->nextPollMs(), fault == sim::Fault::Silent ? 2000 : 500);
+                // A mount that says nothing, or nothing right, is asked less often.
+                QCOMPARE(t.p->nextPollMs(), fault == sim::Fault::ExtraBytes ? 500 : 2000);
             }
         }
         QVERIFY(t.pad.reports.boxes.empty());
@@ -280,6 +286,85 @@ private slots:
         QCOMPARE(t.p->nextPollMs(), 500);
         t.pollAfter(500);
         QCOMPARE(t.p->azimuthRateText(), QStringLiteral("+0\u00b000'00\"/s"));
+    }
+
+    // A press that comes the moment a reading begins waits for the reading to end, whatever
+    // the mount makes of it; a mount that answers as a hand control does is still read, and
+    // one that answers wrong is asked less often. On a line at 9600 baud, in Alt/Az: a tap goes
+    // out whole and in order behind the reading.
+    void aPressWaitsLittleBehindAReading_data() {
+        QTest::addColumn<sim::Fault>("fault");
+        QTest::addColumn<uint32_t>("latencyMs");
+        QTest::addColumn<QString>("shows");
+        QTest::addColumn<int>("nextMs");
+        QTest::addColumn<uint32_t>("clockIncrement"); // 100-ns units; 0: the default
+        const QString ok = QStringLiteral("0\u00b000'00\"");
+        QTest::newRow("a hand control, 25 ms") << sim::Fault::None << 13u << ok << 500 << 0u;
+        QTest::newRow("a slow hand control, 40 ms") << sim::Fault::None << 28u << ok << 500 << 0u;
+        // A system clock that ticks every 15.6 ms (Windows) makes each pass of the reading 17 ms.
+        QTest::newRow("a hand control, a coarse clock")
+            << sim::Fault::None << 13u << ok << 500 << 156250u;
+        QTest::newRow("short reply")
+            << sim::Fault::ShortReply << 13u << PositionWindow::Unreadable << 2000 << 0u;
+        QTest::newRow("garbage") << sim::Fault::Garbage << 13u << PositionWindow::Unreadable << 2000
+                                 << 0u;
+        QTest::newRow("late reply")
+            << sim::Fault::LateReply << 13u << PositionWindow::NoReply << 2000 << 0u;
+        QTest::newRow("silent") << sim::Fault::Silent << 13u << PositionWindow::NoReply << 2000
+                                << 0u;
+    }
+    void aPressWaitsLittleBehindAReading() {
+        QFETCH(sim::Fault, fault);
+        QFETCH(uint32_t, latencyMs);
+        QFETCH(QString, shows);
+        QFETCH(int, nextMs);
+        QFETCH(uint32_t, clockIncrement);
+        PositionPad t(1);
+        const auto sleepTime = qScopeGuard([before = SleepTime] { SleepTime = before; });
+        if (clockIncrement) {
+            t.pad.clock.setIncrement(clockIncrement);
+            InitSleepTime();
+            QCOMPARE(SleepTime, int16_t(17));
+        }
+        sim::Options& o = PositionPad::sim().options();
+        o.pace9600 = true;
+        o.latencyMs = latencyMs;
+        o.fault = fault;
+        o.faultCount = 1; // the reading's reply; the press's own are answered
+        // Late for the reading, not for the press's first command: a reply the mount has not
+        // sent holds its line, and everything after it waits.
+        o.lateReplyMs = 200;
+        ManualClock& clk = t.pad.clock;
+        const uint32_t pressed = clk.now();
+        t.p->poll();
+        QVERIFY2(clk.now() - pressed <= uint32_t(PressMayWaitMs),
+                 qPrintable(QStringLiteral("the reading took %1 ms").arg(clk.now() - pressed)));
+        QCOMPARE(t.p->azimuthText(), shows);
+        QCOMPARE(t.p->nextPollMs(), nextMs);
+
+        t.pad.press(t.w, Qt::Key_Up);
+        t.pad.release(t.w, Qt::Key_Up);
+        // The press's first command, tracking off (2 characters), is what the reading held up;
+        // what follows it waits for the mount's own answers.
+        const QVector<sim::LogEntry> log = PositionPad::sim().log();
+        const auto first = std::find_if(log.begin(), log.end(), [](const sim::LogEntry& e) {
+            return e.fromClient && e.bytes == T(0);
+        });
+        QVERIFY(first != log.end());
+        QVERIFY2(first->timeMs - pressed <= PressMayWaitMs + 3,
+                 qPrintable(QStringLiteral("the press reached the line %1 ms after it came")
+                                .arg(first->timeMs - pressed)));
+        // Whatever is still on its way to the mount arrives.
+        clk.advance(1000);
+        PositionPad::sim().takeOutput(skyjog::clock().tickCount64());
+        Sent sent = t.pad.takeSent();
+        // The late reply lands in the release's exchanges, which the stop's confirmation notices:
+        // the stop and its restore go out again until they are answered as their own.
+        if (fault == sim::Fault::LateReply)
+            sent.erase(std::unique(sent.begin(), sent.end()), sent.end());
+        QCOMPARE(sent, (Sent{Z, T(0), Slew(Alt, 7, 30, 0), Stop(Alt), T(1)}));
+        QCOMPARE(t.pad.reports.texts(), QStringList());
+        QVERIFY(!t.w->cmdUp->showsUnconfirmed());
     }
 
     void placeAndOpennessAreRemembered() {
