@@ -27,7 +27,11 @@ Arrow partnerOf(Arrow a) {
 }
 } // namespace
 
-Motion::Motion(Actions actions) : actions_(std::move(actions)) {}
+Motion::Motion(Actions actions) : actions_(std::move(actions)) {
+    quietRetry_.setSingleShot(true);
+    quietRetry_.setInterval(QuietRetryMs);
+    QObject::connect(&quietRetry_, &QTimer::timeout, [this] { retryQuietly(); });
+}
 
 bool Motion::press(Arrow a, Source s) {
     holders_[size_t(a)] |= bit(s);
@@ -113,6 +117,11 @@ void Motion::stopAxis(Arrow a) {
 
 void Motion::noteStop(std::size_t axis, Confirmation how) {
     driving_[axis].reset();
+    portLost_[axis] = how == Confirmation::PortFailed;
+    if (portLost_[axis])
+        quietRetry_.start();
+    else if (!portLost_[0] && !portLost_[1])
+        quietRetry_.stop();
     if (how == Confirmation::Confirmed) {
         if (std::exchange(unconfirmed_[axis], false)) changed();
         return;
@@ -154,16 +163,28 @@ void Motion::allStop() {
 }
 
 void Motion::resendUnconfirmed() {
-    for (size_t axis : {size_t(0), size_t(1)}) {
-        if (!unconfirmed_[axis]) continue;
-        // A stop while the user holds the axis would end a slew they still want.
-        const std::optional<Arrow> moving = driving_[axis];
-        if (moving && (holders_[size_t(*moving)] & Sources) != 0) continue;
-        try {
-            stopAxis(arrowOfAxis(axis));
-        } catch (const VbError& e) {
-            reportError(e);
-        }
+    for (size_t axis : {size_t(0), size_t(1)})
+        if (unconfirmed_[axis]) stopUnlessHeld(axis);
+}
+
+void Motion::retryQuietly() {
+    if (actions_.mayRetryNow && !actions_.mayRetryNow()) {
+        quietRetry_.start();
+        return;
+    }
+    // The user was told when the port failed; a box every two seconds would bury the pad.
+    const ReportsToStandardError quiet;
+    for (size_t axis : {size_t(0), size_t(1)})
+        if (portLost_[axis] && unconfirmed_[axis]) stopUnlessHeld(axis);
+}
+
+void Motion::stopUnlessHeld(std::size_t axis) {
+    const std::optional<Arrow> moving = driving_[axis];
+    if (moving && (holders_[size_t(*moving)] & Sources) != 0) return;
+    try {
+        stopAxis(arrowOfAxis(axis));
+    } catch (const VbError& e) {
+        reportError(e);
     }
 }
 

@@ -8,6 +8,7 @@
 #include "functions.h"
 
 #include <QString>
+#include <QTimer>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -38,7 +39,13 @@ public:
         // All-stop: the controller lets go of what it holds (each with its release), and what
         // it still holds counts again only once let go there.
         std::function<void()> controllerLetGo;
+        // Whether a stop may go out by itself now: not in the middle of a spiral, a command or a
+        // box's event loop.
+        std::function<bool()> mayRetryNow;
     };
+
+    // How often a stop that could not be sent for a failed port is tried again, quietly.
+    static constexpr int QuietRetryMs = 2000;
 
     explicit Motion(Actions actions);
 
@@ -62,6 +69,10 @@ public:
     void allStop();
     // Sends the stop of every axis whose stop is unconfirmed once more.
     void resendUnconfirmed();
+    // Tries each axis whose stop was lost to a failed port once more, with no box: the line may
+    // be back. Due QuietRetryMs after each such failure, until a stop is confirmed.
+    void retryQuietly();
+    bool quietRetryDue() const { return quietRetry_.isActive(); }
     // A stop of the axis sent elsewhere (the spiral's, the last ones on the way out) went as it
     // says.
     void noteStop(std::size_t axis, Confirmation how);
@@ -96,12 +107,17 @@ private:
     // The stop of the arrow's axis, its confirmation noted.
     void stopAxis(Arrow a);
     void changed() const;
+    // The stop of the axis, unless the user holds it (a stop would end a slew they still want).
+    void stopUnlessHeld(std::size_t axis);
 
     Actions actions_;
     std::array<uint8_t, 4> holders_{};
     // The arrow that last started each axis.
     std::array<std::optional<Arrow>, 2> driving_{};
     std::array<bool, 2> unconfirmed_{};
+    // The axes whose last stop failed on the port, to be tried again by themselves.
+    std::array<bool, 2> portLost_{};
+    QTimer quietRetry_;
     bool keyIsDown_ = false;
     // Releases during an all-stop only let go: the all-stop sends the stops itself.
     bool allStopping_ = false;

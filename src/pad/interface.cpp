@@ -109,6 +109,11 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
                .controllerLetGo =
                    [this] {
                        if (controller_) controller_->releaseAll();
+                   },
+               .mayRetryNow =
+                   [] {
+                       return !SpiralRunning() && !CommandUnderway() &&
+                              !QApplication::activeModalWidget();
                    }}),
       keys_(*this, {.arrowDown = [this](Arrow a) { return Form_KeyDown(a); },
                     .arrowUp = [this](Arrow a) { Form_KeyUp(a); },

@@ -61,6 +61,7 @@ public:
     // position may go out without delaying anything the user does.
     bool idleForReadings() const;
     // Who moves each axis.
+    Motion& motion() { return motion_; }
     const Motion& motion() const { return motion_; }
     // An arrow key's slew is under way.
     bool KeyIsDown() const { return motion_.keyIsDown(); }

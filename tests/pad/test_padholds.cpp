@@ -273,6 +273,46 @@ private slots:
         QVERIFY(!sim::sharedMountSim().axisMoving(Az));
     }
 
+    // A stop lost to a failed port is tried again by itself every two seconds, with no box,
+    // until the line is back and a stop is confirmed.
+    void aStopLostToThePortIsTriedAgainQuietly() {
+        Pad pad;
+        Settings s = Pad::simSettings();
+        s.TrackModeIndex = 2;
+        Interface& w = pad.startOnSim(s);
+        QTest::mousePress(w.cmdUp, Qt::LeftButton);
+        FakeLine line;
+        line.failOpen = std::make_pair(8002, QStringLiteral("Cannot open /dev/ttyUSB0"));
+        Comm1().setBackendFactory(line.factory());
+        QTest::mouseRelease(w.cmdUp, Qt::LeftButton);
+        QCOMPARE(pad.reports.texts().size(), 2); // the stop's and the restore's, as before
+        QVERIFY(w.cmdUp->showsUnconfirmed());
+        QVERIFY(w.motion().quietRetryDue());
+        w.motion().retryQuietly(); // the line is still gone
+        QCOMPARE(pad.reports.texts().size(), 2);
+        QVERIFY(w.motion().quietRetryDue() && w.cmdUp->showsUnconfirmed());
+        QVERIFY(pad.takeSent().size() == 1); // only the slew reached the mount
+        // The line comes back.
+        Comm1().setBackendFactory({});
+        w.motion().retryQuietly();
+        QCOMPARE(pad.takeSent(), (Sent{Stop(Alt), T(2)}));
+        QVERIFY(!w.cmdUp->showsUnconfirmed() && !w.motion().quietRetryDue());
+        QVERIFY(!sim::sharedMountSim().axisMoving(Alt));
+        QCOMPARE(pad.reports.texts().size(), 2);
+        // Held again meanwhile, the axis is the user's: nothing goes out by itself.
+        Comm1().setBackendFactory(line.factory());
+        QTest::mouseClick(w.cmdDown, Qt::LeftButton);
+        Comm1().setBackendFactory({});
+        pad.takeSent();
+        QTest::mousePress(w.cmdDown, Qt::LeftButton);
+        QCOMPARE(pad.takeSent(), (Sent{Slew(Alt, 6, 30, 0)}));
+        w.motion().retryQuietly();
+        QVERIFY(pad.takeSent().isEmpty());
+        QTest::mouseRelease(w.cmdDown, Qt::LeftButton);
+        QCOMPARE(pad.takeSent(), (Sent{Stop(Alt), T(2)}));
+        QVERIFY(!w.cmdDown->showsUnconfirmed());
+    }
+
     // A stop that cannot be sent says so, and that the mount may still be moving. On the way
     // out, when there may be no display left, it says so on standard error only.
     void aFailedStopSaysTheMountMayStillMove_data() {
