@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
     for (const auto& [name, open, reply] : cases) {
         line.setPositionReply(reply);
         if (open) {
-            ShowPosition();
+            w->showPosition();
             idle(300);
         }
         const Result r = pressRounds(line, w.get(), rounds, open);

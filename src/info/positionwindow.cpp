@@ -19,11 +19,6 @@ namespace skyjog {
 
 namespace {
 
-PositionHost& host() {
-    static PositionHost h;
-    return h;
-}
-
 OneWindow<PositionWindow>& positionWindow() {
     static OneWindow<PositionWindow> w;
     return w;
@@ -40,12 +35,8 @@ double signedAltitude(double degrees) {
 
 } // namespace
 
-void setPositionHost(PositionHost h) {
-    host() = std::move(h);
-}
-
-void ShowPosition() {
-    positionWindow().show();
+void ShowPosition(PositionHost host) {
+    positionWindow().show(std::move(host));
 }
 
 QString formatDms(double degrees, bool withSign) {
@@ -76,8 +67,8 @@ PositionWindow* PositionWindow::current() {
     return positionWindow().current();
 }
 
-PositionWindow::PositionWindow(QWidget* parent)
-    : QWidget(parent, FixedWindow), timer_(new QTimer(this)) {
+PositionWindow::PositionWindow(PositionHost host, QWidget* parent)
+    : QWidget(parent, FixedWindow), host_(std::move(host)), timer_(new QTimer(this)) {
     setObjectName(QStringLiteral("Position"));
     setWindowTitle(QStringLiteral("Position"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -121,7 +112,7 @@ PositionWindow::PositionWindow(QWidget* parent)
 
 void PositionWindow::Form_Load() {
     try {
-        if (host().place) host().place(*this);
+        if (host_.place) host_.place(*this);
         SetOnTop(this, true);
     } catch (const VbError& e) {
         reportError(e);
@@ -131,13 +122,13 @@ void PositionWindow::Form_Load() {
 
 void PositionWindow::closeEvent(QCloseEvent* e) {
     timer_->stop();
-    if (host().closedAt) host().closedAt(pos());
+    if (host_.closedAt) host_.closedAt(pos());
     QWidget::closeEvent(e);
 }
 
 void PositionWindow::poll() {
     // A turn that finds the program busy is skipped, not queued: the next comes half a second on.
-    if (!host().idle || !host().idle()) return;
+    if (!host_.idle || !host_.idle()) return;
     const CommandResult r =
         SendCommandQuietly(cmd::GetAzAlt(), cmd::PositionReplyLength, ReadingTimeoutMs);
     showReading(r.reply, r.portFailed);

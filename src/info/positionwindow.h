@@ -25,10 +25,10 @@ struct PositionHost {
     // Called when the window closes, with where it stood.
     std::function<void(const QPoint& place)> closedAt;
 };
-void setPositionHost(PositionHost host);
 
-// Opens the window (modeless, without an owner), or brings the open one forward.
-void ShowPosition();
+// Opens the window (modeless, without an owner) with what it needs of its host, or brings the
+// open one forward.
+void ShowPosition(PositionHost host);
 
 // An angle as degrees, minutes and whole seconds ("123°04'05\""), with a sign when asked for.
 QString formatDms(double degrees, bool withSign);
@@ -56,7 +56,7 @@ public:
     static inline const QString NoReply = QStringLiteral("no reply");
 
     static PositionWindow* current();
-    explicit PositionWindow(QWidget* parent = nullptr);
+    explicit PositionWindow(PositionHost host, QWidget* parent = nullptr);
     // Puts the window on top, at its saved place, and starts the readings.
     void Form_Load();
 
@@ -76,6 +76,7 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
+    PositionHost host_;
     void timerTurn();
     void showReading(const QByteArray& reply, bool failed);
     void showNothing(const QString& text);

@@ -11,7 +11,7 @@
 #include "ontop.h"
 #include "placement.h"
 #include "porttext.h"
-#include "positionwindow.h"
+#include "viewwindows.h"
 #include "preferences.h"
 #include "report.h"
 #include "setupscope.h"
@@ -138,23 +138,6 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
     keys_.setLetterBox(txtCommPort);
     qApp->installEventFilter(&keys_);
     txtCommPort->installEventFilter(this);
-    setPositionHost({.idle = [this] { return idleForReadings(); },
-                     .place =
-                         [this](QWidget& window) {
-                             if (!prefs_.contains(Pref::PositionX)) return;
-                             window.move(prefs_.get(Pref::PositionX).toInt(),
-                                         prefs_.get(Pref::PositionY).toInt());
-                             // As the pad itself: back from a screen that is gone.
-                             bringOntoAScreen(window);
-                         },
-                     .closedAt =
-                         [this](const QPoint& place) {
-                             if (unloading_) return;
-                             prefs_.set(Pref::PositionX, place.x());
-                             prefs_.set(Pref::PositionY, place.y());
-                             prefs_.set(Pref::PositionOpen, false);
-                             savePreferences();
-                         }});
     Form_Load();
     controller_ = makeController(
         {.arrowDown = [this](Arrow a) { motion_.press(a, Source::Controller); },
@@ -166,7 +149,7 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
                                                                  cmbAzRate->currentIndex(),
                                                                  cmbAltRate->count()}; },
          .pickRates = [this](int alt, int az) { pickRates(alt, az); },
-         .savePreferences = [this] { savePreferences(); }},
+         .savePreferences = [this] { views_.save(); }},
         prefs_, mnuController, mnuControllerDialog);
     setLastStops([this] { stopWhatStillMoves(); });
 }
@@ -174,7 +157,6 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
 Interface::~Interface() {
     setLastStops({});
     qApp->removeEventFilter(&keys_);
-    setPositionHost({});
     // The controller's holds end with the window, while its handlers can still send the stops.
     controller_.reset();
     // A window that goes without being closed ends its holds too, while it still can. The
@@ -284,9 +266,8 @@ void Interface::Form_Load() {
     } catch (const VbError& e) {
         reportError(e);
     }
-    const bool night = prefs_.get(Pref::NightVision).toBool();
-    mnuNightVision->setChecked(night);
-    setNightLook(night);
+    mnuNightVision->setChecked(views_.keptNightLook());
+    setNightLook(mnuNightVision->isChecked());
 }
 
 void Interface::closeEvent(QCloseEvent* e) {
@@ -336,12 +317,7 @@ void Interface::Form_Unload() {
         txtWidth_Change();
         txtCornerDelay_Change();
         // The position window's place and whether it was open, for the next start.
-        if (PositionWindow* p = PositionWindow::current()) {
-            prefs_.set(Pref::PositionX, p->pos().x());
-            prefs_.set(Pref::PositionY, p->pos().y());
-            prefs_.set(Pref::PositionOpen, true);
-        }
-        savePreferences();
+        views_.keepAtUnload();
         // 7.
         saveSettings(location_.writePath(), *this);
         // 8.
@@ -408,24 +384,11 @@ void Interface::mnuAbout_Click() {
 }
 
 void Interface::mnuNightVision_Click() {
-    const bool night = mnuNightVision->isChecked();
-    setNightLook(night);
-    prefs_.set(Pref::NightVision, night);
-    savePreferences();
+    views_.setNightLook(mnuNightVision->isChecked());
 }
 
 void Interface::mnuPosition_Click() {
-    handler([] { ShowPosition(); });
-}
-
-void Interface::restoreViewWindows() {
-    if (prefs_.get(Pref::PositionOpen).toBool()) ShowPosition();
-}
-
-void Interface::savePreferences() {
-    // A choice that cannot be kept is no reason to hold anything up: the pad works the same.
-    QString why;
-    if (!prefs_.save(&why)) qWarning("%s", qPrintable(why));
+    handler([this] { views_.showPosition(); });
 }
 
 // ---- slew rates and directions --------------------------------------------------------------

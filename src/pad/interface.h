@@ -9,6 +9,7 @@
 #include "preferences.h"
 #include "settingsfile.h"
 #include "spiral.h"
+#include "viewwindows.h"
 
 #include <QByteArray>
 #include <QMainWindow>
@@ -56,7 +57,9 @@ public:
     Preferences& preferences() { return prefs_; }
     // Opens again what was open when the program last ended (the position window); the window
     // itself is shown by then.
-    void restoreViewWindows();
+    void restoreViewWindows() { views_.restore(); }
+    // View > Position.
+    void showPosition() { views_.showPosition(); }
     // Whether nothing talks to the mount or moves it by hand now, so that a reading of the
     // position may go out without delaying anything the user does.
     bool idleForReadings() const;
@@ -125,7 +128,6 @@ private:
     void mnuPosition_Click();
     // The port box's tooltip names what its text reaches, while it has the focus.
     void showPortTarget();
-    void savePreferences();
 
     // The program selects a list position: the list's selection event follows, as it does for
     // a user's pick.
@@ -158,6 +160,7 @@ private:
     SettingsLocation location_;
     std::function<void()> programEnd_;
     Preferences prefs_;
+    ViewWindows views_{prefs_, [this] { return idleForReadings(); }, [this] { return unloading_; }};
     bool unloading_ = false;
     // Where load put the window, to save the stored twips again when it has not moved (so a
     // position never drifts through the conversion to pixels and back).

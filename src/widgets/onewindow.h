@@ -4,6 +4,7 @@
 #include "ontop.h"
 
 #include <QPointer>
+#include <utility>
 
 namespace skyjog {
 
@@ -18,7 +19,8 @@ public:
         return w && (w->isVisible() || loading_) ? w : nullptr;
     }
 
-    void show() {
+    // What a new window is built with (nothing, or what it needs of its host).
+    template <typename... Args> void show(Args&&... args) {
         if (open_ && !open_->isVisible() && !loading_) {
             open_->deleteLater();
             open_ = nullptr;
@@ -27,7 +29,7 @@ public:
             bringForward(open_);
             return;
         }
-        open_ = new W;
+        open_ = new W(std::forward<Args>(args)...);
         // A load that reports a failure runs the box's event loop, where the menu can ask for
         // the window again: that asks for this one.
         loading_ = true;

@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
     saveSettings(QDir(program.path()).filePath(SettingsLocation::FileName), s);
     Interface window(SettingsLocation(program.path(), user.path()));
     window.show();
-    ShowPosition();
+    window.showPosition();
     PositionWindow* position = PositionWindow::current();
     position->timer()->stop();
 

@@ -57,7 +57,7 @@ struct AllWindows {
         main = &pad.startOnSim();
         ShowHelp();
         ShowAbout();
-        ShowPosition();
+        main->showPosition();
         PositionWindow::current()->timer()->stop();
         PositionWindow::current()->poll(); // a reading, before Setup Scope holds the readings up
         ShowSetupScope();

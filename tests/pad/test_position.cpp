@@ -379,7 +379,7 @@ private slots:
             QCOMPARE(stored.value("position/y").toInt(), 90);
             QCOMPARE(stored.value("position/open").toBool(), false);
 
-            ShowPosition();
+            t.w->showPosition();
             QCOMPARE(PositionWindow::current()->pos(), QPoint(150, 90));
             PositionWindow::current()->move(160, 100);
             // The program ends with the window open: it opens there at the next start.
@@ -398,7 +398,7 @@ private slots:
             PositionWindow::current()->move(90000, 90000);
             PositionWindow::current()->close();
             QCOMPARE(QSettings(prefsPath, QSettings::IniFormat).value("position/x").toInt(), 90000);
-            ShowPosition();
+            t.w->showPosition();
             const QRect shown = PositionWindow::current()->frameGeometry();
             QVERIFY2(PositionWindow::current()->screen()->availableGeometry().intersects(shown),
                      qPrintable(QStringLiteral("%1, %2").arg(shown.x()).arg(shown.y())));
