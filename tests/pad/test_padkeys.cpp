@@ -1,6 +1,7 @@
 // The main window's keyboard on its own: whose keys are the window's, and what reaches it of a key
 // that a shortcut would otherwise take. The window tests cover what the window does with its keys;
-// these cover receivers they do not drive: a shortcut on an arrow, keys inside an open list.
+// these cover receivers they do not drive: a shortcut on an arrow, keys inside an open list, keys
+// a list took.
 #include "padkeys.h"
 
 #include <QAbstractItemView>
@@ -90,20 +91,27 @@ private slots:
         QCOMPARE(w.list->currentIndex(), 0);
     }
 
-    // An open drop-down list is the window's own: its arrows slew rather than move the
-    // selection. An open menu keeps its arrows for its navigation; only the release of an arrow
-    // that holds its axis is the window's wherever it lands.
+    // An open drop-down list or menu keeps its arrows and S for itself: they move its selection
+    // and reach nothing of the window. Only the release of an arrow that holds its axis is the
+    // window's wherever it lands.
     void popupsOfTheWindow() {
         KeyedWindow w;
         w.list->showPopup();
         QWidget* popup = QApplication::activePopupWidget();
         QVERIFY(popup);
         QCOMPARE(w.take(), QStringList{"popup"});
-        send(w.list->view(), QEvent::KeyPress, Qt::Key_Down);
-        send(w.list->view(), QEvent::KeyRelease, Qt::Key_Down);
-        QCOMPARE(w.take(), (QStringList{"down Down", "up Down"}));
-        QCOMPARE(w.list->view()->currentIndex().row(), 0);
+        for (int key : {Qt::Key_Down, Qt::Key_S, Qt::Key_Down, Qt::Key_Up}) {
+            send(w.list->view(), QEvent::KeyPress, key);
+            send(w.list->view(), QEvent::KeyRelease, key);
+        }
+        QCOMPARE(w.take(), QStringList());
+        QCOMPARE(w.list->view()->currentIndex().row(), 1);
+        // Sent to the window itself while the list is open, they are still not the window's.
+        send(&w.window, QEvent::KeyPress, Qt::Key_Left);
+        QCOMPARE(w.take(), QStringList());
+        send(&w.window, QEvent::KeyRelease, Qt::Key_Left);
         w.list->hidePopup();
+        QCOMPARE(w.take(), QStringList());
 
         send(w.box, QEvent::KeyPress, Qt::Key_Right);
         QMenu menu(&w.window);
@@ -116,6 +124,33 @@ private slots:
         send(&menu, QEvent::KeyRelease, Qt::Key_Right);
         QCOMPARE(w.take(), (QStringList{"down Right", "popup", "up Right"}));
         QCOMPARE(menu.activeAction(), menu.actions().value(0));
+    }
+
+    // A key held from before a list opened, or pressed inside it, repeats nothing: not in the
+    // list, not on the window after the list has closed. Its release and next press are as ever.
+    void keysThePopupTook() {
+        KeyedWindow w;
+        send(w.box, QEvent::KeyPress, Qt::Key_Up);
+        send(w.box, QEvent::KeyPress, Qt::Key_S);
+        QCOMPARE(w.take(), (QStringList{"down Up", "spiral"}));
+        w.list->showPopup();
+        QCOMPARE(w.take(), QStringList{"popup"});
+        send(w.list->view(), QEvent::KeyPress, Qt::Key_Down); // pressed inside: the list's
+        QCOMPARE(w.list->view()->currentIndex().row(), 1);
+        for (int key : {Qt::Key_Up, Qt::Key_S, Qt::Key_Up})
+            send(w.list->view(), QEvent::KeyPress, key); // repetitions of what was held before
+        send(w.list->view(), QEvent::KeyPress, Qt::Key_Down); // the list's own repetition
+        QCOMPARE(w.list->view()->currentIndex().row(), 2);
+        w.list->hidePopup();
+        QCOMPARE(w.take(), QStringList());
+        for (int key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_S, Qt::Key_Up})
+            send(w.box, QEvent::KeyPress, key);
+        QCOMPARE(w.take(), QStringList());
+        send(w.box, QEvent::KeyRelease, Qt::Key_Down);
+        send(w.box, QEvent::KeyRelease, Qt::Key_S);
+        send(w.box, QEvent::KeyPress, Qt::Key_Down);
+        send(w.box, QEvent::KeyPress, Qt::Key_S);
+        QCOMPARE(w.take(), (QStringList{"up Down", "down Down", "spiral"}));
     }
 };
 
