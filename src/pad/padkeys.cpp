@@ -200,10 +200,6 @@ bool PadKeys::keyRelease(const QKeyEvent& e, std::optional<Arrow> arrow) {
     return true;
 }
 
-} // namespace skyjog
-
-namespace skyjog {
-
 // ---- keys a popup took ----
 
 void PadKeys::popupOpens() {

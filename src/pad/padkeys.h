@@ -50,8 +50,8 @@ public:
     static constexpr int ReleaseGraceMs = 20;
 
     // The keys of window while no popup is open over it (Escape also in its own drop-down
-    // lists). Asks the window system for Detectable and falls back to ReleasePairs. Sees nothing until installed as the application's event
-    // filter.
+    // lists). Asks the window system for Detectable and falls back to ReleasePairs. Sees nothing
+    // until installed as the application's event filter.
     PadKeys(QWidget& window, Handlers handlers);
 
     // A box that takes names as well as numbers: an S typed there is a letter, not the spiral key.

@@ -27,8 +27,8 @@ bool UntakenKeys::repeats(quint64 key, quint64 timestamp, bool autoRepeat, bool 
     // new only after a key-up of its own: the X server stamps both halves of a repetition alike,
     // a real release and the next press never.
     const Held h = *it;
-    const bool repetition = autoRepeat || !pairs || !h.released ||
-                            (h.releasedAt != 0 && timestamp == h.releasedAt);
+    const bool repetition =
+        autoRepeat || !pairs || !h.released || (h.releasedAt != 0 && timestamp == h.releasedAt);
     if (!repetition) keys_.erase(it);
     return repetition;
 }

@@ -123,8 +123,8 @@ private slots:
             for (const char* list : {"tracking", "altitude rate", "azimuth rate"})
                 for (bool inside : {true, false})
                     QTest::addRow("%s, %s, released %s", detectable ? "detectable" : "pairs", list,
-                                  inside ? "inside" : "after") << detectable << QString(list)
-                                                               << inside;
+                                  inside ? "inside" : "after")
+                        << detectable << QString(list) << inside;
     }
     void keysInAnOpenList() {
         QFETCH(bool, detectable);
@@ -194,8 +194,8 @@ private slots:
         // At 1.5 deg/sec on the list's axis, or in EQ South that needs no tracking off.
         pad.press(&w, held);
         pad.release(&w, held);
-        const Sent start = tracking ? Sent{Slew(motor, 7, 30, 0)}
-                                    : Sent{T(0), Slew(motor, 7, 0x54, 0x60)};
+        const Sent start =
+            tracking ? Sent{Slew(motor, 7, 30, 0)} : Sent{T(0), Slew(motor, 7, 0x54, 0x60)};
         QCOMPARE(pad.takeSent(), (start + Sent{Stop(motor), T(mode)}));
     }
 

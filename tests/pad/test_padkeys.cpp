@@ -3,6 +3,7 @@
 // these cover receivers they do not drive: a shortcut on an arrow, keys inside an open list, keys
 // a list took.
 #include "padkeys.h"
+#include "untakenkeys.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -138,7 +139,7 @@ private slots:
         send(w.list->view(), QEvent::KeyPress, Qt::Key_Down); // pressed inside: the list's
         QCOMPARE(w.list->view()->currentIndex().row(), 1);
         for (int key : {Qt::Key_Up, Qt::Key_S, Qt::Key_Up})
-            send(w.list->view(), QEvent::KeyPress, key); // repetitions of what was held before
+            send(w.list->view(), QEvent::KeyPress, key);      // repetitions of what was held before
         send(w.list->view(), QEvent::KeyPress, Qt::Key_Down); // the list's own repetition
         QCOMPARE(w.list->view()->currentIndex().row(), 2);
         w.list->hidePopup();
@@ -151,6 +152,60 @@ private slots:
         send(w.box, QEvent::KeyPress, Qt::Key_Down);
         send(w.box, QEvent::KeyPress, Qt::Key_S);
         QCOMPARE(w.take(), (QStringList{"up Down", "down Down", "spiral"}));
+    }
+
+    // What an untaken key's presses are, step by step: h held, H<t> let go at t just before the
+    // popup, r<t> a key-up at t, p<t> a press at t (0: unstamped), P a press flagged as
+    // auto-repeat. Each press says R (a repetition) or N (new, and the key is forgotten).
+    void untakenKeyPresses_data() {
+        QTest::addColumn<bool>("pairs");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("presses");
+        QTest::newRow("detectable: held") << false << "h p1 p2"
+                                          << "RR";
+        QTest::newRow("detectable: let go") << false << "h p1 r2 p3 p4"
+                                            << "RNN";
+        QTest::newRow("detectable: never held") << false << "p1"
+                                                << "N";
+        QTest::newRow("pairs: no key-up yet") << true << "h p1 p2"
+                                              << "RR";
+        QTest::newRow("pairs: flagged") << true << "h r3 P P"
+                                        << "RR";
+        QTest::newRow("pairs: unflagged pair") << true << "h r3 p3 r4 p4"
+                                               << "RR";
+        QTest::newRow("pairs: let go") << true << "h r3 p3 r4 p9 p10"
+                                       << "RNN";
+        QTest::newRow("pairs: pending at the opening") << true << "H5 p5 r6 p7"
+                                                       << "RN";
+        QTest::newRow("pairs: let go just before") << true << "H5 p8"
+                                                   << "N";
+        QTest::newRow("pairs: unstamped") << true << "h r0 p0"
+                                          << "N";
+    }
+    void untakenKeyPresses() {
+        QFETCH(bool, pairs);
+        QFETCH(QString, steps);
+        QFETCH(QString, presses);
+        constexpr quint64 key = 42;
+        UntakenKeys keys;
+        QString said;
+        for (const QString& step : steps.split(u' ')) {
+            const quint64 t = step.mid(1).toULongLong();
+            switch (step[0].toLatin1()) {
+            case 'h':
+                keys.hold(key);
+                break;
+            case 'H':
+                keys.holdReleasedAt(key, t);
+                break;
+            case 'r':
+                keys.released(key, t, pairs);
+                break;
+            default:
+                said += keys.repeats(key, t, step[0] == u'P', pairs) ? u'R' : u'N';
+            }
+        }
+        QCOMPARE(said, presses);
     }
 };
 
