@@ -2,6 +2,7 @@
 
 #include "keyrepeat.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QWidget>
@@ -59,12 +60,20 @@ void PadKeys::commitPendingRelease() {
 void PadKeys::loseKeyboard() {
     commitPendingRelease();
     keysDown_.clear();
+    // Their key-ups may go to another program now.
+    untaken_.clear();
+    pressedInPopup_.clear();
 }
 
 bool PadKeys::isOwnKeyTarget(QWidget* w) const {
+    // While a menu, a drop-down list or a context menu is open, the arrows navigate it, and S
+    // belongs to its list.
+    return w->window() == &window_ && !QApplication::activePopupWidget();
+}
+
+bool PadKeys::isOwnOrItsList(QWidget* w) const {
     QWidget* top = w->window();
     if (top == &window_) return true;
-    // An open drop-down list belongs to its list; a menu is left to do its own navigation.
     if (top->windowType() == Qt::Popup && !qobject_cast<QMenu*>(top)) {
         for (QWidget* p = top->parentWidget(); p; p = p->parentWidget())
             if (p == &window_) return true;
@@ -76,7 +85,12 @@ bool PadKeys::eventFilter(QObject* watched, QEvent* e) {
     const QEvent::Type type = e->type();
     if (type == QEvent::Show) {
         auto* w = qobject_cast<QWidget*>(watched);
-        if (w && w->isWindow() && w->windowType() == Qt::Popup) handlers_.popupOpened();
+        if (w && w->isWindow() && w->windowType() == Qt::Popup) popupOpens();
+        return false;
+    }
+    if (type == QEvent::Hide) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && w->isWindow() && w->windowType() == Qt::Popup) popupCloses();
         return false;
     }
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)
@@ -96,7 +110,16 @@ bool PadKeys::eventFilter(QObject* watched, QEvent* e) {
     // only the widget is looked at, so that no key acts twice.
     auto* w = qobject_cast<QWidget*>(watched);
     if (!w) return false;
-    if (!isOwnKeyTarget(w)) {
+    const bool own = isOwnKeyTarget(w);
+    if (type != QEvent::ShortcutOverride &&
+        untakenRepetition(*ke, realRelease,
+                          !own && (QApplication::activePopupWidget() ||
+                                   w->window()->windowType() == Qt::Popup))) {
+        // Neither the window nor the popup it lands in acts on it; on the window it still
+        // unmasks a release and press pair.
+        return own ? keyPress(*ke, arrow, false) : true;
+    }
+    if (!own) {
         // Wherever the release of an arrow that holds its axis lands, the axis stops.
         if (realRelease && arrow && handlers_.keyHolds(*arrow)) {
             commitPendingRelease();
@@ -122,20 +145,21 @@ void PadKeys::escapeKey(QObject* watched, const QKeyEvent& e) {
     // Escape acts and still reaches the control that has the focus. A key event is seen again
     // by each parent it propagates to: one key-down acts once.
     auto* w = qobject_cast<QWidget*>(watched);
-    if (e.type() != QEvent::KeyPress || e.isAutoRepeat() || !w || !isOwnKeyTarget(w)) return;
+    if (e.type() != QEvent::KeyPress || e.isAutoRepeat() || !w || !isOwnOrItsList(w)) return;
     if (e.timestamp() != 0 && e.timestamp() == escapeTime_) return;
     escapeTime_ = e.timestamp();
     handlers_.escape();
 }
 
-bool PadKeys::keyPress(const QKeyEvent& e, std::optional<Arrow> arrow) {
+bool PadKeys::keyPress(const QKeyEvent& e, std::optional<Arrow> arrow, bool acts) {
     bool autoRepeat = e.isAutoRepeat();
+    const quint64 k = physicalKey(e);
+    const bool wasDown = keysDown_.contains(k);
+    keysDown_.insert(k);
     if (keyRepeat_ == KeyRepeat::Detectable) {
         // No key-up since this key's last press: it is being held, and this is its repetition
         // (which the platform does not flag in this mode).
-        const quint64 k = physicalKey(e);
-        autoRepeat = autoRepeat || keysDown_.contains(k);
-        keysDown_.insert(k);
+        autoRepeat = autoRepeat || wasDown;
     } else if (pendingRelease_ && arrow == pendingRelease_->arrow && e.timestamp() != 0 &&
                e.timestamp() == pendingRelease_->timestamp) {
         // The held-back release and this press are one repetition of a held key.
@@ -147,6 +171,7 @@ bool PadKeys::keyPress(const QKeyEvent& e, std::optional<Arrow> arrow) {
     }
     // Whatever else was released goes out before this key acts.
     commitPendingRelease();
+    if (!acts) return true;
     if (arrow) return handlers_.arrowDown(*arrow);
     // One press is one toggle: a held S repeats its key-downs, and each would otherwise stop the
     // spiral it has just started, or start a new one.
@@ -170,9 +195,44 @@ bool PadKeys::keyRelease(const QKeyEvent& e, std::optional<Arrow> arrow) {
     // the release comes in). The release waits a moment: the press of the same key with the
     // same time stamp that follows it unmasks both as repetition.
     commitPendingRelease();
-    pendingRelease_ = PendingRelease{*arrow, e.timestamp()};
+    pendingRelease_ = PendingRelease{*arrow, e.timestamp(), physicalKey(e)};
     releaseTimer_.start();
     return true;
+}
+
+// ---- keys a popup took ----
+
+void PadKeys::popupOpens() {
+    // Its opening ends the holds, and with them what this knows of the keys held: kept apart.
+    UntakenKeys held = untaken_;
+    for (quint64 k : std::as_const(keysDown_))
+        held.hold(k);
+    if (pendingRelease_) held.holdReleasedAt(pendingRelease_->key, pendingRelease_->timestamp);
+    const UntakenKeys inPopup = pressedInPopup_;
+    handlers_.popupOpened();
+    untaken_.merge(held);
+    pressedInPopup_.merge(inPopup);
+}
+
+void PadKeys::popupCloses() {
+    untaken_.merge(pressedInPopup_);
+    pressedInPopup_.clear();
+}
+
+bool PadKeys::untakenRepetition(const QKeyEvent& e, bool realRelease, bool inPopup) {
+    const quint64 k = physicalKey(e);
+    const bool pairs = keyRepeat_ == KeyRepeat::ReleasePairs;
+    if (e.type() == QEvent::KeyRelease) {
+        if (realRelease) {
+            untaken_.released(k, e.timestamp(), pairs);
+            pressedInPopup_.released(k, e.timestamp(), pairs);
+        }
+        return false;
+    }
+    if (untaken_.repeats(k, e.timestamp(), e.isAutoRepeat(), pairs)) return true;
+    // Seen again as it propagates: noting it twice changes nothing.
+    if (inPopup) pressedInPopup_.hold(k);
+    return false;
 }
 
 } // namespace skyjog

@@ -3,6 +3,7 @@
 // them, told apart from the repetitions of a held key, and handed to the window as an arrow going
 // down or up and as the spiral key.
 #include "arrow.h"
+#include "untakenkeys.h"
 
 #include <QObject>
 #include <QSet>
@@ -48,9 +49,9 @@ public:
     };
     static constexpr int ReleaseGraceMs = 20;
 
-    // The keys of window, and of its own drop-down lists. Asks the window system for Detectable
-    // and falls back to ReleasePairs. Sees nothing until installed as the application's event
-    // filter.
+    // The keys of window while no popup is open over it (Escape also in its own drop-down
+    // lists). Asks the window system for Detectable and falls back to ReleasePairs. Sees nothing
+    // until installed as the application's event filter.
     PadKeys(QWidget& window, Handlers handlers);
 
     // A box that takes names as well as numbers: an S typed there is a letter, not the spiral key.
@@ -74,8 +75,10 @@ protected:
 
 private:
     bool isOwnKeyTarget(QWidget* w) const;
-    // A key press and release of the window's own; true: the key is consumed.
-    bool keyPress(const QKeyEvent& e, std::optional<Arrow> arrow);
+    bool isOwnOrItsList(QWidget* w) const;
+    // A key press and release of the window's own; true: the key is consumed. A press that does
+    // not act only tells repetition pairs apart.
+    bool keyPress(const QKeyEvent& e, std::optional<Arrow> arrow, bool acts = true);
     bool keyRelease(const QKeyEvent& e, std::optional<Arrow> arrow);
     void escapeKey(QObject* watched, const QKeyEvent& e);
 
@@ -87,6 +90,7 @@ private:
     struct PendingRelease {
         Arrow arrow;
         quint64 timestamp;
+        quint64 key;
     };
     std::optional<PendingRelease> pendingRelease_;
     QTimer releaseTimer_;
@@ -96,6 +100,17 @@ private:
     // The arrow and S keys down at the moment, by physical key, as far as this program has seen
     // them: with detectable auto-repeat, a press of one of them is a repetition.
     QSet<quint64> keysDown_;
+
+    // ---- keys a popup took ----
+    // A popup opens: what is held now is its own until let go, and repeats nothing anywhere.
+    void popupOpens();
+    // It closes: what was pressed inside it and is still held repeats nothing here.
+    void popupCloses();
+    // Notes a key press or release; true for a press that repeats an untaken key.
+    bool untakenRepetition(const QKeyEvent& e, bool realRelease, bool inPopup);
+    UntakenKeys untaken_;
+    // Pressed inside the open popups: their repetitions are theirs while they are open.
+    UntakenKeys pressedInPopup_;
 };
 
 } // namespace skyjog

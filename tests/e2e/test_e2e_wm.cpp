@@ -49,6 +49,17 @@ class TestEndToEndWm : public QObject, private Fixture {
         return g ? QPoint(g->x + 16, g->y + menuBarHeight() / 2) : QPoint();
     }
 
+    // Up held on the keyboard, slewing, and repeating by the server's auto-repeat.
+    void holdUpRepeating() {
+        x.watchKeys(window);
+        QVERIFY(xdo({"keydown", "Up"}));
+        QVERIFY2(mount->waitForCount(2), qPrintable(show(mount->commands())));
+        QTest::qWait(HoldMs);
+        const auto counts = x.keyCounts(QStringLiteral("Up"));
+        QVERIFY2(counts.presses >= 3, qPrintable(QStringLiteral("%1 presses").arg(counts.presses)));
+        QCOMPARE(show(mount->commands()), show({TrackingOff, UpSlew}));
+    }
+
     // An arrow held while a menu opened: its hold ended as the menu opened (the stop and the
     // tracking restore are in the log before the release, stamped between the request for the
     // menu and shortly after its map); the release, given as xdotool arguments, lands on the open
@@ -97,7 +108,7 @@ private slots:
     void cleanup() {
         endCase();
         // A case that failed half-way must not leave the next one a key or a button held.
-        xdo({"keyup", "Up", "mouseup", "1"});
+        xdo({"keyup", "Up", "keyup", "Down", "mouseup", "1"});
     }
     void cleanupTestCase() {
         wm.stop();
@@ -110,13 +121,8 @@ private slots:
         launch(AltAzSettings);
         if (QTest::currentTestFailed()) return;
         const QPoint file = fileMenuTitle();
-        x.watchKeys(window);
-        QVERIFY(xdo({"keydown", "Up"}));
-        QVERIFY2(mount->waitForCount(2), qPrintable(show(mount->commands())));
-        QTest::qWait(HoldMs);
-        const auto counts = x.keyCounts(QStringLiteral("Up"));
-        QVERIFY2(counts.presses >= 3, qPrintable(QStringLiteral("%1 presses").arg(counts.presses)));
-        QCOMPARE(show(mount->commands()), show({TrackingOff, UpSlew}));
+        holdUpRepeating();
+        if (QTest::currentTestFailed()) return;
 
         x.watchMaps();
         const double openedAt = nowMs();
@@ -140,6 +146,50 @@ private slots:
         QTest::qWait(HoldMs);
         QVERIFY(xdo({"keyup", "Up"}));
         QCOMPARE(show(settledCommands()), show(UpPressAndRelease + UpPressAndRelease));
+    }
+
+    // Up held on the keyboard, the tracking list clicked open: the hold ends as the list opens,
+    // and the key's auto-repeat into the open list starts nothing, however long it goes on. Arrows
+    // pressed in the list move its selection and send nothing; Enter picks the entry, and the
+    // next press of Up is a press.
+    void heldKeyRepeatsNothingIntoOpenTrackingList() {
+        launch(AltAzSettings);
+        if (QTest::currentTestFailed()) return;
+        holdUpRepeating();
+        if (QTest::currentTestFailed()) return;
+
+        x.watchMaps();
+        const QPoint list = controlCentre(40, 2040, 1095, 315);
+        QVERIFY(
+            xdo({"mousemove", QString::number(list.x()), QString::number(list.y()), "click", "1"}));
+        const auto popup = x.waitForPopup(app->pid(), ReplyMs);
+        QVERIFY2(popup, "the tracking list did not open");
+        QVERIFY(mount->waitForCount(4, 3000));
+        // Up still down, repeating into the list well past the server's repeat delay.
+        QTest::qWait(OpenMenuMs);
+        QVERIFY2(x.exists(popup->window), "the list closed by itself");
+        QCOMPARE(show(settledCommands(400)), show(UpPressAndRelease));
+        QVERIFY(xdo({"keyup", "Up"}));
+
+        // Alt/Az is the second entry: one Down selects EQ North, held past the repeat delay it
+        // goes on to EQ South, and Up brings it back.
+        QVERIFY(xdo({"keydown", "Down", "sleep", QString::number(RepeatDelayMs * 4 / 1000.0),
+                     "keyup", "Down", "key", "--delay", "40", "Up"}));
+        QCOMPARE(show(settledCommands(400)), show(UpPressAndRelease));
+        QVERIFY2(x.exists(popup->window), "the arrows closed the list");
+        QVERIFY(xdo({"key", "Return"}));
+        QVERIFY2(waitFor([&] { return !x.exists(popup->window); }, ReplyMs),
+                 "Enter did not close the list");
+        const QByteArray eqNorth = bytes({84, 2});
+        QCOMPARE(show(settledCommands(400)), show(UpPressAndRelease + QList{eqNorth}));
+
+        // EQ North tracks on through a slew: the press sends the slew alone.
+        QVERIFY(xdo({"keydown", "Up"}));
+        QVERIFY(mount->waitForCount(6));
+        QTest::qWait(HoldMs);
+        QVERIFY(xdo({"keyup", "Up"}));
+        QCOMPARE(show(settledCommands()),
+                 show(UpPressAndRelease + QList{eqNorth, UpSlew, AltStop, eqNorth}));
     }
 
     // cmdUp held with the mouse, the File menu opened by Alt+F: the menu takes the mouse, so the

@@ -89,7 +89,19 @@ private slots:
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         QVERIFY(menu);
         QCOMPARE(pad.takeSent(), (Sent{Slew(Az, 7, 30, 0), Stop(Az), T(2)}));
+        QFETCH(bool, detectable);
+        const auto repeatLeft = [&](QWidget* at) {
+            if (detectable)
+                pad.press(at, Qt::Key_Left);
+            else
+                pad.repeat(at, Qt::Key_Left, false);
+        };
+        repeatLeft(menu);
         menu->close();
+        // The held key goes on repeating onto the window: that starts nothing.
+        repeatLeft(&w);
+        QVERIFY(!w.keyReleasePending());
+        QVERIFY(pad.takeSent().isEmpty());
 
         // A drop-down list's popup takes the keyboard and the mouse just the same.
         pad.press(&w, Qt::Key_Right);
@@ -97,6 +109,94 @@ private slots:
         QVERIFY(w.cmbAltRate->view()->isVisible());
         QCOMPARE(pad.takeSent(), (Sent{Slew(Az, 6, 30, 0), Stop(Az), T(2)}));
         w.cmbAltRate->hidePopup();
+    }
+
+    // While a drop-down list is open its keys are its own. The arrow held from before it opened
+    // repeats into it and then onto the window once it has closed, and starts nothing either
+    // way; an arrow pressed inside moves the list's selection and no motor, and is still the
+    // list's while held after the pick closed it. The next press is a press like any other.
+    void keysInAnOpenList_data() {
+        QTest::addColumn<bool>("detectable");
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<bool>("releasedInside");
+        for (bool detectable : {false, true})
+            for (const char* list : {"tracking", "altitude rate", "azimuth rate"})
+                for (bool inside : {true, false})
+                    QTest::addRow("%s, %s, released %s", detectable ? "detectable" : "pairs", list,
+                                  inside ? "inside" : "after")
+                        << detectable << QString(list) << inside;
+    }
+    void keysInAnOpenList() {
+        QFETCH(bool, detectable);
+        QFETCH(QString, list);
+        QFETCH(bool, releasedInside);
+        Pad pad;
+        Interface& w = pad.startOnSim();
+        useKeyRepeatMode(w);
+        QComboBox* box = list == "tracking"        ? w.cmbTrackMode
+                         : list == "altitude rate" ? w.cmbAltRate
+                                                   : w.cmbAzRate;
+        const bool az = box == w.cmbAzRate;
+        const int held = az ? Qt::Key_Left : Qt::Key_Up;
+        const uint8_t motor = az ? Az : Alt;
+        // A held key's repetitions: presses, or release and press pairs flagged or not.
+        const auto repeatHeld = [&](QWidget* at, int key) {
+            for (bool flagged : {true, false}) {
+                if (detectable)
+                    pad.press(at, key);
+                else
+                    pad.repeat(at, key, flagged);
+            }
+        };
+
+        pad.press(&w, held);
+        QCOMPARE(pad.takeSent(), (Sent{T(0), Slew(motor, 7, 30, 0)}));
+        const int before = box->currentIndex();
+        box->showPopup();
+        QAbstractItemView* view = box->view();
+        QVERIFY(view->isVisible());
+        QCOMPARE(pad.takeSent(), (Sent{Stop(motor), T(1)}));
+        repeatHeld(view, held);
+        QVERIFY(pad.takeSent().isEmpty());
+        QCOMPARE(view->currentIndex().row(), before);
+        pad.press(view, Qt::Key_Down);
+        if (detectable)
+            pad.press(view, Qt::Key_Down);
+        else
+            pad.repeat(view, Qt::Key_Down, false);
+        QCOMPARE(view->currentIndex().row(), before + 2);
+        QVERIFY(pad.takeSent().isEmpty());
+        QVERIFY(!sim::sharedMountSim().axisMoving(Alt) && !sim::sharedMountSim().axisMoving(Az));
+        if (releasedInside) {
+            pad.release(view, held);
+            pad.release(view, Qt::Key_Down);
+        }
+
+        // Enter picks the entry: the tracking list sends its mode, a rate list only keeps it.
+        QTest::keyClick(view, Qt::Key_Return);
+        QVERIFY(!view->isVisible());
+        QCOMPARE(box->currentIndex(), before + 2);
+        const bool tracking = box == w.cmbTrackMode;
+        const uint8_t mode = tracking ? 3 : 1;
+        QCOMPARE(pad.takeSent(), tracking ? Sent{T(3)} : Sent{});
+        if (!releasedInside) {
+            repeatHeld(&w, Qt::Key_Down);
+            repeatHeld(&w, held);
+            QVERIFY(!w.keyReleasePending());
+            QVERIFY(pad.takeSent().isEmpty());
+            QVERIFY(!w.cmdUp->isDown() && !w.cmdDown->isDown() && !w.cmdLeft->isDown());
+            // Their key-ups stop the axis as every arrow's key-up does.
+            pad.release(&w, Qt::Key_Down);
+            pad.release(&w, held);
+            QCOMPARE(pad.takeSent(), (Sent{Stop(Alt), T(mode), Stop(motor), T(mode)}));
+        }
+
+        // At 1.5 deg/sec on the list's axis, or in EQ South that needs no tracking off.
+        pad.press(&w, held);
+        pad.release(&w, held);
+        const Sent start =
+            tracking ? Sent{Slew(motor, 7, 30, 0)} : Sent{T(0), Slew(motor, 7, 0x54, 0x60)};
+        QCOMPARE(pad.takeSent(), (start + Sent{Stop(motor), T(mode)}));
     }
 
     // A tooltip is a window of its own but takes nothing from the button under it.

@@ -1,7 +1,9 @@
 // The main window's keyboard on its own: whose keys are the window's, and what reaches it of a key
 // that a shortcut would otherwise take. The window tests cover what the window does with its keys;
-// these cover receivers they do not drive: a shortcut on an arrow, keys inside an open list.
+// these cover receivers they do not drive: a shortcut on an arrow, keys inside an open list, keys
+// a list took.
 #include "padkeys.h"
+#include "untakenkeys.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -90,20 +92,27 @@ private slots:
         QCOMPARE(w.list->currentIndex(), 0);
     }
 
-    // An open drop-down list is the window's own: its arrows slew rather than move the
-    // selection. An open menu keeps its arrows for its navigation; only the release of an arrow
-    // that holds its axis is the window's wherever it lands.
+    // An open drop-down list or menu keeps its arrows and S for itself: they move its selection
+    // and reach nothing of the window. Only the release of an arrow that holds its axis is the
+    // window's wherever it lands.
     void popupsOfTheWindow() {
         KeyedWindow w;
         w.list->showPopup();
         QWidget* popup = QApplication::activePopupWidget();
         QVERIFY(popup);
         QCOMPARE(w.take(), QStringList{"popup"});
-        send(w.list->view(), QEvent::KeyPress, Qt::Key_Down);
-        send(w.list->view(), QEvent::KeyRelease, Qt::Key_Down);
-        QCOMPARE(w.take(), (QStringList{"down Down", "up Down"}));
-        QCOMPARE(w.list->view()->currentIndex().row(), 0);
+        for (int key : {Qt::Key_Down, Qt::Key_S, Qt::Key_Down, Qt::Key_Up}) {
+            send(w.list->view(), QEvent::KeyPress, key);
+            send(w.list->view(), QEvent::KeyRelease, key);
+        }
+        QCOMPARE(w.take(), QStringList());
+        QCOMPARE(w.list->view()->currentIndex().row(), 1);
+        // Sent to the window itself while the list is open, they are still not the window's.
+        send(&w.window, QEvent::KeyPress, Qt::Key_Left);
+        QCOMPARE(w.take(), QStringList());
+        send(&w.window, QEvent::KeyRelease, Qt::Key_Left);
         w.list->hidePopup();
+        QCOMPARE(w.take(), QStringList());
 
         send(w.box, QEvent::KeyPress, Qt::Key_Right);
         QMenu menu(&w.window);
@@ -116,6 +125,87 @@ private slots:
         send(&menu, QEvent::KeyRelease, Qt::Key_Right);
         QCOMPARE(w.take(), (QStringList{"down Right", "popup", "up Right"}));
         QCOMPARE(menu.activeAction(), menu.actions().value(0));
+    }
+
+    // A key held from before a list opened, or pressed inside it, repeats nothing: not in the
+    // list, not on the window after the list has closed. Its release and next press are as ever.
+    void keysThePopupTook() {
+        KeyedWindow w;
+        send(w.box, QEvent::KeyPress, Qt::Key_Up);
+        send(w.box, QEvent::KeyPress, Qt::Key_S);
+        QCOMPARE(w.take(), (QStringList{"down Up", "spiral"}));
+        w.list->showPopup();
+        QCOMPARE(w.take(), QStringList{"popup"});
+        send(w.list->view(), QEvent::KeyPress, Qt::Key_Down); // pressed inside: the list's
+        QCOMPARE(w.list->view()->currentIndex().row(), 1);
+        for (int key : {Qt::Key_Up, Qt::Key_S, Qt::Key_Up})
+            send(w.list->view(), QEvent::KeyPress, key);      // repetitions of what was held before
+        send(w.list->view(), QEvent::KeyPress, Qt::Key_Down); // the list's own repetition
+        QCOMPARE(w.list->view()->currentIndex().row(), 2);
+        w.list->hidePopup();
+        QCOMPARE(w.take(), QStringList());
+        for (int key : {Qt::Key_Up, Qt::Key_Down, Qt::Key_S, Qt::Key_Up})
+            send(w.box, QEvent::KeyPress, key);
+        QCOMPARE(w.take(), QStringList());
+        send(w.box, QEvent::KeyRelease, Qt::Key_Down);
+        send(w.box, QEvent::KeyRelease, Qt::Key_S);
+        send(w.box, QEvent::KeyPress, Qt::Key_Down);
+        send(w.box, QEvent::KeyPress, Qt::Key_S);
+        QCOMPARE(w.take(), (QStringList{"up Down", "down Down", "spiral"}));
+    }
+
+    // What an untaken key's presses are, step by step: h held, H<t> let go at t just before the
+    // popup, r<t> a key-up at t, p<t> a press at t (0: unstamped), P a press flagged as
+    // auto-repeat. Each press says R (a repetition) or N (new, and the key is forgotten).
+    void untakenKeyPresses_data() {
+        QTest::addColumn<bool>("pairs");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("presses");
+        QTest::newRow("detectable: held") << false << "h p1 p2"
+                                          << "RR";
+        QTest::newRow("detectable: let go") << false << "h p1 r2 p3 p4"
+                                            << "RNN";
+        QTest::newRow("detectable: never held") << false << "p1"
+                                                << "N";
+        QTest::newRow("pairs: no key-up yet") << true << "h p1 p2"
+                                              << "RR";
+        QTest::newRow("pairs: flagged") << true << "h r3 P P"
+                                        << "RR";
+        QTest::newRow("pairs: unflagged pair") << true << "h r3 p3 r4 p4"
+                                               << "RR";
+        QTest::newRow("pairs: let go") << true << "h r3 p3 r4 p9 p10"
+                                       << "RNN";
+        QTest::newRow("pairs: pending at the opening") << true << "H5 p5 r6 p7"
+                                                       << "RN";
+        QTest::newRow("pairs: let go just before") << true << "H5 p8"
+                                                   << "N";
+        QTest::newRow("pairs: unstamped") << true << "h r0 p0"
+                                          << "N";
+    }
+    void untakenKeyPresses() {
+        QFETCH(bool, pairs);
+        QFETCH(QString, steps);
+        QFETCH(QString, presses);
+        constexpr quint64 key = 42;
+        UntakenKeys keys;
+        QString said;
+        for (const QString& step : steps.split(u' ')) {
+            const quint64 t = step.mid(1).toULongLong();
+            switch (step[0].toLatin1()) {
+            case 'h':
+                keys.hold(key);
+                break;
+            case 'H':
+                keys.holdReleasedAt(key, t);
+                break;
+            case 'r':
+                keys.released(key, t, pairs);
+                break;
+            default:
+                said += keys.repeats(key, t, step[0] == u'P', pairs) ? u'R' : u'N';
+            }
+        }
+        QCOMPARE(said, presses);
     }
 };
 
