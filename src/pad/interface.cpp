@@ -10,7 +10,7 @@
 #include "nightlook.h"
 #include "ontop.h"
 #include "placement.h"
-#include "porttext.h"
+#include "porttooltip.h"
 #include "viewwindows.h"
 #include "preferences.h"
 #include "report.h"
@@ -26,10 +26,8 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
-#include <QMenu>
 #include <QRadioButton>
 #include <QTimer>
-#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <tuple>
@@ -37,30 +35,6 @@
 namespace skyjog {
 
 namespace {
-
-// The rate lists' entries: text and rate value in quarter arc-seconds per second.
-struct RateEntry {
-    const char* text;
-    int value;
-};
-const std::array<RateEntry, 14> Rates = {{
-    {".5x", 30},
-    {"1x", 60},
-    {"2x", 120},
-    {"4x", 240},
-    {"8x", 480},
-    {"16x", 960},
-    {"32x", 1920},
-    {"64x", 3840},
-    {"128x", 7680},
-    {"1 deg/sec", 14400},
-    {"1.5 deg/sec", 21600},
-    {"2 deg/sec", 28800},
-    {"2.5 deg/sec", 36000},
-    {"3 deg/sec", 43200},
-}};
-
-const std::array<const char*, 4> TrackModes = {"Off", "Alt/Az", "EQ North", "EQ South"};
 
 const QString PortLineSettings = QStringLiteral("9600,N,8,1");
 
@@ -137,7 +111,7 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
     // The port box takes names as well as numbers ("sim", "/dev/ttyS0", host names).
     keys_.setLetterBox(txtCommPort);
     qApp->installEventFilter(&keys_);
-    txtCommPort->installEventFilter(this);
+    new PortTooltip(txtCommPort);
     Form_Load();
     controller_ = makeController(
         {.arrowDown = [this](Arrow a) { motion_.press(a, Source::Controller); },
@@ -336,19 +310,6 @@ void Interface::txtCommPort_Change() {
         CommPortText = txtCommPort->text();
         Comm1().setPortText(CommPortText);
     });
-    if (txtCommPort->hasFocus()) showPortTarget();
-}
-
-void Interface::showPortTarget() {
-    txtCommPort->setToolTip(portDescription(txtCommPort->text()));
-}
-
-bool Interface::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == txtCommPort) {
-        if (event->type() == QEvent::FocusIn) showPortTarget();
-        if (event->type() == QEvent::FocusOut) txtCommPort->setToolTip(QString());
-    }
-    return QMainWindow::eventFilter(watched, event);
 }
 
 // ---- window options and menus ---------------------------------------------------------------

@@ -91,7 +91,6 @@ public:
     bool SkipPecOffClick = false;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void changeEvent(QEvent* e) override;
@@ -126,8 +125,6 @@ private:
     void mnuAbout_Click();
     void mnuNightVision_Click();
     void mnuPosition_Click();
-    // The port box's tooltip names what its text reaches, while it has the focus.
-    void showPortTarget();
 
     // The program selects a list position: the list's selection event follows, as it does for
     // a user's pick.

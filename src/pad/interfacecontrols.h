@@ -20,6 +20,31 @@ class QWidget;
 
 namespace skyjog {
 
+// The rate lists' entries: text and rate value in quarter arc-seconds per second.
+struct RateEntry {
+    const char* text;
+    int value;
+};
+inline constexpr std::array<RateEntry, 14> Rates = {{
+    {".5x", 30},
+    {"1x", 60},
+    {"2x", 120},
+    {"4x", 240},
+    {"8x", 480},
+    {"16x", 960},
+    {"32x", 1920},
+    {"64x", 3840},
+    {"128x", 7680},
+    {"1 deg/sec", 14400},
+    {"1.5 deg/sec", 21600},
+    {"2 deg/sec", 28800},
+    {"2.5 deg/sec", 36000},
+    {"3 deg/sec", 43200},
+}};
+
+// The tracking list's entries, in the order of their item data (the mode byte).
+inline constexpr std::array<const char*, 4> TrackModes = {"Off", "Alt/Az", "EQ North", "EQ South"};
+
 class ArrowButton;
 class UpDown;
 
