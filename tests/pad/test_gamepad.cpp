@@ -196,21 +196,48 @@ private slots:
 
     // The stick presses beyond the dead zone and lets go only well inside it; the D-pad and the
     // stick pushed against each other hold nothing.
+    // Both stick axes, both ways: each side has the same dead zone and the same hysteresis.
+    void theStickHasADeadZoneWithHysteresis_data() {
+        QTest::addColumn<int>("axis");
+        QTest::addColumn<double>("sign");
+        QTest::addColumn<int>("arrow");
+        QTest::addColumn<QByteArray>("slew");
+        QTest::addColumn<QByteArray>("stop");
+        QTest::newRow("up") << int(SDL_CONTROLLER_AXIS_LEFTY) << -1.0 << int(Arrow::Up)
+                            << Slew(Alt, 7, 30, 0) << Stop(Alt);
+        QTest::newRow("down") << int(SDL_CONTROLLER_AXIS_LEFTY) << 1.0 << int(Arrow::Down)
+                              << Slew(Alt, 6, 30, 0) << Stop(Alt);
+        QTest::newRow("left") << int(SDL_CONTROLLER_AXIS_LEFTX) << -1.0 << int(Arrow::Left)
+                              << Slew(Az, 7, 30, 0) << Stop(Az);
+        QTest::newRow("right") << int(SDL_CONTROLLER_AXIS_LEFTX) << 1.0 << int(Arrow::Right)
+                               << Slew(Az, 6, 30, 0) << Stop(Az);
+    }
     void theStickHasADeadZoneWithHysteresis() {
+        QFETCH(int, axis);
+        QFETCH(double, sign);
+        QFETCH(int, arrow);
+        QFETCH(QByteArray, slew);
+        QFETCH(QByteArray, stop);
         Setup t(inMode(2));
-        t.controller.axis(SDL_CONTROLLER_AXIS_LEFTY, -0.45);
+        const auto stick = SDL_GameControllerAxis(axis);
+        t.controller.axis(stick, 0.45 * sign);
         QVERIFY(t.poll().isEmpty());
-        t.controller.axis(SDL_CONTROLLER_AXIS_LEFTY, -0.55);
-        QCOMPARE(t.poll(), (Sent{Slew(Alt, 7, 30, 0)}));
+        t.controller.axis(stick, 0.55 * sign);
+        QCOMPARE(t.poll(), (Sent{slew}));
         // Wavering about the edge: still held, nothing sent.
-        for (double v : {-0.45, -0.52, -0.38, -0.49, -0.36}) {
-            t.controller.axis(SDL_CONTROLLER_AXIS_LEFTY, v);
+        for (double v : {0.45, 0.52, 0.38, 0.49, 0.36}) {
+            t.controller.axis(stick, v * sign);
             QVERIFY(t.poll().isEmpty());
         }
-        QVERIFY(t.w.cmdUp->isDown());
-        t.controller.axis(SDL_CONTROLLER_AXIS_LEFTY, -0.3);
-        QCOMPARE(t.poll(), (Sent{Stop(Alt), T(2)}));
-        // Straight across from one side to the other: the old direction stops first.
+        QVERIFY(t.w.buttonFor(Arrow(arrow))->isDown());
+        t.controller.axis(stick, 0.3 * sign);
+        QCOMPARE(t.poll(), (Sent{stop, T(2)}));
+        QVERIFY(!t.w.buttonFor(Arrow(arrow))->isDown());
+    }
+
+    // Straight across from one side to the other: the old direction stops first.
+    void theStickCrossesStraightOver() {
+        Setup t(inMode(2));
         t.controller.axis(SDL_CONTROLLER_AXIS_LEFTX, -0.9);
         QCOMPARE(t.poll(), (Sent{Slew(Az, 7, 30, 0)}));
         t.controller.axis(SDL_CONTROLLER_AXIS_LEFTX, 0.9);
