@@ -159,6 +159,27 @@ int main(int argc, char** argv) {
          ok;
     exact.setLatencySpread(0);
 
+    // A stop the line loses: from its last byte to the last byte of the stop sent again, and to
+    // the confirmed stop's return.
+    std::vector<double> toResend, toConfirmed;
+    int unconfirmed = 0;
+    Comm1().setPortText(exact.devicePath());
+    for (int i = 0; i < std::max(1, rounds / 10); ++i) {
+        exact.clear();
+        exact.loseStops(1);
+        const skyjog::Confirmation how = skyjog::SendConfirmed(skyjog::cmd::FixedRateSlew(17));
+        const double returned = bench::nowMs();
+        const auto sent = exact.commands();
+        if (how != skyjog::Confirmation::Confirmed || sent.size() != 2) {
+            ++unconfirmed;
+            continue;
+        }
+        toResend.push_back(sent[1].lastByteMs - sent[0].lastByteMs);
+        toConfirmed.push_back(returned - sent[0].lastByteMs);
+    }
+    const bench::Stats sr = bench::stats(toResend), sf = bench::stats(toConfirmed);
+    ok = ok && unconfirmed == 0;
+
     // The port's open and close alone, without any bytes.
     Comm1().setPortText(exact.devicePath());
     std::vector<double> openTimes, closeTimes;
@@ -208,5 +229,15 @@ int main(int argc, char** argv) {
           bench::fmt(sc.max, 3)},
          {QStringLiteral("pause of SleepTime (%1 ms)").arg(SleepTime), bench::fmt(sp.median, 3),
           bench::fmt(sp.mean, 3), bench::fmt(sp.p90, 3), bench::fmt(sp.max, 3)}});
+    out << "\nA stop lost on the exactly timed line (" << toResend.size()
+        << " rounds, unconfirmed: " << unconfirmed
+        << "): from its last byte to the resent stop's last byte, and to the confirmed return "
+           "(ms)\n";
+    out.flush();
+    bench::printTable({"span", "median", "mean", "p90", "max"},
+                      {{"lost stop -> stop sent again", bench::fmt(sr.median), bench::fmt(sr.mean),
+                        bench::fmt(sr.p90), bench::fmt(sr.max)},
+                       {"lost stop -> confirmed", bench::fmt(sf.median), bench::fmt(sf.mean),
+                        bench::fmt(sf.p90), bench::fmt(sf.max)}});
     return ok ? 0 : 1;
 }

@@ -115,6 +115,14 @@ void ExactLine::run() {
                 }
                 double at = std::max(inFree + latency, outFree);
                 QByteArray reply = replyTo(partial);
+                // A fixed-rate move at rate 0: 'P', 2, motor, 36 or 37, 0.
+                const bool stop = partial.size() == 8 && partial[0] == 'P' && partial[1] == 2 &&
+                                  (uint8_t(partial[3]) == 36 || uint8_t(partial[3]) == 37) &&
+                                  partial[4] == 0;
+                if (stop && stopsToLose_ > 0) {
+                    --stopsToLose_;
+                    reply.clear();
+                }
                 if (partial[0] == 'Z') {
                     switch (positionReply_.load()) {
                     case PositionReply::Whole:

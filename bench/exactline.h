@@ -35,6 +35,8 @@ public:
     enum class PositionReply { Whole, Garbage, Short, Late, Never };
     void setPositionReply(PositionReply r) { positionReply_ = r; }
     static constexpr double LateMs = 1500;
+    // The next n motor stops are lost on the line: they cross it, and nothing answers.
+    void loseStops(int n) { stopsToLose_ = n; }
     void clear();
 
 private:
@@ -47,6 +49,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<double> latencySpread_{0};
     std::atomic<PositionReply> positionReply_{PositionReply::Whole};
+    std::atomic<int> stopsToLose_{0};
     mutable std::mutex mutex_;
     std::vector<Command> commands_;
 };
