@@ -178,6 +178,22 @@ void Motion::retryQuietly() {
         if (portLost_[axis] && unconfirmed_[axis]) stopUnlessHeld(axis);
 }
 
+void Motion::stopOnTheWayOut(bool bothAxes,
+                             const std::function<QByteArray(std::size_t axis)>& stop,
+                             const std::function<QByteArray()>& restore) {
+    bool stopped = false;
+    for (size_t axis : {size_t(0), size_t(1)}) {
+        if (!bothAxes && !mayBeMoving(axis)) continue;
+        noteStop(axis, SendConfirmed(stop(axis)));
+        stopped = true;
+    }
+    try {
+        if (stopped) SendConfirmed(restore());
+    } catch (const VbError& e) {
+        reportError(e);
+    }
+}
+
 void Motion::stopUnlessHeld(std::size_t axis) {
     const std::optional<Arrow> moving = driving_[axis];
     if (moving && (holders_[size_t(*moving)] & Sources) != 0) return;

@@ -69,6 +69,12 @@ public:
     void allStop();
     // Sends the stop of every axis whose stop is unconfirmed once more.
     void resendUnconfirmed();
+    // The process is ending without the window's own release of the holds (the display gone,
+    // the session ending): every axis that may still move, or both while a spiral runs, gets
+    // its stop, confirmed, and tracking is restored once after them. A second call sends
+    // nothing more.
+    void stopOnTheWayOut(bool bothAxes, const std::function<QByteArray(std::size_t axis)>& stop,
+                         const std::function<QByteArray()>& restore);
     // Tries each axis whose stop was lost to a failed port once more, with no box: the line may
     // be back. Due QuietRetryMs after each such failure, until a stop is confirmed.
     void retryQuietly();

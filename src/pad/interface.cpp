@@ -27,7 +27,6 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <tuple>
@@ -554,31 +553,14 @@ void Interface::spiralStopped(Confirmation altitude, Confirmation azimuth) {
 
 // ---- the process ending ---------------------------------------------------------------------
 
-void Interface::endOnRequest() {
-    StopSpiral = true;
-    if (SpiralRunning()) {
-        // The spiral runs in a handler further down this stack and sends its stop sequence as it
-        // returns; the window closes after that, from the event loop it returns to.
-        QTimer::singleShot(0, this, [this] { endOnRequest(); });
-        return;
-    }
-    close();
-}
-
 void Interface::stopWhatStillMoves() {
-    // The process is ending, from inside any handler: only the state is read (the tracking
-    // list's selection, which is memory), nothing is painted or shown.
+    // Only the state is read (the tracking list's selection, which is memory): nothing is painted
+    // or shown, as there may be no display left.
     const bool spiral = SpiralRunning();
     StopSpiral = true;
-    bool stopped = false;
-    for (size_t axis : {size_t(0), size_t(1)}) {
-        if (!spiral && !motion_.mayBeMoving(axis)) continue;
-        Confirmation how = Confirmation::PortFailed;
-        handler([&] { how = SendConfirmed(cmd::FixedRateSlew(motorOf(arrowOfAxis(axis)))); });
-        motion_.noteStop(axis, how);
-        stopped = true;
-    }
-    if (stopped) handler([this] { SendConfirmed(cmd::SetTrackingMode(trackingMode())); });
+    motion_.stopOnTheWayOut(
+        spiral, [](size_t axis) { return cmd::FixedRateSlew(motorOf(arrowOfAxis(axis))); },
+        [this] { return cmd::SetTrackingMode(trackingMode()); });
 }
 
 } // namespace skyjog

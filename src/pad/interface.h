@@ -42,9 +42,6 @@ public:
     // What ends the program once the settings are saved; by default every event loop ends, and
     // with them every other window.
     void setProgramEnd(std::function<void()> fn) { programEnd_ = std::move(fn); }
-    // Ends the program as closing the window does, for the system or the terminal asking it to
-    // end: a running spiral is stopped first (its stop sequence goes out) instead of refusing.
-    void endOnRequest();
     const SettingsLocation& settingsLocation() const { return location_; }
 
     // How the window system reports a held key (PadKeys).

@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     // window (the session manager's, the system's) skips the window's own release.
     skyjog::sendLastStopsAtExit();
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [] { skyjog::sendLastStops(); });
-    const skyjog::EndRequests endRequests([&window] { window.endOnRequest(); },
+    const skyjog::EndRequests endRequests([&window] { skyjog::endOnRequest(window); },
                                           [] { skyjog::sendLastStops(); });
     window.show();
     window.restoreViewWindows();

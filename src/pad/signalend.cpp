@@ -1,5 +1,11 @@
 #include "signalend.h"
 
+#include "functions.h"
+#include "spiral.h"
+
+#include <QTimer>
+#include <QWidget>
+
 #include <QCoreApplication>
 #include <iterator>
 #include <utility>
@@ -168,6 +174,17 @@ EndRequests::~EndRequests() {
     current = nullptr;
     endProgram = {};
     sendAtOnce = {};
+}
+
+void endOnRequest(QWidget& window) {
+    StopSpiral = true;
+    if (SpiralRunning()) {
+        // The spiral runs in a handler further down this stack and sends its stop sequence as it
+        // returns; the window closes after that, from the event loop it returns to.
+        QTimer::singleShot(0, &window, [&window] { endOnRequest(window); });
+        return;
+    }
+    window.close();
 }
 
 } // namespace skyjog

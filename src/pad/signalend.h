@@ -7,7 +7,13 @@
 #include <QObject>
 #include <functional>
 
+class QWidget;
+
 namespace skyjog {
+
+// Ends the program as closing its window does, except that a running spiral is not a reason to
+// refuse: it is stopped first (its stop sequence goes out as it returns), then the window closes.
+void endOnRequest(QWidget& window);
 
 class EndRequests : public QObject {
 public:

@@ -4,6 +4,7 @@
 #include "infowindows.h"
 #include "ontop.h"
 #include "padfixture.h"
+#include "signalend.h"
 #include "placement.h"
 #include "setupscope.h"
 #include "twips.h"
@@ -672,7 +673,7 @@ private slots:
         const uint32_t t0 = pad.clock.now();
         bool closedInsideTheSpiral = false;
         pad.clock.at(t0 + 1200, [&] {
-            w.endOnRequest();
+            endOnRequest(w);
             closedInsideTheSpiral = !w.isVisible();
         });
         pad.clock.at(t0 + 5000, [&] { StopSpiral = true; }); // bounds a failing run
