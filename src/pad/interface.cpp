@@ -9,13 +9,10 @@
 #include "laststops.h"
 #include "nightlook.h"
 #include "ontop.h"
-#include "placement.h"
 #include "porttooltip.h"
 #include "viewwindows.h"
-#include "preferences.h"
 #include "report.h"
 #include "setupscope.h"
-#include "twips.h"
 #include "updown.h"
 #include "vberror.h"
 
@@ -73,21 +70,13 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
       programEnd_([] { QCoreApplication::exit(0); }), prefs_(location_.userDir()),
       motion_({.startSlew = [this](Arrow a) { startSlew(a); },
                .stopSlew = [this](Arrow a) { return stopSlew(a); },
-               .stopped =
-                   [this](Arrow, Source s) {
-                       if (s == Source::Button) windowOperation();
-                   },
+               .stopped = [this](Arrow, Source s) { if (s == Source::Button) windowOperation(); },
                .changed = [this] { showArrows(); },
                .keyboardLost = [this] { keys_.loseKeyboard(); },
-               .controllerLetGo =
-                   [this] {
-                       if (controller_) controller_->releaseAll();
-                   },
-               .mayRetryNow =
-                   [] {
-                       return !SpiralRunning() && !CommandUnderway() &&
-                              !QApplication::activeModalWidget();
-                   }}),
+               .controllerLetGo = [this] { if (controller_) controller_->releaseAll(); },
+               // Not inside a spiral, a command or a box's event loop.
+               .mayRetryNow = [] { return !SpiralRunning() && !CommandUnderway() &&
+                                          !QApplication::activeModalWidget(); }}),
       keys_(*this, {.arrowDown = [this](Arrow a) { return Form_KeyDown(a); },
                     .arrowUp = [this](Arrow a) { Form_KeyUp(a); },
                     .keyHolds = [this](Arrow a) { return motion_.holds(a, Source::Key); },
@@ -196,15 +185,8 @@ void Interface::Form_Load() {
     }
 
     try {
-        // 5. The frame's top-left corner, the same corner that unload saves. A place no screen
-        // shows any more (a monitor unplugged) is brought onto the nearest one; the stored
-        // twips are kept all the same until the user moves the window, so it goes back there
-        // once that screen is back.
-        move(twipsToPixels(FormLeft), twipsToPixels(FormTop));
-        bringOntoAScreen(*this);
-        loadedPos_ = pos();
-        loadedLeft_ = FormLeft;
-        loadedTop_ = FormTop;
+        // 5. The frame's top-left corner, the same corner that unload saves.
+        place_.load(*this, FormLeft, FormTop);
         // 6. No key slew is under way: the motion core starts so.
         // 7. A change of state runs chkOnTop_Click.
         chkOnTop->setChecked(OnTop);
@@ -268,15 +250,8 @@ void Interface::closeEvent(QCloseEvent* e) {
 
 void Interface::Form_Unload() {
     try {
-        // 1. Unmoved, the window keeps the twips it was loaded with, whatever pixel they
-        // rounded to.
-        if (pos() == loadedPos_) {
-            FormLeft = loadedLeft_;
-            FormTop = loadedTop_;
-        } else {
-            FormLeft = pos().x() * TwipsPerPixel;
-            FormTop = pos().y() * TwipsPerPixel;
-        }
+        // 1. Unmoved, the window keeps the twips it was loaded with.
+        place_.unload(*this, FormLeft, FormTop);
         // 2.
         AltRateIndex = int16_t(cmbAltRate->currentIndex());
         AzRateIndex = int16_t(cmbAzRate->currentIndex());

@@ -6,6 +6,7 @@
 #include "interfacecontrols.h"
 #include "motion.h"
 #include "padkeys.h"
+#include "placement.h"
 #include "preferences.h"
 #include "settingsfile.h"
 #include "spiral.h"
@@ -156,11 +157,7 @@ private:
     Preferences prefs_;
     ViewWindows views_{prefs_, [this] { return idleForReadings(); }, [this] { return unloading_; }};
     bool unloading_ = false;
-    // Where load put the window, to save the stored twips again when it has not moved (so a
-    // position never drifts through the conversion to pixels and back).
-    QPoint loadedPos_;
-    int32_t loadedTop_ = 0;
-    int32_t loadedLeft_ = 0;
+    TwipsPlace place_;
 
     Motion motion_;
     // Key preview: the arrow keys and S, from whichever control has the focus.

@@ -1,5 +1,7 @@
 #include "placement.h"
 
+#include "twips.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -52,6 +54,24 @@ void bringOntoAScreen(QWidget& window) {
     // only for a window that exists: one that will be shown anyway is made now.
     (void)window.winId();
     window.move(placeOnScreens(window.frameGeometry(), areas));
+}
+
+void TwipsPlace::load(QWidget& window, int32_t left, int32_t top) {
+    window.move(twipsToPixels(left), twipsToPixels(top));
+    bringOntoAScreen(window);
+    loadedPos_ = window.pos();
+    left_ = left;
+    top_ = top;
+}
+
+void TwipsPlace::unload(const QWidget& window, int32_t& left, int32_t& top) const {
+    if (window.pos() == loadedPos_) {
+        left = left_;
+        top = top_;
+    } else {
+        left = window.pos().x() * TwipsPerPixel;
+        top = window.pos().y() * TwipsPerPixel;
+    }
 }
 
 } // namespace skyjog

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QPoint>
 #include <QRect>
+#include <cstdint>
 
 class QWidget;
 
@@ -20,5 +21,21 @@ QList<QRect> availableScreenAreas();
 // Moves a top-level window that lies on no screen onto the nearest one (placeOnScreens); a
 // window that shows anywhere stays where it is.
 void bringOntoAScreen(QWidget& window);
+
+// A window's place in the settings file's twips, kept as it was loaded while the window stays
+// where that put it, so that a place never drifts through the conversion to pixels and back.
+class TwipsPlace {
+public:
+    // Moves the window to the place (the frame's top-left corner), onto a screen if it shows on
+    // none; the twips are kept all the same, so it goes back there once that screen is back.
+    void load(QWidget& window, int32_t left, int32_t top);
+    // The place to save: the loaded twips while the window has not moved, else where it is.
+    void unload(const QWidget& window, int32_t& left, int32_t& top) const;
+
+private:
+    QPoint loadedPos_;
+    int32_t left_ = 0;
+    int32_t top_ = 0;
+};
 
 } // namespace skyjog
