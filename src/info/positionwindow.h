@@ -57,6 +57,8 @@ public:
 
     static PositionWindow* current();
     explicit PositionWindow(PositionHost host, QWidget* parent = nullptr);
+    // The host went away: the window stays open and reads nothing more.
+    void forgetHost() { host_ = {}; }
     // Puts the window on top, at its saved place, and starts the readings.
     void Form_Load();
 

@@ -13,6 +13,10 @@ ViewWindows::ViewWindows(Preferences& prefs, std::function<bool()> idleForReadin
                          std::function<bool()> unloading)
     : prefs_(prefs), idle_(std::move(idleForReadings)), unloading_(std::move(unloading)) {}
 
+ViewWindows::~ViewWindows() {
+    if (PositionWindow* p = PositionWindow::current()) p->forgetHost();
+}
+
 bool ViewWindows::keptNightLook() const {
     return prefs_.get(Pref::NightVision).toBool();
 }

@@ -13,6 +13,10 @@ public:
     // pad is closing (the Position window's own close then keeps nothing).
     ViewWindows(Preferences& prefs, std::function<bool()> idleForReadings,
                 std::function<bool()> unloading);
+    // A Position window left open lets go of what it was handed, which goes with this.
+    ~ViewWindows();
+    ViewWindows(const ViewWindows&) = delete;
+    ViewWindows& operator=(const ViewWindows&) = delete;
 
     // The night look as it was kept.
     bool keptNightLook() const;

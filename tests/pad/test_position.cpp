@@ -398,7 +398,7 @@ private slots:
             PositionWindow::current()->move(90000, 90000);
             PositionWindow::current()->close();
             QCOMPARE(QSettings(prefsPath, QSettings::IniFormat).value("position/x").toInt(), 90000);
-            t.w->showPosition();
+            again.showPosition();
             const QRect shown = PositionWindow::current()->frameGeometry();
             QVERIFY2(PositionWindow::current()->screen()->availableGeometry().intersects(shown),
                      qPrintable(QStringLiteral("%1, %2").arg(shown.x()).arg(shown.y())));
