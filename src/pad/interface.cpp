@@ -15,6 +15,7 @@
 #include "preferences.h"
 #include "report.h"
 #include "setupscope.h"
+#include "taps.h"
 #include "twips.h"
 #include "updown.h"
 #include "vberror.h"
@@ -162,6 +163,7 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
          .pickRates = [this](int alt, int az) { pickRates(alt, az); },
          .savePreferences = [this] { savePreferences(); }},
         prefs_, mnuController, mnuControllerDialog);
+    wireRepeatableTaps(mnuTaps, this, prefs_, motion_, [this] { savePreferences(); });
     setLastStops([this] { stopWhatStillMoves(); });
 }
 
@@ -171,6 +173,7 @@ Interface::~Interface() {
     setPositionHost({});
     // The controller's holds end with the window, while its handlers can still send the stops.
     controller_.reset();
+    motion_.endTaps();
     // A window that goes without being closed ends its holds too, while it still can. The
     // buttons are hidden as the window's children are torn down, after this object's own
     // members are gone: nothing they report then may reach its handlers.
@@ -303,6 +306,7 @@ void Interface::closeEvent(QCloseEvent* e) {
     // holds end too, and it is read no more.
     releaseLostHolds();
     controller_.reset();
+    motion_.endTaps();
     Form_Unload();
 }
 

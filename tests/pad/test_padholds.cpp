@@ -4,9 +4,11 @@
 #include "arrowbutton.h"
 #include "laststops.h"
 #include "padfixture.h"
+#include "preferences.h"
 
 #include <QAbstractItemView>
 #include <QContextMenuEvent>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -23,6 +25,40 @@ QMenu* openMenuWithTheMouse(Interface& w, QMenu* menu) {
     QMenuBar* bar = w.menuBar();
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
     return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+struct Timed {
+    uint32_t at;
+    QByteArray bytes;
+    bool operator==(const Timed&) const = default;
+};
+char* toString(const Timed& t) {
+    return QTest::toString(QStringLiteral("%1 ms: %2").arg(t.at).arg(t.bytes.toHex(' ')));
+}
+// Every command that reached the simulated mount so far, with when, then forgets them.
+QVector<Timed> takeTimed() {
+    QVector<Timed> out;
+    for (const sim::LogEntry& e : sim::sharedMountSim().log())
+        if (e.fromClient) out.push_back({uint32_t(e.timeMs), e.bytes});
+    sim::sharedMountSim().clearLog();
+    return out;
+}
+
+// Lets ms pass on the test clock, the window's events served as its event loop would.
+void waitFor(Pad& pad, uint32_t ms) {
+    const uint32_t until = pad.clock.now() + ms;
+    do {
+        pad.clock.waitForEvents(until);
+    } while (int32_t(until - pad.clock.now()) > 0);
+    QCoreApplication::processEvents();
+}
+
+// Tools > Repeatable Taps as a user left it.
+void keepTaps(Pad& pad, bool on, int ms) {
+    Preferences prefs(pad.user.path());
+    prefs.set(Pref::TapsEnabled, on);
+    prefs.set(Pref::TapLength, ms);
+    QVERIFY(prefs.save());
 }
 
 } // namespace
@@ -176,6 +212,102 @@ private slots:
         QVERIFY(sentByTheEnd.contains(Stop(Az)) && sentByTheEnd.contains(Stop(Alt)));
         QCOMPARE(sim::sharedMountSim().axisMoving(Az), false);
         QCOMPARE(sim::sharedMountSim().axisMoving(Alt), false);
+    }
+
+    // Repeatable taps of 250 ms: a press shorter than that stops 250 ms after it began, a longer
+    // one at its release, each with its tracking restored; from a button and from a key.
+    void aShortTapIsHeldToItsLength_data() {
+        QTest::addColumn<bool>("byKey");
+        QTest::addColumn<uint32_t>("heldMs");
+        QTest::addColumn<bool>("tap");
+        QTest::newRow("button, 20 ms") << false << 20u << true;
+        QTest::newRow("button, 600 ms") << false << 600u << false;
+        QTest::newRow("key, 20 ms") << true << 20u << true;
+        QTest::newRow("key, 600 ms") << true << 600u << false;
+    }
+    void aShortTapIsHeldToItsLength() {
+        QFETCH(bool, byKey);
+        QFETCH(uint32_t, heldMs);
+        QFETCH(bool, tap);
+        Pad pad;
+        keepTaps(pad, true, 250);
+        Interface& w = pad.startOnSim();
+        w.setKeyRepeat(Interface::KeyRepeat::Detectable);
+        QVERIFY(w.mnuTaps->isChecked());
+        takeTimed();
+        const uint32_t t0 = pad.clock.now();
+        if (byKey) pad.press(&w, Qt::Key_Up);
+        else QTest::mousePress(w.cmdUp, Qt::LeftButton);
+        waitFor(pad, heldMs);
+        // Each command takes the simulated line a millisecond.
+        const uint32_t stopAt = tap ? t0 + 250 : pad.clock.now();
+        if (byKey) pad.release(&w, Qt::Key_Up);
+        else QTest::mouseRelease(w.cmdUp, Qt::LeftButton);
+        // Held on: the arrow shows it, and nothing more goes out until the tap's end.
+        QCOMPARE(w.cmdUp->isDown(), tap);
+        waitFor(pad, 1000);
+        QCOMPARE(takeTimed(), (QVector<Timed>{{t0, T(0)},
+                                              {t0 + 1, Slew(Alt, 7, 30, 0)},
+                                              {stopAt, Stop(Alt)},
+                                              {stopAt + 1, T(1)}}));
+        QVERIFY(!w.cmdUp->isDown());
+        QVERIFY(w.motion().idle());
+    }
+
+    // Losing the focus ends a tap at once, as it ends a hold.
+    void focusLossEndsATap() {
+        Pad pad;
+        keepTaps(pad, true, 250);
+        Interface& w = pad.startOnSim();
+        takeTimed();
+        const uint32_t t0 = pad.clock.now();
+        QTest::mousePress(w.cmdLeft, Qt::LeftButton);
+        waitFor(pad, 20);
+        QTest::mouseRelease(w.cmdLeft, Qt::LeftButton);
+        waitFor(pad, 80);
+        const uint32_t lost = pad.clock.now();
+        QWidget other;
+        other.show();
+        QApplication::setActiveWindow(&other);
+        QVERIFY(!w.isActiveWindow());
+        waitFor(pad, 1000);
+        QCOMPARE(takeTimed(), (QVector<Timed>{{t0, T(0)},
+                                              {t0 + 1, Slew(Az, 7, 30, 0)},
+                                              {lost, Stop(Az)},
+                                              {lost + 1, T(1)}}));
+        QVERIFY(w.motion().idle());
+    }
+
+    // Off unless chosen; the menu entry asks the length, and the choice is kept for the next
+    // start.
+    void theTapChoiceIsKept() {
+        Pad pad;
+        {
+            Interface& w = pad.startOnSim();
+            QVERIFY(!w.mnuTaps->isChecked());
+            QVERIFY(!w.motion().tapLength());
+            QTimer::singleShot(0, [] {
+                auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+                QVERIFY(box);
+                QCOMPARE(box->intValue(), 250);
+                box->setIntValue(4000); // held to the longest there is
+                box->accept();
+            });
+            w.mnuTaps->trigger();
+            QCOMPARE(w.motion().tapLength(), std::optional<int>(2000));
+            QVERIFY(w.mnuTaps->isChecked());
+        }
+        pad.window.reset();
+        {
+            Interface& w = pad.startOnSim();
+            QCOMPARE(w.motion().tapLength(), std::optional<int>(2000));
+            QVERIFY(w.mnuTaps->isChecked());
+            w.mnuTaps->trigger(); // off, without asking
+            QVERIFY(!w.motion().tapLength());
+        }
+        pad.window.reset();
+        QVERIFY(!pad.start().motion().tapLength());
+        QCOMPARE(Preferences(pad.user.path()).get(Pref::TapLength).toInt(), 2000);
     }
 
     // A window torn down while a button is held stops it, and does not call into what is
