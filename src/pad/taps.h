@@ -15,8 +15,8 @@ class Preferences;
 inline constexpr int MinTapMs = 50;
 inline constexpr int MaxTapMs = 2000;
 
-// The kept choice in force from the start; the entry's check turns it on (asking the length,
-// with the last one offered) and off. save writes the preferences.
+// The kept choice in force from the start; the entry's submenu turns taps off or picks their
+// length. save writes the preferences.
 void wireRepeatableTaps(QAction* entry, QWidget* parent, Preferences& prefs, Motion& motion,
                         std::function<void()> save);
 

@@ -8,7 +8,6 @@
 
 #include <QAbstractItemView>
 #include <QContextMenuEvent>
-#include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -233,7 +232,7 @@ private slots:
         keepTaps(pad, true, 250);
         Interface& w = pad.startOnSim();
         w.setKeyRepeat(Interface::KeyRepeat::Detectable);
-        QVERIFY(w.mnuTaps->isChecked());
+        QCOMPARE(w.motion().tapLength(), std::optional<int>(250));
         takeTimed();
         const uint32_t t0 = pad.clock.now();
         if (byKey) pad.press(&w, Qt::Key_Up);
@@ -278,36 +277,48 @@ private slots:
         QVERIFY(w.motion().idle());
     }
 
-    // Off unless chosen; the menu entry asks the length, and the choice is kept for the next
-    // start.
+    // Off unless chosen; the submenu turns taps on at a length and off, the choice is kept for
+    // the next start, and a length kept in the file that the menu does not offer is shown too.
     void theTapChoiceIsKept() {
+        const auto entry = [](Interface& w, const QString& text) {
+            for (QAction* a : w.mnuTaps->menu()->actions())
+                if (a->text() == text) return a;
+            qFatal("no entry %s", qPrintable(text));
+        };
+        const auto checked = [](Interface& w) {
+            QStringList out;
+            for (QAction* a : w.mnuTaps->menu()->actions())
+                if (a->isChecked()) out << a->text();
+            return out.join(',');
+        };
         Pad pad;
         {
             Interface& w = pad.startOnSim();
-            QVERIFY(!w.mnuTaps->isChecked());
+            QCOMPARE(checked(w), QStringLiteral("&Off"));
             QVERIFY(!w.motion().tapLength());
-            QTimer::singleShot(0, [] {
-                auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
-                QVERIFY(box);
-                QCOMPARE(box->intValue(), 250);
-                box->setIntValue(4000); // held to the longest there is
-                box->accept();
-            });
-            w.mnuTaps->trigger();
-            QCOMPARE(w.motion().tapLength(), std::optional<int>(2000));
-            QVERIFY(w.mnuTaps->isChecked());
+            entry(w, "600 ms")->trigger();
+            QCOMPARE(w.motion().tapLength(), std::optional<int>(600));
+            QCOMPARE(checked(w), QStringLiteral("600 ms"));
         }
         pad.window.reset();
         {
             Interface& w = pad.startOnSim();
-            QCOMPARE(w.motion().tapLength(), std::optional<int>(2000));
-            QVERIFY(w.mnuTaps->isChecked());
-            w.mnuTaps->trigger(); // off, without asking
+            QCOMPARE(w.motion().tapLength(), std::optional<int>(600));
+            QCOMPARE(checked(w), QStringLiteral("600 ms"));
+            entry(w, "&Off")->trigger();
             QVERIFY(!w.motion().tapLength());
         }
         pad.window.reset();
         QVERIFY(!pad.start().motion().tapLength());
-        QCOMPARE(Preferences(pad.user.path()).get(Pref::TapLength).toInt(), 2000);
+        pad.window.reset();
+        QCOMPARE(Preferences(pad.user.path()).get(Pref::TapLength).toInt(), 600);
+        for (auto [kept, shown] : {std::pair{333, 333}, std::pair{4000, 2000}, std::pair{10, 50}}) {
+            keepTaps(pad, true, kept);
+            Interface& w = pad.start();
+            QCOMPARE(w.motion().tapLength(), std::optional<int>(shown));
+            QCOMPARE(checked(w), QStringLiteral("%1 ms").arg(shown));
+            pad.window.reset();
+        }
     }
 
     // A window torn down while a button is held stops it, and does not call into what is
