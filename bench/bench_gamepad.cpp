@@ -36,13 +36,6 @@ double processCpuMs() {
     return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
 }
 
-// Runs the event loop for ms milliseconds.
-void idle(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 // The command's last byte on the line, once it is there (waiting at most 2 s).
 std::optional<double> waitForCommand(const ExactLine& line, size_t index) {
     const double until = nowMs() + 2000;

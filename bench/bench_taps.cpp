@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -21,13 +20,6 @@ using namespace skyjog;
 using namespace bench;
 
 namespace {
-
-// Runs the event loop for ms milliseconds.
-void idle(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 void click(QWidget* button, QEvent::Type type) {
     const QPointF at(button->width() / 2.0, button->height() / 2.0);

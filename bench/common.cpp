@@ -2,8 +2,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QTextStream>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -119,6 +121,12 @@ void printTable(const QStringList& header, const std::vector<QStringList>& rows)
     for (const auto& r : rows)
         line(r);
     out.flush();
+}
+
+void idle(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 } // namespace bench

@@ -12,6 +12,9 @@ namespace bench {
 // CLOCK_MONOTONIC in milliseconds, with fraction.
 double nowMs();
 
+// Runs the event loop for ms milliseconds.
+void idle(int ms);
+
 // The bytes 10-bit characters take at 9600 baud.
 constexpr double CharMs = 10.0 * 1000.0 / 9600.0;
 

@@ -4,7 +4,6 @@
 #include "arrowbutton.h"
 #include "laststops.h"
 #include "padfixture.h"
-#include "preferences.h"
 
 #include <QAbstractItemView>
 #include <QContextMenuEvent>
@@ -50,14 +49,6 @@ void waitFor(Pad& pad, uint32_t ms) {
         pad.clock.waitForEvents(until);
     } while (int32_t(until - pad.clock.now()) > 0);
     QCoreApplication::processEvents();
-}
-
-// Tools > Repeatable Taps as a user left it.
-void keepTaps(Pad& pad, bool on, int ms) {
-    Preferences prefs(pad.user.path());
-    prefs.set(Pref::TapsEnabled, on);
-    prefs.set(Pref::TapLength, ms);
-    QVERIFY(prefs.save());
 }
 
 } // namespace
@@ -229,7 +220,7 @@ private slots:
         QFETCH(uint32_t, heldMs);
         QFETCH(bool, tap);
         Pad pad;
-        keepTaps(pad, true, 250);
+        pad.keepTaps(true, 250);
         Interface& w = pad.startOnSim();
         w.setKeyRepeat(Interface::KeyRepeat::Detectable);
         QCOMPARE(w.motion().tapLength(), std::optional<int>(250));
@@ -256,7 +247,7 @@ private slots:
     // Losing the focus ends a tap at once, as it ends a hold.
     void focusLossEndsATap() {
         Pad pad;
-        keepTaps(pad, true, 250);
+        pad.keepTaps(true, 250);
         Interface& w = pad.startOnSim();
         takeTimed();
         const uint32_t t0 = pad.clock.now();
@@ -313,7 +304,7 @@ private slots:
         pad.window.reset();
         QCOMPARE(Preferences(pad.user.path()).get(Pref::TapLength).toInt(), 600);
         for (auto [kept, shown] : {std::pair{333, 333}, std::pair{4000, 2000}, std::pair{10, 50}}) {
-            keepTaps(pad, true, kept);
+            pad.keepTaps(true, kept);
             Interface& w = pad.start();
             QCOMPARE(w.motion().tapLength(), std::optional<int>(shown));
             QCOMPARE(checked(w), QStringLiteral("%1 ms").arg(shown));

@@ -5,7 +5,6 @@
 #include "spiralfixture.h"
 
 #include "arrowbutton.h"
-#include "preferences.h"
 #include "updown.h"
 
 #include <QAbstractItemView>
@@ -167,12 +166,7 @@ private slots:
     // legs keep their times.
     void aTapMidSpiralEndsOnTimeAndLeavesTheLegsAlone() {
         Pad pad;
-        {
-            Preferences prefs(pad.user.path());
-            prefs.set(Pref::TapsEnabled, true);
-            prefs.set(Pref::TapLength, 250);
-            QVERIFY(prefs.save());
-        }
+        pad.keepTaps(true, 250);
         Interface& w = pad.startOnSim();
         const uint32_t t0 = pad.clock.now();
         userAt(pad, t0 + 150, [&] { QTest::mousePress(w.cmdUp, Qt::LeftButton); });
