@@ -35,6 +35,10 @@ if [ "$which" = all ] || [ "$which" = spiral ]; then
     "$BUILD_DIR/bench/bench_spiral" 20
     echo
 fi
+if [ "$which" = all ] || [ "$which" = taps ]; then
+    "$BUILD_DIR/bench/bench_taps" 40
+    echo
+fi
 if { [ "$which" = all ] || [ "$which" = gamepad ]; } && [ -x "$BUILD_DIR/bench/bench_gamepad" ]; then
     "$BUILD_DIR/bench/bench_gamepad" 40 10000
     echo

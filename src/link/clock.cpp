@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -103,6 +104,19 @@ void SystemClock::waitForEvents(uint32_t until) {
     wake.setTimerType(Qt::PreciseTimer);
     wake.start(std::chrono::milliseconds((leftNs - tailNs) / NsPerMs));
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+void SystemClock::callAt(uint32_t due, QObject* context, std::function<void()> fn) {
+    // A precise Qt timer may still fire most of a millisecond late: it is set to fire a little
+    // early, and the rest is slept out on the precise clock, as the spiral's waits do.
+    constexpr int32_t EarlyMs = 2;
+    const int32_t aheadMs = int32_t(due - tickCount());
+    QTimer::singleShot(std::max(aheadMs - EarlyMs, 0), Qt::PreciseTimer, context,
+                       [this, due, fn = std::move(fn)] {
+                           while (int32_t(due - tickCount()) > 0)
+                               waitForEvents(due);
+                           fn();
+                       });
 }
 
 int64_t paceDeadline(PaceState& state, int64_t nowNs, int64_t periodNs) {

@@ -1,6 +1,9 @@
 #pragma once
 // The millisecond tick counter and the pause, behind one seam so that tests can drive time.
 #include <cstdint>
+#include <functional>
+
+class QObject;
 
 namespace skyjog {
 
@@ -36,6 +39,10 @@ public:
     virtual void waitForEvents(uint32_t until) = 0;
     // The system clock's increment in 100-ns units (0 where the system reports none).
     virtual uint32_t clockIncrement100ns() = 0;
+    // Calls fn from this thread's event loop once the tick count has reached `due` (at once when
+    // it has), unless context is gone by then. Nothing waits for it meanwhile: what is held up
+    // for a moment (a tap's stop) does not hold up the window or a spiral's legs.
+    virtual void callAt(uint32_t due, QObject* context, std::function<void()> fn) = 0;
 
 private:
     bool counting64_ = false;
@@ -51,6 +58,7 @@ public:
     void pace(PaceState& state, uint32_t ms) override;
     void waitForEvents(uint32_t until) override;
     uint32_t clockIncrement100ns() override;
+    void callAt(uint32_t due, QObject* context, std::function<void()> fn) override;
 };
 
 // The clock in use; the system clock unless a test installed another.

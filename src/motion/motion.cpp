@@ -1,5 +1,6 @@
 #include "motion.h"
 
+#include "clock.h"
 #include "report.h"
 #include "vberror.h"
 
@@ -34,6 +35,8 @@ Motion::Motion(Actions actions) : actions_(std::move(actions)) {
 }
 
 bool Motion::press(Arrow a, Source s) {
+    // A tap's next press starts afresh, and its own release decides when it ends.
+    dropTapEnd(a, s);
     holders_[size_t(a)] |= bit(s);
     return startPress(a, s);
 }
@@ -51,7 +54,8 @@ Motion::KeyPress Motion::keyDown(Arrow a) {
     return KeyPress::Started;
 }
 
-bool Motion::startPress(Arrow a, Source) {
+bool Motion::startPress(Arrow a, Source s) {
+    pressedAt_[size_t(a)][size_t(s)] = clock().tickCount();
     driving_[axisOf(a)] = a;
     changed();
     bool ok = true;
@@ -71,6 +75,8 @@ void Motion::runDeferredReleases() {
     if (pressDepth_ > 0) return;
     for (auto [arrow, source] : std::exchange(deferredReleases_, {}))
         release(arrow, source);
+    // A tap that came due during the start ends now, after its start.
+    endDueTaps();
 }
 
 bool Motion::deferred(Arrow a, Source s) const {
@@ -84,9 +90,33 @@ void Motion::release(Arrow a, Source s) {
         changed();
         return;
     }
+    const auto pending = std::find_if(tapEnds_.begin(), tapEnds_.end(), [&](const TapEnd& t) {
+        return t.arrow == a && t.source == s;
+    });
+    if (pending != tapEnds_.end()) {
+        // A second release of a tap under way (a key-up seen elsewhere) changes nothing, unless
+        // the tap is to end now.
+        if (!lettingGo_) return;
+        tapEnds_.erase(pending);
+        letGo(a, s, false);
+        return;
+    }
+    const uint32_t held = elapsedMs(pressedAt_[size_t(a)][size_t(s)], clock().tickCount());
+    if (tapMs_ && !lettingGo_ && (holders_[size_t(a)] & bit(s)) && held < uint32_t(*tapMs_)) {
+        const uint32_t due = pressedAt_[size_t(a)][size_t(s)] + uint32_t(*tapMs_);
+        tapEnds_.push_back({a, s, due});
+        // The key itself is up: the next arrow key's press is a new one.
+        if (s == Source::Key) keyIsDown_ = false;
+        clock().callAt(due, &timerContext_, [this] { endDueTaps(); });
+        return;
+    }
+    letGo(a, s, true);
+}
+
+void Motion::letGo(Arrow a, Source s, bool keyUp) {
     holders_[size_t(a)] &= uint8_t(~bit(s));
     if (s == Source::Key) {
-        keyIsDown_ = false;
+        if (keyUp) keyIsDown_ = false;
         dropKeyHolds(axisOf(a));
     }
     changed();
@@ -99,9 +129,38 @@ void Motion::release(Arrow a, Source s) {
     }
 }
 
+void Motion::endDueTaps() {
+    // Inside a press's start a tap's end waits for it, as a release does.
+    if (pressDepth_ > 0) return;
+    const uint32_t now = clock().tickCount();
+    for (;;) {
+        const auto due = std::find_if(tapEnds_.begin(), tapEnds_.end(), [&](const TapEnd& t) {
+            return int32_t(t.due - now) <= 0;
+        });
+        if (due == tapEnds_.end()) return;
+        const TapEnd t = *due;
+        tapEnds_.erase(due);
+        letGo(t.arrow, t.source, false);
+    }
+}
+
+void Motion::endTaps() {
+    const bool wasLettingGo = std::exchange(lettingGo_, true);
+    for (const TapEnd& t : std::exchange(tapEnds_, {}))
+        letGo(t.arrow, t.source, false);
+    lettingGo_ = wasLettingGo;
+}
+
+void Motion::dropTapEnd(Arrow a, Source s) {
+    std::erase_if(tapEnds_, [&](const TapEnd& t) { return t.arrow == a && t.source == s; });
+}
+
 void Motion::dropKeyHolds(std::size_t axis) {
-    for (Arrow a : {arrowOfAxis(axis), partnerOf(arrowOfAxis(axis))})
+    for (Arrow a : {arrowOfAxis(axis), partnerOf(arrowOfAxis(axis))}) {
         holders_[size_t(a)] &= uint8_t(~(bit(Source::Key) | KeyShown));
+        // A key that takes the axis over ends its key tap too, without a stop of its own.
+        dropTapEnd(a, Source::Key);
+    }
 }
 
 bool Motion::keepsMoving(Arrow a) const {
@@ -134,6 +193,7 @@ void Motion::noteStop(std::size_t axis, Confirmation how) {
 }
 
 void Motion::releaseLost() {
+    const bool wasLettingGo = std::exchange(lettingGo_, true);
     actions_.keyboardLost();
     for (size_t axis : {size_t(0), size_t(1)}) {
         for (Arrow a : {arrowOfAxis(axis), partnerOf(arrowOfAxis(axis))})
@@ -145,13 +205,18 @@ void Motion::releaseLost() {
     keyIsDown_ = false;
     for (Arrow a : AllArrows)
         if (holds(a, Source::Button)) release(a, Source::Button);
+    lettingGo_ = wasLettingGo;
     changed();
 }
 
 void Motion::allStop() {
     allStopping_ = true;
+    lettingGo_ = true;
     releaseLost();
     actions_.controllerLetGo();
+    // The controller's taps: their buttons are up already.
+    endTaps();
+    lettingGo_ = false;
     allStopping_ = false;
     for (size_t axis : {size_t(0), size_t(1)}) {
         try {
@@ -223,7 +288,7 @@ bool Motion::heldByKeyOrMouse() const {
 }
 
 bool Motion::idle() const {
-    return pressDepth_ == 0 && !keyIsDown_ && deferredReleases_.empty() &&
+    return pressDepth_ == 0 && !keyIsDown_ && deferredReleases_.empty() && tapEnds_.empty() &&
            std::all_of(holders_.begin(), holders_.end(),
                        [](uint8_t h) { return (h & Sources) == 0; });
 }

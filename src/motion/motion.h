@@ -7,6 +7,7 @@
 #include "arrow.h"
 #include "functions.h"
 
+#include <QObject>
 #include <QString>
 #include <QTimer>
 #include <array>
@@ -67,6 +68,14 @@ public:
     void releaseLost();
     // Every hold of every source ends, and each axis gets one stop.
     void allStop();
+    // Repeatable taps: a press that ends sooner than ms after it began is held until then, so
+    // that every short tap moves the mount as far; a longer press stops at its release as ever.
+    // The keyboard's and the mouse's loss and all-stop end a tap at once. None: every release
+    // acts when it comes. A tap under way when this changes ends as it began.
+    void setTapLength(std::optional<int> ms) { tapMs_ = ms; }
+    std::optional<int> tapLength() const { return tapMs_; }
+    // Every tap under way ends now, the controller's too (the window closes).
+    void endTaps();
     // Sends the stop of every axis whose stop is unconfirmed once more.
     void resendUnconfirmed();
     // The process is ending without the window's own release of the holds (the display gone,
@@ -106,6 +115,11 @@ private:
     static constexpr uint8_t Sources = 0x7f;
 
     bool startPress(Arrow a, Source s);
+    // What a release does once it acts: the hold ends, and the axis stops unless still held.
+    // keyUp: an arrow key came up now (not a tap's end, when another key may be down).
+    void letGo(Arrow a, Source s, bool keyUp);
+    void endDueTaps();
+    void dropTapEnd(Arrow a, Source s);
     void runDeferredReleases();
     bool deferred(Arrow a, Source s) const;
     void dropKeyHolds(std::size_t axis);
@@ -129,6 +143,21 @@ private:
     bool allStopping_ = false;
     int pressDepth_ = 0;
     std::vector<std::pair<Arrow, Source>> deferredReleases_;
+
+    std::optional<int> tapMs_;
+    // When each source last pressed each arrow.
+    std::array<std::array<uint32_t, 3>, 4> pressedAt_{};
+    struct TapEnd {
+        Arrow arrow;
+        Source source;
+        uint32_t due;
+    };
+    // Releases that came before their tap's length was up, held until it is.
+    std::vector<TapEnd> tapEnds_;
+    // Releases in the keyboard's loss and in all-stop act at once, a tap's too.
+    bool lettingGo_ = false;
+    // The tap ends' timers call into this object only while it lives.
+    QObject timerContext_;
 };
 
 // How the pad names an axis: by the arrows that move it.

@@ -13,6 +13,7 @@
 #include "viewwindows.h"
 #include "report.h"
 #include "setupscope.h"
+#include "taps.h"
 #include "updown.h"
 #include "vberror.h"
 
@@ -113,6 +114,7 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
          .pickRates = [this](int alt, int az) { pickRates(alt, az); },
          .savePreferences = [this] { views_.save(); }},
         prefs_, mnuController, mnuControllerDialog);
+    wireRepeatableTaps(mnuTaps, this, prefs_, motion_, [this] { views_.save(); });
     setLastStops([this] { stopWhatStillMoves(); });
 }
 
@@ -121,6 +123,7 @@ Interface::~Interface() {
     qApp->removeEventFilter(&keys_);
     // The controller's holds end with the window, while its handlers can still send the stops.
     controller_.reset();
+    motion_.endTaps();
     // A window that goes without being closed ends its holds too, while it still can. The
     // buttons are hidden as the window's children are torn down, after this object's own
     // members are gone: nothing they report then may reach its handlers.
@@ -245,6 +248,7 @@ void Interface::closeEvent(QCloseEvent* e) {
     // holds end too, and it is read no more.
     releaseLostHolds();
     controller_.reset();
+    motion_.endTaps();
     Form_Unload();
 }
 

@@ -93,6 +93,7 @@ struct InterfaceControls {
     QAction* mnuSetup = nullptr;
     QAction* mnuController = nullptr;       // turns the game controller's use on and off
     QAction* mnuControllerDialog = nullptr; // (both gone in a build without one)
+    QAction* mnuTaps = nullptr;
     QMenu* mnuView = nullptr;
     QAction* mnuNightVision = nullptr;
     QAction* mnuPosition = nullptr;

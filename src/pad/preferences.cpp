@@ -14,7 +14,7 @@ struct PrefEntry {
     QVariant fallback;
 };
 // In the order of Pref.
-const std::array<PrefEntry, 7> Table = {{
+const std::array<PrefEntry, 9> Table = {{
     {Pref::NightVision, "view/nightVision", false},
     {Pref::PositionX, "position/x", 0},
     {Pref::PositionY, "position/y", 0},
@@ -23,6 +23,8 @@ const std::array<PrefEntry, 7> Table = {{
     {Pref::ControllerDeadZone, "controller/deadZone", 50},
     // Empty: the mapping every controller starts with.
     {Pref::ControllerMapping, "controller/mapping", QString()},
+    {Pref::TapsEnabled, "taps/enabled", false},
+    {Pref::TapLength, "taps/lengthMs", 250},
 }};
 
 const PrefEntry& entry(Pref p) {

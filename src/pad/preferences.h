@@ -18,6 +18,8 @@ enum class Pref {
     ControllerEnabled,
     ControllerDeadZone, // percent of full deflection
     ControllerMapping,  // one per controller, under its GUID
+    TapsEnabled,
+    TapLength, // ms
 };
 
 class Preferences {

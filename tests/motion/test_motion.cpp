@@ -29,13 +29,15 @@ Source sourceNamed(QChar c) {
 // "nak" and "port" before a step make the next stop go unacknowledged or fail on the port.
 class Bench {
 public:
+    ManualClock clock;
+    ScopedClock scopedClock{&clock};
     Motion motion{{.startSlew =
                        [this](Arrow a) {
                            if (failNextStart) {
                                failNextStart = false;
                                throw err::invalidArrayIndex();
                            }
-                           log << QStringLiteral("start %1").arg(Names[int(a)]);
+                           log << QStringLiteral("start %1").arg(Names[int(a)]) + at();
                            // A release that the box of a failing start lets through.
                            if (auto it = inside.find(a); it != inside.end()) {
                                const QString step = it->second;
@@ -45,7 +47,7 @@ public:
                        },
                    .stopSlew =
                        [this](Arrow a) {
-                           log << QStringLiteral("stop %1").arg(Names[int(a)]);
+                           log << QStringLiteral("stop %1").arg(Names[int(a)]) + at();
                            if (outcomes.empty()) return Confirmation::Confirmed;
                            const Confirmation c = outcomes.front();
                            outcomes.pop_front();
@@ -66,9 +68,24 @@ public:
     std::map<Arrow, QString> inside;
     ReportRecorder reports;
 
+    // Once the clock has moved: when, from the start.
+    QString at() const {
+        const uint32_t t = clock.now() - 1000;
+        return t ? QStringLiteral(" @%1").arg(t) : QString();
+    }
+    // Lets ms pass, the event loop served as the window's is.
+    void wait(uint32_t ms) {
+        const uint32_t until = clock.now() + ms;
+        do {
+            clock.waitForEvents(until);
+        } while (int32_t(until - clock.now()) > 0);
+        QCoreApplication::processEvents();
+    }
+
     // Steps: "B+Up" a button press, "K-Left" a key release, "C+Down" the controller's; "lost"
     // the keyboard and mouse gone; "all" all-stop; "esc" Escape; "nak"/"port" the next stop's
-    // fate; "fail" the next start throws; "B+Up{B-Up}" a release inside the press's start.
+    // fate; "fail" the next start throws; "B+Up{B-Up}" a release inside the press's start;
+    // "tap=250" taps of 250 ms, "tap-" none; "w20" 20 ms pass; "endtaps" the window closes.
     void run(const QString& script) {
         for (const QString& step : script.split(' ', Qt::SkipEmptyParts)) {
             if (step == "lost") motion.releaseLost();
@@ -77,6 +94,10 @@ public:
             else if (step == "nak") outcomes.push_back(Confirmation::NotAcknowledged);
             else if (step == "port") outcomes.push_back(Confirmation::PortFailed);
             else if (step == "fail") failNextStart = true;
+            else if (step == "endtaps") motion.endTaps();
+            else if (step.startsWith("tap=")) motion.setTapLength(step.mid(4).toInt());
+            else if (step.startsWith("tap-")) motion.setTapLength(std::nullopt);
+            else if (step.startsWith("w")) wait(step.mid(1).toUInt());
             else {
                 QString s = step;
                 const qsizetype brace = s.indexOf('{');
@@ -157,6 +178,31 @@ private slots:
         row("a failed port is its own box", "B+Up port B-Up", "start Up, stop Up", "!alt");
         row("Escape leaves a held axis alone", "B+Up nak B-Up B+Down esc", QString("start Up, stop Up, " + AltBox + ", start Down").toLatin1(), "Down:B !alt");
         row("Escape with nothing unconfirmed", "esc", "", "");
+        // Repeatable taps: a short press ends at its length from the press, a long one at its
+        // release; from every source.
+        row("short tap held to its length", "tap=250 B+Up w20 B-Up w300", "start Up, stop Up @250", "");
+        row("key tap", "tap=250 K+Left w100 K-Left w300", "start Left, stop Left @250", "");
+        row("controller tap", "tap=250 C+Down C-Down w300", "start Down, stop Down @250", "");
+        row("long press is a hold", "tap=250 B+Up w600 B-Up", "start Up, stop Up @600", "");
+        row("tap still held until its end", "tap=250 B+Up B-Up w249", "start Up", "Up:B");
+        row("taps off", "tap=250 tap- B+Up B-Up", "start Up, stop Up", "");
+        row("another source outlasts the tap", "tap=250 B+Up C+Up B-Up w300 C-Up", "start Up, start Up, stop Up @300", "");
+        row("tap outlasts another source", "tap=250 C+Up w100 B+Up w10 C-Up B-Up w300", "start Up, start Up @100, stop Up @350", "");
+        row("second tap starts afresh", "tap=250 B+Up B-Up w100 B+Up B-Up w300", "start Up, start Up @100, stop Up @350", "");
+        row("partner takes the axis during a tap", "tap=250 B+Up B-Up w100 B+Down w300 B-Down",
+            "start Up, start Down @100, stop Down @400", "");
+        row("key tap frees the keyboard", "tap=250 K+Up K-Up w10 K+Left K-Left w300",
+            "start Up, start Left @10, stop Up @250, stop Left @260", "");
+        row("key takes its own axis over", "tap=250 K+Up K-Up w10 K+Down K-Down w300", "start Up, start Down @10, stop Down @260", "");
+        // The keyboard's loss, closing and all-stop end a tap at once; the controller's outlasts
+        // the keyboard.
+        row("lost ends a tap", "tap=250 B+Up K+Left K-Left B-Up w100 lost w300",
+            "start Up, start Left, stop Left @100, stop Up @100", "");
+        row("controller tap outlasts lost", "tap=250 C+Up C-Up w100 lost w300", "start Up, stop Up @250", "");
+        row("closing ends the controller's", "tap=250 C+Up C-Up w100 endtaps w300", "start Up, stop Up @100", "");
+        row("all-stop ends taps", "tap=250 C+Up C-Up B+Left B-Left w100 all w300",
+            "start Up, start Left, stop Up @100, stop Left @100", "");
+        row("a tap's lost stop", "tap=250 B+Up B-Up nak w300", QString("start Up, stop Up @250, " + AltBox).toLatin1(), "!alt");
         // clang-format on
     }
     void sequences() {

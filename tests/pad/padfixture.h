@@ -5,6 +5,7 @@
 #include "functions.h"
 #include "interface.h"
 #include "mountsim.h"
+#include "preferences.h"
 #include "settingsfile.h"
 #include "testsupport.h"
 
@@ -95,6 +96,14 @@ public:
         w.show();
         QApplication::setActiveWindow(&w);
         return w;
+    }
+
+    // Tools > Repeatable Taps as a user left it, for the next window started.
+    void keepTaps(bool on, int ms) {
+        Preferences prefs(user.path());
+        prefs.set(Pref::TapsEnabled, on);
+        prefs.set(Pref::TapLength, ms);
+        QVERIFY(prefs.save());
     }
 
     // Every command that reached the simulated mount so far, then forgets them.

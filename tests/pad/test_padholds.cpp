@@ -25,6 +25,32 @@ QMenu* openMenuWithTheMouse(Interface& w, QMenu* menu) {
     return qobject_cast<QMenu*>(QApplication::activePopupWidget());
 }
 
+struct Timed {
+    uint32_t at;
+    QByteArray bytes;
+    bool operator==(const Timed&) const = default;
+};
+char* toString(const Timed& t) {
+    return QTest::toString(QStringLiteral("%1 ms: %2").arg(t.at).arg(t.bytes.toHex(' ')));
+}
+// Every command that reached the simulated mount so far, with when, then forgets them.
+QVector<Timed> takeTimed() {
+    QVector<Timed> out;
+    for (const sim::LogEntry& e : sim::sharedMountSim().log())
+        if (e.fromClient) out.push_back({uint32_t(e.timeMs), e.bytes});
+    sim::sharedMountSim().clearLog();
+    return out;
+}
+
+// Lets ms pass on the test clock, the window's events served as its event loop would.
+void waitFor(Pad& pad, uint32_t ms) {
+    const uint32_t until = pad.clock.now() + ms;
+    do {
+        pad.clock.waitForEvents(until);
+    } while (int32_t(until - pad.clock.now()) > 0);
+    QCoreApplication::processEvents();
+}
+
 } // namespace
 
 class TestPadHolds : public QObject {
@@ -276,6 +302,114 @@ private slots:
         QVERIFY(sentByTheEnd.contains(Stop(Az)) && sentByTheEnd.contains(Stop(Alt)));
         QCOMPARE(sim::sharedMountSim().axisMoving(Az), false);
         QCOMPARE(sim::sharedMountSim().axisMoving(Alt), false);
+    }
+
+    // Repeatable taps of 250 ms: a press shorter than that stops 250 ms after it began, a longer
+    // one at its release, each with its tracking restored; from a button and from a key.
+    void aShortTapIsHeldToItsLength_data() {
+        QTest::addColumn<bool>("byKey");
+        QTest::addColumn<uint32_t>("heldMs");
+        QTest::addColumn<bool>("tap");
+        QTest::newRow("button, 20 ms") << false << 20u << true;
+        QTest::newRow("button, 600 ms") << false << 600u << false;
+        QTest::newRow("key, 20 ms") << true << 20u << true;
+        QTest::newRow("key, 600 ms") << true << 600u << false;
+    }
+    void aShortTapIsHeldToItsLength() {
+        QFETCH(bool, byKey);
+        QFETCH(uint32_t, heldMs);
+        QFETCH(bool, tap);
+        Pad pad;
+        pad.keepTaps(true, 250);
+        Interface& w = pad.startOnSim();
+        w.setKeyRepeat(Interface::KeyRepeat::Detectable);
+        QCOMPARE(w.motion().tapLength(), std::optional<int>(250));
+        takeTimed();
+        const uint32_t t0 = pad.clock.now();
+        if (byKey) pad.press(&w, Qt::Key_Up);
+        else QTest::mousePress(w.cmdUp, Qt::LeftButton);
+        waitFor(pad, heldMs);
+        // Each command takes the simulated line a millisecond.
+        const uint32_t stopAt = tap ? t0 + 250 : pad.clock.now();
+        if (byKey) pad.release(&w, Qt::Key_Up);
+        else QTest::mouseRelease(w.cmdUp, Qt::LeftButton);
+        // Held on: the arrow shows it, and nothing more goes out until the tap's end.
+        QCOMPARE(w.cmdUp->isDown(), tap);
+        waitFor(pad, 1000);
+        QCOMPARE(takeTimed(), (QVector<Timed>{{t0, T(0)},
+                                              {t0 + 1, Slew(Alt, 7, 30, 0)},
+                                              {stopAt, Stop(Alt)},
+                                              {stopAt + 1, T(1)}}));
+        QVERIFY(!w.cmdUp->isDown());
+        QVERIFY(w.motion().idle());
+    }
+
+    // Losing the focus ends a tap at once, as it ends a hold.
+    void focusLossEndsATap() {
+        Pad pad;
+        pad.keepTaps(true, 250);
+        Interface& w = pad.startOnSim();
+        takeTimed();
+        const uint32_t t0 = pad.clock.now();
+        QTest::mousePress(w.cmdLeft, Qt::LeftButton);
+        waitFor(pad, 20);
+        QTest::mouseRelease(w.cmdLeft, Qt::LeftButton);
+        waitFor(pad, 80);
+        const uint32_t lost = pad.clock.now();
+        QWidget other;
+        other.show();
+        QApplication::setActiveWindow(&other);
+        QVERIFY(!w.isActiveWindow());
+        waitFor(pad, 1000);
+        QCOMPARE(takeTimed(), (QVector<Timed>{{t0, T(0)},
+                                              {t0 + 1, Slew(Az, 7, 30, 0)},
+                                              {lost, Stop(Az)},
+                                              {lost + 1, T(1)}}));
+        QVERIFY(w.motion().idle());
+    }
+
+    // Off unless chosen; the submenu turns taps on at a length and off, the choice is kept for
+    // the next start, and a length kept in the file that the menu does not offer is shown too.
+    void theTapChoiceIsKept() {
+        const auto entry = [](Interface& w, const QString& text) {
+            for (QAction* a : w.mnuTaps->menu()->actions())
+                if (a->text() == text) return a;
+            qFatal("no entry %s", qPrintable(text));
+        };
+        const auto checked = [](Interface& w) {
+            QStringList out;
+            for (QAction* a : w.mnuTaps->menu()->actions())
+                if (a->isChecked()) out << a->text();
+            return out.join(',');
+        };
+        Pad pad;
+        {
+            Interface& w = pad.startOnSim();
+            QCOMPARE(checked(w), QStringLiteral("&Off"));
+            QVERIFY(!w.motion().tapLength());
+            entry(w, "600 ms")->trigger();
+            QCOMPARE(w.motion().tapLength(), std::optional<int>(600));
+            QCOMPARE(checked(w), QStringLiteral("600 ms"));
+        }
+        pad.window.reset();
+        {
+            Interface& w = pad.startOnSim();
+            QCOMPARE(w.motion().tapLength(), std::optional<int>(600));
+            QCOMPARE(checked(w), QStringLiteral("600 ms"));
+            entry(w, "&Off")->trigger();
+            QVERIFY(!w.motion().tapLength());
+        }
+        pad.window.reset();
+        QVERIFY(!pad.start().motion().tapLength());
+        pad.window.reset();
+        QCOMPARE(Preferences(pad.user.path()).get(Pref::TapLength).toInt(), 600);
+        for (auto [kept, shown] : {std::pair{333, 333}, std::pair{4000, 2000}, std::pair{10, 50}}) {
+            pad.keepTaps(true, kept);
+            Interface& w = pad.start();
+            QCOMPARE(w.motion().tapLength(), std::optional<int>(shown));
+            QCOMPARE(checked(w), QStringLiteral("%1 ms").arg(shown));
+            pad.window.reset();
+        }
     }
 
     // A window torn down while a button is held stops it, and does not call into what is

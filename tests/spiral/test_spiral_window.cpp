@@ -162,6 +162,37 @@ private slots:
         // clang-format on
     }
 
+    // A tap mid-spiral goes as a press and release do, its stop 250 ms after its press, and the
+    // legs keep their times.
+    void aTapMidSpiralEndsOnTimeAndLeavesTheLegsAlone() {
+        Pad pad;
+        pad.keepTaps(true, 250);
+        Interface& w = pad.startOnSim();
+        const uint32_t t0 = pad.clock.now();
+        userAt(pad, t0 + 150, [&] { QTest::mousePress(w.cmdUp, Qt::LeftButton); });
+        userAt(pad, t0 + 170, [&] { QTest::mouseRelease(w.cmdUp, Qt::LeftButton); });
+        userAt(pad, t0 + 1200, [&] { QTest::mouseClick(w.cmdSpiral, Qt::LeftButton); });
+        QTest::mouseClick(w.cmdSpiral, Qt::LeftButton);
+        QVERIFY(StopSpiral);
+        const QVector<Sent> in = received();
+        // clang-format off
+        QCOMPARE(bytesOf(in), (QByteArrayList{
+            cmd::GetAzAlt(),
+            T(0), Stop(17), Slew(16, 6, 5, 217),
+            T(0), Slew(17, 7, 30, 0),
+            Stop(17), T(1),
+            T(0), Stop(16), Slew(17, 7, 5, 220),
+            T(0), Stop(17), Slew(16, 7, 5, 217),
+            Stop(17), Stop(16), T(1),
+        }));
+        // clang-format on
+        QCOMPARE(in[4].at, t0 + 150);
+        QCOMPARE(in[6].at, t0 + 400);
+        QCOMPARE(in[8].at - (in[1].at + 1), 501u);
+        QCOMPARE(in[11].at - (in[8].at + 1), 501u);
+        QVERIFY(w.motion().idle());
+    }
+
     // The spiral sleeps between the window's events, and a click wakes it: the stop goes out the
     // moment the click is handled, in a leg or in a corner pause, and not at the leg's end.
     void clickStopsAtOnceInALegAndInAPause_data() {

@@ -2,6 +2,7 @@
 #include "functions.h"
 
 #include <QAbstractEventDispatcher>
+#include <QPointer>
 #include <QTest>
 
 #include <algorithm>
@@ -30,6 +31,14 @@ void ManualClock::sleep(uint32_t ms) {
         pending_.erase(pending_.begin());
         fn();
     }
+}
+
+void ManualClock::callAt(uint32_t due, QObject* context, std::function<void()> fn) {
+    auto post = [guard = QPointer<QObject>(context), fn = std::move(fn)] {
+        if (guard) QMetaObject::invokeMethod(guard.data(), fn, Qt::QueuedConnection);
+    };
+    if (int32_t(due - now_) <= 0) post();
+    else at(due, std::move(post));
 }
 
 void ManualClock::waitForEvents(uint32_t until) {

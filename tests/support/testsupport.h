@@ -25,6 +25,9 @@ public:
     // scheduled action if that comes first (the action is the event that ends the wait).
     void waitForEvents(uint32_t until) override;
     uint32_t clockIncrement100ns() override { return increment_; }
+    // Due in a later sleep (or waitForEvents, which goes no further than it), and then queued to
+    // the event loop rather than run inside whatever slept: a command in flight, say.
+    void callAt(uint32_t due, QObject* context, std::function<void()> fn) override;
 
     void setIncrement(uint32_t v) { increment_ = v; }
     void advance(uint32_t ms) { sleep(ms); }
