@@ -20,6 +20,11 @@ uint8_t at(const QByteArray& bytes, int i) {
 }
 } // namespace
 
+// A byte that comes exactly the gap after the one before still belongs to its command.
+bool ShareServer::expired(const Framer& f, uint32_t now) {
+    return !f.partial.isEmpty() && elapsedMs(f.lastAt, now) > CommandGapMs;
+}
+
 std::optional<MotorCommand> motorCommand(const QByteArray& command) {
     using Kind = MotorCommand::Kind;
     const auto framing = cmd::frameCommand(command);
@@ -187,7 +192,7 @@ void ShareServer::received(int id, const QByteArray& bytes) {
     if (!clients_.count(id)) return;
     Framer& f = framers_[id];
     const uint32_t now = clock().tickCount();
-    if (!f.partial.isEmpty() && elapsedMs(f.lastAt, now) > CommandGapMs) dropStalePartials();
+    if (expired(f, now)) dropStalePartials();
     f.partial += bytes;
     f.lastAt = now;
     for (;;) {
@@ -218,7 +223,7 @@ void ShareServer::dropStalePartials() {
     bool waiting = false;
     for (auto& [id, f] : framers_) {
         if (f.partial.isEmpty()) continue;
-        if (elapsedMs(f.lastAt, now) > CommandGapMs) {
+        if (expired(f, now)) {
             log(QStringLiteral("%1: %2 of %3 dropped, the rest never came")
                     .arg(nameOf(id))
                     .arg(f.partial.size() == 1 ? QStringLiteral("1 byte")

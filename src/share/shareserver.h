@@ -111,6 +111,7 @@ private:
     void addClient(std::unique_ptr<Client> client);
     void removeClient(int id);
     void received(int id, const QByteArray& bytes);
+    static bool expired(const Framer& f, uint32_t now);
     void dropStalePartials();
     void schedule(int delayMs);
     void runNext();
