@@ -7,6 +7,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <algorithm>
+#include <utility>
 
 namespace skyjog::share {
 
@@ -173,6 +174,14 @@ void ShareServer::removeClient(int id) {
     framers_.erase(id);
     // Its questions go unanswered, but a stop it sent still goes out.
     std::erase_if(queue_, [&](const Pending& p) { return p.client == id && !isStop(p.command); });
+    // A move that is on its way counts: it is reported when it has gone out.
+    if (running_ && runningClient_ == id)
+        goneWhileRunning_ = true;
+    else
+        reportGone(id);
+}
+
+void ShareServer::reportGone(int id) {
     const ClientInfo info = info_[id];
     info_.erase(id);
     emit clientDisconnected(id, info.name, info.moving);
@@ -260,8 +269,10 @@ void ShareServer::runNext() {
     const Pending p = *next;
     queue_.erase(next);
     running_ = true;
+    runningClient_ = p.client;
     execute(p);
     running_ = false;
+    if (std::exchange(goneWhileRunning_, false)) reportGone(p.client);
     // One exchange per pass of the event loop, so that the pad's own commands come in between.
     if (!queue_.empty()) schedule(0);
 }

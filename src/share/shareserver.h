@@ -110,6 +110,7 @@ private:
 
     void addClient(std::unique_ptr<Client> client);
     void removeClient(int id);
+    void reportGone(int id);
     void received(int id, const QByteArray& bytes);
     static bool expired(const Framer& f, uint32_t now);
     void dropStalePartials();
@@ -132,6 +133,8 @@ private:
     QTimer runTimer_;
     QTimer gapTimer_;
     bool running_ = false;
+    int runningClient_ = 0;
+    bool goneWhileRunning_ = false;
     int nextId_ = 1;
     int ptyClient_ = 0;
 };

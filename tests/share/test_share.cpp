@@ -391,6 +391,31 @@ private slots:
         QVERIFY(server->clients().empty());
     }
 
+    // The mount takes its time to answer, and the client goes meanwhile: the move it started is
+    // reported with it, though it went out after the client had gone.
+    void goneDuringItsOwnMove() {
+        QTcpSocket* c = nullptr;
+        server = std::make_unique<ShareServer>([&](const QByteArray& command, int16_t) {
+            exchanged.push_back({command, 1});
+            c->abort();
+            // The exchange handles events while it waits, as the pad's own path does.
+            QTest::qWait(50);
+            CommandResult r;
+            r.reply = "#";
+            return r;
+        });
+        start();
+        QSignalSpy gone(server.get(), &ShareServer::clientDisconnected);
+        c = connectClient();
+        QVERIFY(c);
+        send(c, MoveAz + QByteArray("Z"));
+        QTRY_COMPARE_WITH_TIMEOUT(gone.size(), 1, WaitMs);
+        QCOMPARE(gone[0][2].value<std::set<uint8_t>>(), std::set<uint8_t>{cmd::AzMotor});
+        // What it asked after the move is not sent for nobody.
+        QTest::qWait(20);
+        QCOMPARE(exchangedCommands(), QList<QByteArray>{MoveAz});
+    }
+
     // A port someone else has is reported once, not on every try.
     void addressInUseReportedOnce() {
         QTcpServer other;
