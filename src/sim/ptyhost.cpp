@@ -1,13 +1,10 @@
 #include "ptyhost.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 #ifdef Q_OS_LINUX
 #include <dirent.h>
@@ -17,12 +14,6 @@
 #include <utility>
 
 namespace skyjog::sim {
-
-namespace {
-QString sysError() {
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-} // namespace
 
 PtyHost::PtyHost(SimRunner& runner, QString linkPath, QObject* parent)
     : QObject(parent), runner_(runner), link_(std::move(linkPath)) {
@@ -34,21 +25,11 @@ PtyHost::PtyHost(SimRunner& runner, QString linkPath, QObject* parent)
 
 PtyHost::~PtyHost() {
     runner_.removeLine(this);
-    // Remove the link only while it still names our terminal: never someone else's file.
-    const QByteArray link = QFile::encodeName(link_);
-    char target[4096];
-    const ssize_t n = ::readlink(link.constData(), target, sizeof target - 1);
-    if (n > 0 && QFile::decodeName(QByteArray(target, int(n))) == slavePath_)
-        ::unlink(link.constData());
     closePty();
+    closePseudoTerminal(pty_, link_);
 }
 
 bool PtyHost::start(QString* error) {
-    const QFileInfo info(link_);
-    if (info.exists() && !info.isSymLink()) {
-        *error = QStringLiteral("%1 exists and is not a link; not replacing it").arg(link_);
-        return false;
-    }
     if (!openPty(error)) return false;
     runner_.addLine(this);
     rawTimer_.start();
@@ -56,42 +37,8 @@ bool PtyHost::start(QString* error) {
 }
 
 bool PtyHost::openPty(QString* error) {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
-        *error = QStringLiteral("Cannot create a pseudo-terminal: %1").arg(sysError());
-        closePty();
-        return false;
-    }
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
-    slavePath_ = QString::fromLocal8Bit(::ptsname(master_));
-    slave_ = ::open(::ptsname(master_), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (slave_ < 0) {
-        *error = QStringLiteral("Cannot open %1: %2").arg(slavePath_, sysError());
-        closePty();
-        return false;
-    }
-    // A new terminal starts cooked: echo, line editing, CR/LF translation, XON/XOFF. A serial
-    // line has none of that.
-    termios t{};
-    ::tcgetattr(slave_, &t);
-    ::cfmakeraw(&t);
-    ::cfsetispeed(&t, B9600);
-    ::cfsetospeed(&t, B9600);
-    ::tcsetattr(slave_, TCSANOW, &t);
-
-    // Point the link at the new terminal in one step, so a client never finds it missing.
-    const QByteArray link = QFile::encodeName(link_);
-    const QByteArray tmp = link + ".new" + QByteArray::number(::getpid());
-    ::unlink(tmp.constData());
-    if (::symlink(::ptsname(master_), tmp.constData()) != 0 ||
-        ::rename(tmp.constData(), link.constData()) != 0) {
-        *error = QStringLiteral("Cannot make the link %1: %2").arg(link_, sysError());
-        ::unlink(tmp.constData());
-        closePty();
-        return false;
-    }
-
-    notifier_ = std::make_unique<QSocketNotifier>(master_, QSocketNotifier::Read);
+    if (!openPseudoTerminal(pty_, link_, error)) return false;
+    notifier_ = std::make_unique<QSocketNotifier>(pty_.master, QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &PtyHost::readMaster);
     watchClients();
     return true;
@@ -101,8 +48,8 @@ void PtyHost::watchClients() {
 #ifdef Q_OS_LINUX
     watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (watch_ < 0) return;
-    if (::inotify_add_watch(watch_, ::ptsname(master_), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
-        qWarning("Cannot watch %s for clients: %s", qPrintable(slavePath_), std::strerror(errno));
+    if (::inotify_add_watch(watch_, QFile::encodeName(pty_.slavePath).constData(), IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        qWarning("Cannot watch %s for clients: %s", qPrintable(pty_.slavePath), std::strerror(errno));
         ::close(watch_);
         watch_ = -1;
         return;
@@ -159,14 +106,14 @@ void PtyHost::clientsChanged() {
         // close, any close, is the cue to look again.
         closed = true;
     }
-    if (!closed || slave_ < 0) return;
+    if (!closed || pty_.slave < 0) return;
     // A client that ends normally gives up exclusive use before it closes; one killed in the
     // middle of a command cannot. Exclusive use belongs to the terminal, not to a descriptor:
     // clearing it through our own slave end clears it for everyone, so it is cleared only when
     // nobody else has the terminal open any more.
     int exclusive = 0;
-    if (::ioctl(slave_, TIOCGEXCL, &exclusive) != 0 || !exclusive) return;
-    if (!openElsewhere(QFile::encodeName(slavePath_))) ::ioctl(slave_, TIOCNXCL);
+    if (::ioctl(pty_.slave, TIOCGEXCL, &exclusive) != 0 || !exclusive) return;
+    if (!openElsewhere(QFile::encodeName(pty_.slavePath))) ::ioctl(pty_.slave, TIOCNXCL);
 #endif
 }
 
@@ -175,58 +122,17 @@ void PtyHost::closePty() {
     if (watch_ >= 0) ::close(watch_);
     watch_ = -1;
     notifier_.reset();
-    if (slave_ >= 0) ::close(slave_);
-    if (master_ >= 0) ::close(master_);
-    slave_ = master_ = -1;
-}
-
-void PtyHost::keepRaw() {
-    // A client may leave the terminal in another mode (a serial library restores the settings
-    // it found when it closes). Only what alters bytes is put right; speeds and the client's
-    // read time-outs (VMIN, VTIME) stay as the client set them.
-    termios t{};
-    if (slave_ < 0 || ::tcgetattr(slave_, &t) != 0) return;
-    const tcflag_t iflag = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF;
-    const tcflag_t lflag = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
-    if ((t.c_iflag & iflag) || (t.c_lflag & lflag) || (t.c_oflag & OPOST) ||
-        (t.c_cflag & (CSIZE | PARENB)) != CS8) {
-        t.c_iflag &= ~iflag;
-        t.c_lflag &= ~lflag;
-        t.c_oflag &= ~OPOST;
-        t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB)) | CS8;
-        ::tcsetattr(slave_, TCSANOW, &t);
-    }
 }
 
 void PtyHost::readMaster() {
-    QByteArray data;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(master_, buf, sizeof buf);
-        if (n > 0) {
-            data.append(buf, int(n));
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        break; // EAGAIN: all read. EIO cannot happen while our own slave end is open.
-    }
+    const QByteArray data = skyjog::readMaster(pty_);
     keepRaw();
     if (!data.isEmpty()) runner_.input(data);
 }
 
 void PtyHost::send(const QByteArray& bytes) {
-    if (master_ < 0) return;
     keepRaw();
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(master_, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n > 0)
-            done += n;
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else
-            break; // the terminal's input queue is full: the rest is lost, as on a wire
-    }
+    writeMaster(pty_, bytes);
 }
 
 void PtyHost::hangUp() {
@@ -234,16 +140,11 @@ void PtyHost::hangUp() {
     // place behind the same link. The link moves to the new terminal before the old one is
     // closed: a client that reopens the moment it sees the hang-up must find the new one, not
     // the terminal that is going away.
-    const int oldMaster = std::exchange(master_, -1);
-    const int oldSlave = std::exchange(slave_, -1);
-    notifier_.reset();
-    watchNotifier_.reset();
-    if (watch_ >= 0) ::close(watch_);
-    watch_ = -1;
+    PseudoTerminal old = std::exchange(pty_, PseudoTerminal{});
+    closePty();
     QString error;
     if (!openPty(&error)) qWarning("%s", qPrintable(error));
-    if (oldSlave >= 0) ::close(oldSlave);
-    if (oldMaster >= 0) ::close(oldMaster);
+    closePseudoTerminal(old);
 }
 
 } // namespace skyjog::sim

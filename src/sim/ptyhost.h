@@ -9,6 +9,7 @@
 // sees the closes the system makes for a killed process too) and ends exclusive use once no client
 // has the terminal open. Counting matters: a client that comes and goes while another holds the
 // terminal must not take the holder's exclusive use away.
+#include "pseudoterminal.h"
 #include "simhost.h"
 
 #include <QSocketNotifier>
@@ -27,7 +28,7 @@ public:
     // Creates the terminal and the link; false with a reason when it cannot.
     bool start(QString* error);
     QString linkPath() const { return link_; }
-    QString devicePath() const { return slavePath_; }
+    QString devicePath() const { return pty_.slavePath; }
 
     void send(const QByteArray& bytes) override;
     void hangUp() override;
@@ -38,14 +39,11 @@ private:
     void readMaster();
     void watchClients();
     void clientsChanged();
-    // Clears every terminal setting that would change bytes on their way through the slave.
-    void keepRaw();
+    void keepRaw() { skyjog::keepRaw(pty_); }
 
     SimRunner& runner_;
     QString link_;
-    QString slavePath_;
-    int master_ = -1;
-    int slave_ = -1;
+    PseudoTerminal pty_;
     std::unique_ptr<QSocketNotifier> notifier_;
     int watch_ = -1; // inotify descriptor for clients' closes of the slave
     std::unique_ptr<QSocketNotifier> watchNotifier_;
