@@ -399,7 +399,8 @@ private slots:
             const double az = sim.axisRate(16), alt = sim.axisRate(17);
             const uint8_t mode = sim.trackingMode();
             const QByteArray reply = ask(sim, sent[i], t += 1000);
-            const LogEntry& entry = sim.log()[sim.log().size() - (reply.isEmpty() ? 1 : 2)];
+            const QVector<LogEntry> log = sim.log();
+            const LogEntry entry = log[log.size() - (reply.isEmpty() ? 1 : 2)];
             QCOMPARE(entry.bytes, sent[i]);
             if (lost.contains(i)) {
                 QVERIFY2(reply.isEmpty(), qPrintable(QString::number(i)));
