@@ -104,7 +104,6 @@ public:
     bool idle() const;
     // The mount never confirmed the axis's last stop: it may still be moving.
     bool unconfirmed(std::size_t axis) const { return unconfirmed_[axis]; }
-    bool anyUnconfirmed() const { return unconfirmed_[0] || unconfirmed_[1]; }
     // Started and not stopped since, or stopped without confirmation.
     bool mayBeMoving(std::size_t axis) const { return driving_[axis] || unconfirmed_[axis]; }
 
