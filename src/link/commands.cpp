@@ -76,6 +76,10 @@ bool isMotorStop(const QByteArray& command) {
     return command.size() == 8 && command == FixedRateSlew(uint8_t(command[2]));
 }
 
+QByteArray CancelGoto() {
+    return QByteArrayLiteral("M");
+}
+
 QByteArray PecSeekIndex() {
     return passThrough(1, AzMotor, MsgSeekPecIndex, 0, 0, 0);
 }

@@ -75,6 +75,8 @@ QByteArray VariableRateSlew(uint8_t motor, uint8_t messageId, uint8_t rateHigh, 
 QByteArray FixedRateSlew(uint8_t motor);
 // Whether a command is a motor stop (the fixed-rate command above).
 bool isMotorStop(const QByteArray& command);
+// Ends a GoTo under way (another program's, through the share): both axes stop.
+QByteArray CancelGoto();
 QByteArray PecSeekIndex();
 QByteArray PecPlayback(bool on);
 QByteArray SetBacklash(uint8_t motor, Direction dir, uint8_t value);
