@@ -19,6 +19,13 @@ void setReporter(ReportFn fn);
 // Shows a modal OK-only message box (or hands the text to the installed reporter).
 void report(const QString& text, const QString& caption = AppTitle);
 
+// A question with Yes and No (closing while other programs use the mount through this one);
+// true for Yes. With no asker installed, or while reports go to standard error, the answer is
+// Yes: nobody is there to ask.
+using AskFn = std::function<bool(const QString& text, const QString& caption)>;
+void setAsker(AskFn fn);
+bool ask(const QString& text, const QString& caption = AppTitle);
+
 // The standard failure message: "description - number", captioned with the program's title.
 void reportError(const VbError& e);
 

@@ -115,6 +115,19 @@ MessageBox::MessageBox(const QString& text, const QString& caption)
     if (anyWindowOnTop()) SetOnTop(this, true);
 }
 
+bool askYesNo(const QString& text, const QString& caption) {
+    MessageBox box(text, caption);
+    box.okButton()->setText(QStringLiteral("&Yes"));
+    box.okButton()->setDefault(false);
+    auto* no = new QPushButton(QStringLiteral("&No"), &box);
+    no->setObjectName(QStringLiteral("No"));
+    no->setDefault(true);
+    auto* buttons = box.findChild<QDialogButtonBox*>();
+    buttons->addButton(no, QDialogButtonBox::RejectRole);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
+    return box.exec() == QDialog::Accepted;
+}
+
 void showMessageBox(const QString& text, const QString& caption) {
     if (boxesWait()) {
         MessageBox box(text, caption);

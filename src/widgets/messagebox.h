@@ -16,6 +16,9 @@ void setMessageBoxAnchor(QWidget* window);
 // it; where boxesWait() is false (a spiral runs), leaves it up and returns at once.
 void showMessageBox(const QString& text, const QString& caption);
 
+// The asker the program installs (setAsker): the same box with Yes and No, No the default.
+bool askYesNo(const QString& text, const QString& caption);
+
 class MessageBox : public QDialog {
     Q_OBJECT
 public:
