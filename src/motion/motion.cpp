@@ -32,6 +32,9 @@ Motion::Motion(Actions actions) : actions_(std::move(actions)) {
     quietRetry_.setSingleShot(true);
     quietRetry_.setInterval(QuietRetryMs);
     QObject::connect(&quietRetry_, &QTimer::timeout, [this] { retryQuietly(); });
+    remoteStop_.setSingleShot(true);
+    remoteStop_.setInterval(RemoteRetryMs);
+    QObject::connect(&remoteStop_, &QTimer::timeout, [this] { stopGoneRemotes(); });
 }
 
 bool Motion::press(Arrow a, Source s) {
@@ -57,6 +60,11 @@ Motion::KeyPress Motion::keyDown(Arrow a) {
 bool Motion::startPress(Arrow a, Source s) {
     pressedAt_[size_t(a)][size_t(s)] = clock().tickCount();
     driving_[axisOf(a)] = a;
+    // The press takes the axis from a client: its slew replaces the client's move, and its
+    // release stops the axis.
+    remote_[axisOf(a)] = 0;
+    remoteGoto_[axisOf(a)] = false;
+    remoteStopDue_[axisOf(a)] = false;
     changed();
     bool ok = true;
     ++pressDepth_;
@@ -176,6 +184,9 @@ void Motion::stopAxis(Arrow a) {
 
 void Motion::noteStop(std::size_t axis, Confirmation how) {
     driving_[axis].reset();
+    remote_[axis] = 0;
+    remoteGoto_[axis] = false;
+    remoteStopDue_[axis] = false;
     portLost_[axis] = how == Confirmation::PortFailed;
     if (portLost_[axis])
         quietRetry_.start();
@@ -264,6 +275,57 @@ void Motion::stopUnlessHeld(std::size_t axis) {
     if (moving && (holders_[size_t(*moving)] & Sources) != 0) return;
     try {
         stopAxis(arrowOfAxis(axis));
+    } catch (const VbError& e) {
+        reportError(e);
+    }
+}
+
+bool Motion::padHolds(std::size_t axis) const {
+    for (Arrow a : {arrowOfAxis(axis), partnerOf(arrowOfAxis(axis))}) {
+        if ((holders_[size_t(a)] & Sources) != 0) return true;
+        // A tap under way holds its axis until its length is up.
+        if (std::any_of(tapEnds_.begin(), tapEnds_.end(),
+                        [a](const TapEnd& t) { return t.arrow == a; }))
+            return true;
+    }
+    // A press whose start is still going out.
+    return pressDepth_ > 0 && driving_[axis].has_value();
+}
+
+void Motion::remoteMoved(std::size_t axis, int client, bool gotoMove) {
+    remote_[axis] = client;
+    remoteGoto_[axis] = gotoMove;
+    remoteStopDue_[axis] = false;
+}
+
+void Motion::remoteStopped(std::size_t axis) {
+    remote_[axis] = 0;
+    remoteGoto_[axis] = false;
+    remoteStopDue_[axis] = false;
+}
+
+void Motion::remoteGone(int client) {
+    if (client == 0) return;
+    for (size_t axis : {size_t(0), size_t(1)})
+        if (remote_[axis] == client) remoteStopDue_[axis] = true;
+    stopGoneRemotes();
+}
+
+void Motion::stopGoneRemotes() {
+    if (!remoteStopDue_[0] && !remoteStopDue_[1]) return;
+    // Never in the middle of another exchange: its bytes and the stop's would mix on the line.
+    if (actions_.mayRetryNow && !actions_.mayRetryNow()) {
+        remoteStop_.start();
+        return;
+    }
+    const bool cancel = (remoteStopDue_[0] && remoteGoto_[0]) || (remoteStopDue_[1] && remoteGoto_[1]);
+    try {
+        if (cancel && actions_.cancelGoto) actions_.cancelGoto();
+        for (size_t axis : {size_t(0), size_t(1)}) {
+            if (!std::exchange(remoteStopDue_[axis], false)) continue;
+            stopAxis(arrowOfAxis(axis));
+            if (actions_.stopped) actions_.stopped(arrowOfAxis(axis), Source::Remote);
+        }
     } catch (const VbError& e) {
         reportError(e);
     }

@@ -19,7 +19,9 @@
 
 namespace skyjog {
 
-enum class Source : uint8_t { Button, Key, Controller };
+// Remote: a program that shares the mount through the pad; it holds no arrow, only the axes
+// its own commands moved.
+enum class Source : uint8_t { Button, Key, Controller, Remote };
 
 class Motion {
 public:
@@ -43,10 +45,15 @@ public:
         // Whether a stop may go out by itself now: not in the middle of a spiral, a command or a
         // box's event loop.
         std::function<bool()> mayRetryNow;
+        // Cancels a GoTo a client started, before its axes' stops (a client that went while the
+        // mount slewed to its target). Unset: the stops alone.
+        std::function<Confirmation()> cancelGoto;
     };
 
     // How often a stop that could not be sent for a failed port is tried again, quietly.
     static constexpr int QuietRetryMs = 2000;
+    // How soon the stop of a client that went is tried again while the line is busy.
+    static constexpr int RemoteRetryMs = 5;
 
     explicit Motion(Actions actions);
 
@@ -92,6 +99,22 @@ public:
     // says.
     void noteStop(std::size_t axis, Confirmation how);
 
+    // Another program sharing the mount (a client, by its number) moves and stops axes by its
+    // own commands; the pad only hears of them. The hand at the pad wins: a client may not move
+    // an axis the pad holds, and a press takes the axis from the client.
+    bool padHolds(std::size_t axis) const;
+    // A client's move of the axis went out; a stop from anyone ends it.
+    void remoteMoved(std::size_t axis, int client, bool gotoMove = false);
+    void remoteStopped(std::size_t axis);
+    // The client that moves the axis now; 0 for none.
+    int remoteMoving(std::size_t axis) const { return remote_[axis]; }
+    // That move is a GoTo, which a cancel ends.
+    bool remoteGoto(std::size_t axis) const { return remote_[axis] != 0 && remoteGoto_[axis]; }
+    // A client went: the axes it still moves get their stop, confirmed, as a release's. Where a
+    // stop may not go out now (a command, the spiral or a box's event loop is under way) it goes
+    // as soon as one may.
+    void remoteGone(int client);
+
     bool holds(Arrow a, Source s) const;
     // Held by any source: what its button shows. A key whose slew failed to start shows nothing.
     bool shows(Arrow a) const;
@@ -105,7 +128,9 @@ public:
     // The mount never confirmed the axis's last stop: it may still be moving.
     bool unconfirmed(std::size_t axis) const { return unconfirmed_[axis]; }
     // Started and not stopped since, or stopped without confirmation.
-    bool mayBeMoving(std::size_t axis) const { return driving_[axis] || unconfirmed_[axis]; }
+    bool mayBeMoving(std::size_t axis) const {
+        return driving_[axis] || unconfirmed_[axis] || remote_[axis] != 0;
+    }
 
 private:
     static uint8_t bit(Source s) { return uint8_t(1u << int(s)); }
@@ -134,6 +159,13 @@ private:
     // The arrow that last started each axis.
     std::array<std::optional<Arrow>, 2> driving_{};
     std::array<bool, 2> unconfirmed_{};
+    // The client whose move of each axis went out last, until a stop.
+    std::array<int, 2> remote_{};
+    std::array<bool, 2> remoteGoto_{};
+    // The axes whose client went, waiting for a moment their stop may go out.
+    std::array<bool, 2> remoteStopDue_{};
+    QTimer remoteStop_;
+    void stopGoneRemotes();
     // The axes whose last stop failed on the port, to be tried again by themselves.
     std::array<bool, 2> portLost_{};
     QTimer quietRetry_;
@@ -145,7 +177,7 @@ private:
 
     std::optional<int> tapMs_;
     // When each source last pressed each arrow.
-    std::array<std::array<uint32_t, 3>, 4> pressedAt_{};
+    std::array<std::array<uint32_t, 4>, 4> pressedAt_{};
     struct TapEnd {
         Arrow arrow;
         Source source;
