@@ -221,7 +221,10 @@ void ShareServer::received(int id, const QByteArray& bytes) {
         f.partial.remove(0, framing.length);
         info_[id].lastCommand = command;
         emit commandTaken(id, command);
-        queue_.push_back({id, command, framing.replyLength});
+        const auto motor = motorCommand(command);
+        const bool refused = motor && motor->kind != MotorCommand::Kind::Stop && policy_ &&
+                             !policy_(id, *motor);
+        queue_.push_back({id, command, framing.replyLength, refused});
         schedule(0);
     }
     if (!f.partial.isEmpty() && !gapTimer_.isActive()) gapTimer_.start();
@@ -281,7 +284,7 @@ void ShareServer::execute(const Pending& p) {
     const QString what = cmd::describeCommand(p.command);
     const auto motor = motorCommand(p.command);
     QByteArray reply;
-    if (motor && policy_ && !policy_(p.client, *motor)) {
+    if (motor && (p.refused || (policy_ && !policy_(p.client, *motor)))) {
         log(QStringLiteral("%1: %2 refused, the pad has the axis").arg(nameOf(p.client), what));
         reply = refusedReply(p.replyLength);
     } else {
@@ -298,6 +301,7 @@ void ShareServer::execute(const Pending& p) {
             if (const auto it = info_.find(p.client); it != info_.end()) track(it->second, *motor);
         }
         reply = result.reply;
+        emit exchanged(p.client, p.command, result);
     }
     // It may have gone while the mount answered.
     if (const auto it = clients_.find(p.client); it != clients_.end() && !reply.isEmpty())

@@ -47,7 +47,9 @@ public:
     // One exchange with the mount: the pad's own path (port opened per command, its lock, its
     // time-out).
     using Exchange = std::function<CommandResult(const QByteArray& command, int16_t replyLength)>;
-    // Whether a client's motor command may go out; false refuses it.
+    // Whether a client's motor command may go out; false refuses it. Asked as the command
+    // arrives and again as its turn comes: a move that arrives while the pad holds its axis, or
+    // runs its spiral, is refused even when its turn comes only after.
     using Policy = std::function<bool(int client, const MotorCommand&)>;
 
     // A half command whose next byte comes later than this is dropped, as the hand control
@@ -95,6 +97,8 @@ signals:
     // Refusals, commands nobody knows, half commands dropped, failed exchanges.
     void logLine(const QString& line);
     void listenFailed(const QString& error);
+    // A command went out to the mount (not refused) and this came of it.
+    void exchanged(int client, const QByteArray& command, const skyjog::CommandResult& result);
 
 private:
     friend class Client;
@@ -102,6 +106,9 @@ private:
         int client;
         QByteArray command;
         int replyLength;
+        // Refused as it arrived (the pad held its axis then): it waits its turn all the same,
+        // so that its client's replies keep their order, but it never goes out.
+        bool refused = false;
     };
     struct Framer {
         QByteArray partial;
