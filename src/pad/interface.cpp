@@ -46,6 +46,11 @@ uint8_t commandByte(int v) {
     return uint8_t(v);
 }
 
+// Not inside a spiral, a command or a box's event loop: a command may go out by itself.
+bool lineIsFree() {
+    return !SpiralRunning() && !CommandUnderway() && !QApplication::activeModalWidget();
+}
+
 // Runs one event handler: a failure inside it ends it with the standard message.
 template <typename F> void handler(F&& f) {
     try {
@@ -76,14 +81,19 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
                .keyboardLost = [this] { keys_.loseKeyboard(); },
                .controllerLetGo = [this] { if (controller_) controller_->releaseAll(); },
                // Not inside a spiral, a command or a box's event loop.
-               .mayRetryNow = [] { return !SpiralRunning() && !CommandUnderway() &&
-                                          !QApplication::activeModalWidget(); }}),
+               .mayRetryNow = [] { return lineIsFree(); },
+               .cancelGoto = [] { return SendConfirmed(cmd::CancelGoto()); }}),
       keys_(*this, {.arrowDown = [this](Arrow a) { return Form_KeyDown(a); },
                     .arrowUp = [this](Arrow a) { Form_KeyUp(a); },
                     .keyHolds = [this](Arrow a) { return motion_.holds(a, Source::Key); },
                     .escape = [this] { motion_.resendUnconfirmed(); },
                     .spiralKey = [this] { cmdSpiral_Click(); },
-                    .popupOpened = [this] { popupOpened(); }}) {
+                    .popupOpened = [this] { popupOpened(); }}),
+      share_(prefs_, motion_,
+             {.spiralRunning = [] { return SpiralRunning(); },
+              .mayExchangeNow = [this] { return !unloading_ && lineIsFree(); },
+              .trackingChosen = [this](uint8_t mode) { showTrackingMode(mode); },
+              .pecChosen = [this](bool on) { (on ? optOn : optOff)->setChecked(true); }}) {
     setObjectName(QStringLiteral("Interface"));
     setWindowTitle(QStringLiteral("Skyjog"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -120,6 +130,8 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
 
 Interface::~Interface() {
     setLastStops({});
+    // Clients' moves are stopped while the core can still send the stops.
+    share_.end();
     qApp->removeEventFilter(&keys_);
     // The controller's holds end with the window, while its handlers can still send the stops.
     controller_.reset();
@@ -241,8 +253,21 @@ void Interface::closeEvent(QCloseEvent* e) {
         e->ignore();
         return;
     }
+    // Closing ends sharing: a program using the mount through this one is cut off, so the user
+    // is asked, once, before that happens.
+    if (const int n = share_.enabled() ? share_.connectedClients() : 0; n > 0) {
+        const QString who = n == 1 ? QStringLiteral("Another program is")
+                                   : QStringLiteral("%1 other programs are").arg(n);
+        if (!ask(QStringLiteral("%1 using the mount through Skyjog. Closing Skyjog ends sharing "
+                                "and stops what they move. Close anyway?")
+                     .arg(who))) {
+            e->ignore();
+            return;
+        }
+    }
     e->accept();
     unloading_ = true;
+    share_.end();
     // Once the window is gone, nothing held in it can be let go: the close ends every hold as
     // losing the focus does, so that no axis slews on with nobody at the pad. The controller's
     // holds end too, and it is read no more.
@@ -384,6 +409,14 @@ void Interface::windowOperation() {
 }
 
 // ---- tracking and PEC -----------------------------------------------------------------------
+
+void Interface::showTrackingMode(uint8_t mode) {
+    const int i = cmbTrackMode->findData(int(mode));
+    if (i < 0) return;
+    // The mount has it already; the list's selection event would send it again.
+    const QSignalBlocker quiet(cmbTrackMode);
+    cmbTrackMode->setCurrentIndex(i);
+}
 
 uint8_t Interface::trackingMode() const {
     const int i = cmbTrackMode->currentIndex();

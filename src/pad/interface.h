@@ -5,6 +5,7 @@
 #include "controller.h"
 #include "interfacecontrols.h"
 #include "motion.h"
+#include "mountshare.h"
 #include "padkeys.h"
 #include "placement.h"
 #include "preferences.h"
@@ -66,6 +67,8 @@ public:
     const Motion& motion() const { return motion_; }
     // An arrow key's slew is under way.
     bool KeyIsDown() const { return motion_.keyIsDown(); }
+    // Other programs on the mount through this one (off until started).
+    MountShare& share() { return share_; }
     // The game controller, when this build has controller support (otherwise null).
     GamePad* gamePad() const { return controller_ ? controller_->gamePad() : nullptr; }
 
@@ -162,6 +165,9 @@ private:
     Motion motion_;
     // Key preview: the arrow keys and S, from whichever control has the focus.
     PadKeys keys_;
+    MountShare share_;
+    // A client set the tracking mode or PEC: the pad shows it, sending nothing.
+    void showTrackingMode(uint8_t mode);
 };
 
 } // namespace skyjog

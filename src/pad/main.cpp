@@ -1,5 +1,6 @@
 // Skyjog: a second hand pad for a Celestron GoTo mount.
 #include "appidentity.h"
+#include "commandline.h"
 #include "interface.h"
 #include "laststops.h"
 #include "messagebox.h"
@@ -9,6 +10,7 @@
 
 #include <QApplication>
 #include <QStyleFactory>
+#include <cstdio>
 
 #ifdef Q_OS_WIN
 #ifndef NOMINMAX
@@ -47,12 +49,19 @@ int main(int argc, char** argv) {
 #endif
     QApplication app(argc, argv);
     skyjog::setApplicationIdentity();
+    const skyjog::CommandLine args = skyjog::parseCommandLine(QCoreApplication::arguments().mid(1));
+    if (args.help || !args.error.isEmpty()) {
+        if (!args.error.isEmpty()) std::fprintf(stderr, "skyjog: %s\n", qPrintable(args.error));
+        std::fputs(qPrintable(skyjog::usageText()), args.help ? stdout : stderr);
+        return args.help ? 0 : 2;
+    }
     // One style everywhere, so the small fixed layout looks and fits the same on every desktop.
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     // The port text "sim" reaches the simulated mount built into the program.
     skyjog::sim::registerInProcessSim();
 
     skyjog::setReporter(skyjog::showMessageBox);
+    skyjog::setAsker(skyjog::askYesNo);
 
     skyjog::Interface window;
     skyjog::setMessageBoxAnchor(&window);
@@ -65,5 +74,6 @@ int main(int argc, char** argv) {
                                           [] { skyjog::sendLastStops(); });
     window.show();
     window.restoreViewWindows();
+    window.share().start(args.share);
     return app.exec();
 }

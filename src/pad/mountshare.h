@@ -50,10 +50,11 @@ public:
     MountShare(Preferences& prefs, Motion& motion, Hooks hooks, QObject* parent = nullptr);
     ~MountShare() override;
 
-    // Starts as Skyjog.conf says, or as the command line says (which is not kept unless the
-    // user changes something in the dialog). A failure is logged and reported by failed(), never
+    // Starts as Skyjog.conf says, or as the command line's --share says: its text ("" for the
+    // kept place, or "ADDRESS:PORT"), which is not kept unless the user changes something in
+    // the dialog. A failure is logged, written on standard error and reported by failed(), never
     // by a box: the pad works on without sharing.
-    void start(std::optional<ShareTarget> commandLine = std::nullopt);
+    void start(std::optional<QString> commandLine = std::nullopt);
 
     bool enabled() const { return enabled_; }
     // On or off, kept in Skyjog.conf; off drops every client, stopping what each still moves.
@@ -97,6 +98,7 @@ private:
     bool allowed(int client, const share::MotorCommand& m) const;
     void exchanged(int client, const QByteArray& command, const CommandResult& result);
     void keep();
+    void fail(const QString& why);
 
     Preferences& prefs_;
     Motion& motion_;

@@ -14,7 +14,7 @@ struct PrefEntry {
     QVariant fallback;
 };
 // In the order of Pref.
-const std::array<PrefEntry, 9> Table = {{
+const std::array<PrefEntry, 12> Table = {{
     {Pref::NightVision, "view/nightVision", false},
     {Pref::PositionX, "position/x", 0},
     {Pref::PositionY, "position/y", 0},
@@ -25,6 +25,9 @@ const std::array<PrefEntry, 9> Table = {{
     {Pref::ControllerMapping, "controller/mapping", QString()},
     {Pref::TapsEnabled, "taps/enabled", false},
     {Pref::TapLength, "taps/lengthMs", 250},
+    {Pref::ShareEnabled, "share/enabled", false},
+    {Pref::ShareAddress, "share/address", QStringLiteral("127.0.0.1")},
+    {Pref::SharePort, "share/port", 4030},
 }};
 
 const PrefEntry& entry(Pref p) {

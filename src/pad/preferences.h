@@ -20,6 +20,9 @@ enum class Pref {
     ControllerMapping,  // one per controller, under its GUID
     TapsEnabled,
     TapLength, // ms
+    ShareEnabled,
+    ShareAddress, // where other programs connect: 127.0.0.1 unless the user opened it wider
+    SharePort,
 };
 
 class Preferences {
