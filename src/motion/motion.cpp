@@ -32,9 +32,6 @@ Motion::Motion(Actions actions) : actions_(std::move(actions)) {
     quietRetry_.setSingleShot(true);
     quietRetry_.setInterval(QuietRetryMs);
     QObject::connect(&quietRetry_, &QTimer::timeout, [this] { retryQuietly(); });
-    remoteStop_.setSingleShot(true);
-    remoteStop_.setInterval(RemoteRetryMs);
-    QObject::connect(&remoteStop_, &QTimer::timeout, [this] { stopGoneRemotes(); });
 }
 
 bool Motion::press(Arrow a, Source s) {
@@ -229,6 +226,14 @@ void Motion::allStop() {
     endTaps();
     lettingGo_ = false;
     allStopping_ = false;
+    // A client's GoTo is ended by its cancel; an axis's stop alone may not end it.
+    if ((remoteGoto(0) || remoteGoto(1)) && actions_.cancelGoto) {
+        try {
+            actions_.cancelGoto();
+        } catch (const VbError& e) {
+            reportError(e);
+        }
+    }
     for (size_t axis : {size_t(0), size_t(1)}) {
         try {
             stopAxis(arrowOfAxis(axis));
@@ -315,19 +320,32 @@ void Motion::stopGoneRemotes() {
     if (!remoteStopDue_[0] && !remoteStopDue_[1]) return;
     // Never in the middle of another exchange: its bytes and the stop's would mix on the line.
     if (actions_.mayRetryNow && !actions_.mayRetryNow()) {
-        remoteStop_.start();
+        if (!remoteStopWaiting_) {
+            remoteStopWaiting_ = true;
+            clock().callAt(clock().tickCount() + RemoteRetryMs, &timerContext_, [this] {
+                remoteStopWaiting_ = false;
+                stopGoneRemotes();
+            });
+        }
         return;
     }
     const bool cancel = (remoteStopDue_[0] && remoteGoto_[0]) || (remoteStopDue_[1] && remoteGoto_[1]);
-    try {
-        if (cancel && actions_.cancelGoto) actions_.cancelGoto();
-        for (size_t axis : {size_t(0), size_t(1)}) {
-            if (!std::exchange(remoteStopDue_[axis], false)) continue;
-            stopAxis(arrowOfAxis(axis));
-            if (actions_.stopped) actions_.stopped(arrowOfAxis(axis), Source::Remote);
+    // A cancel that fails leaves the stops to go all the same.
+    if (cancel && actions_.cancelGoto) {
+        try {
+            actions_.cancelGoto();
+        } catch (const VbError& e) {
+            reportError(e);
         }
-    } catch (const VbError& e) {
-        reportError(e);
+    }
+    for (size_t axis : {size_t(0), size_t(1)}) {
+        if (!std::exchange(remoteStopDue_[axis], false)) continue;
+        try {
+            stopAxis(arrowOfAxis(axis));
+        } catch (const VbError& e) {
+            reportError(e);
+        }
+        if (actions_.stopped) actions_.stopped(arrowOfAxis(axis), Source::Remote);
     }
 }
 

@@ -164,7 +164,7 @@ private:
     std::array<bool, 2> remoteGoto_{};
     // The axes whose client went, waiting for a moment their stop may go out.
     std::array<bool, 2> remoteStopDue_{};
-    QTimer remoteStop_;
+    bool remoteStopWaiting_ = false;
     void stopGoneRemotes();
     // The axes whose last stop failed on the port, to be tried again by themselves.
     std::array<bool, 2> portLost_{};

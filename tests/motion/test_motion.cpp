@@ -61,10 +61,18 @@ public:
                            for (Arrow a : AllArrows)
                                if (motion.holds(a, Source::Controller))
                                    motion.release(a, Source::Controller);
+                       },
+                   .mayRetryNow = [this] { return !busy; },
+                   .cancelGoto =
+                       [this] {
+                           log << "cancel" + at();
+                           return Confirmation::Confirmed;
                        }}};
     QStringList log;
     std::deque<Confirmation> outcomes;
     bool failNextStart = false;
+    // A command of the pad's, a spiral or a box is under way: nothing may go out by itself.
+    bool busy = false;
     std::map<Arrow, QString> inside;
     ReportRecorder reports;
 
@@ -86,6 +94,8 @@ public:
     // the keyboard and mouse gone; "all" all-stop; "esc" Escape; "nak"/"port" the next stop's
     // fate; "fail" the next start throws; "B+Up{B-Up}" a release inside the press's start;
     // "tap=250" taps of 250 ms, "tap-" none; "w20" 20 ms pass; "endtaps" the window closes.
+    // Clients sharing the mount: "R1+Up" client 1's move of Up's axis went out, "R1*Up" its
+    // GoTo, "R-Up" a client's stop of that axis, "R1gone" client 1 went; "busy"/"free" the line.
     void run(const QString& script) {
         for (const QString& step : script.split(' ', Qt::SkipEmptyParts)) {
             if (step == "lost") motion.releaseLost();
@@ -95,6 +105,11 @@ public:
             else if (step == "port") outcomes.push_back(Confirmation::PortFailed);
             else if (step == "fail") failNextStart = true;
             else if (step == "endtaps") motion.endTaps();
+            else if (step == "busy") busy = true;
+            else if (step == "free") busy = false;
+            else if (step.startsWith('R') && step.endsWith("gone")) motion.remoteGone(step.mid(1).chopped(4).toInt());
+            else if (step.startsWith("R-")) motion.remoteStopped(axisOf(arrowNamed(step.mid(2))));
+            else if (step.startsWith('R')) motion.remoteMoved(axisOf(arrowNamed(step.mid(3))), step.mid(1, 1).toInt(), step[2] == '*');
             else if (step.startsWith("tap=")) motion.setTapLength(step.mid(4).toInt());
             else if (step.startsWith("tap-")) motion.setTapLength(std::nullopt);
             else if (step.startsWith("w")) wait(step.mid(1).toUInt());
@@ -121,6 +136,10 @@ public:
                 if (motion.holds(a, s)) by += QLatin1Char(c);
             if (!by.isEmpty()) parts << QStringLiteral("%1:%2").arg(Names[int(a)], by);
         }
+        for (std::size_t axis : {0, 1})
+            if (const int client = motion.remoteMoving(axis))
+                parts << QStringLiteral("R%1:%2%3").arg(client).arg(axis ? "az" : "alt",
+                                                                  motion.remoteGoto(axis) ? "*" : "");
         if (motion.unconfirmed(0)) parts << QStringLiteral("!alt");
         if (motion.unconfirmed(1)) parts << QStringLiteral("!az");
         return parts.join(' ');
@@ -203,6 +222,19 @@ private slots:
         row("all-stop ends taps", "tap=250 C+Up C-Up B+Left B-Left w100 all w300",
             "start Up, start Left, stop Up @100, stop Left @100", "");
         row("a tap's lost stop", "tap=250 B+Up B-Up nak w300", QString("start Up, stop Up @250, " + AltBox).toLatin1(), "!alt");
+        // Clients sharing the mount: one that goes leaves nothing of its own moving; the pad's
+        // hand takes an axis from a client, and all-stop stops clients too.
+        row("client goes: its axis stopped", "R1+Up R2+Left R1gone", "stop Up", "R2:az");
+        row("client goes mid-goto: cancelled first", "R1*Up R1*Left R1gone", "cancel, stop Up, stop Left", "");
+        row("client stopped it itself", "R1+Up R-Up R1gone", "", "");
+        row("another's stop ends it", "R1+Left R2+Left R-Left R1gone", "", "");
+        row("the last mover has the axis", "R1+Up R2+Up R1gone", "", "R2:alt");
+        row("pad press takes the axis", "R1+Up B+Down R1gone B-Down", "start Down, stop Down", "");
+        row("stop waits for a free line", "busy R1+Up R1gone w20 free w10", "stop Up @25", "");
+        row("press while the stop waits", "busy R1+Up R1gone B+Up free w10 B-Up", "start Up, stop Up @10", "");
+        row("client's lost stop", "R1+Up nak R1gone", QString("stop Up, " + AltBox).toLatin1(), "!alt");
+        row("all-stop ends clients' moves", "R1*Left R2+Up all", "cancel, stop Up, stop Left", "");
+        row("pad on the other axis leaves the client's", "R1+Left B+Up B-Up R1gone", "start Up, stop Up, stop Left", "");
         // clang-format on
     }
     void sequences() {
@@ -214,7 +246,34 @@ private slots:
         b.run(script);
         QCOMPARE(b.log.join(", "), sent);
         QCOMPARE(b.state(), held);
-        QCOMPARE(b.motion.idle(), held.isEmpty() || held.startsWith('!'));
+        // Clients hold nothing of the pad's.
+        QCOMPARE(b.motion.idle(), held.isEmpty() || held.startsWith('!') ||
+                                        (held.startsWith('R') && held[1].isDigit()));
+    }
+
+    // What a client may not move: an axis held by any of the pad's sources, a tap included.
+    void padHoldsItsAxes_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("held");
+        QTest::newRow("nothing") << "" << "";
+        QTest::newRow("button") << "B+Up" << "alt";
+        QTest::newRow("key") << "K+Left" << "az";
+        QTest::newRow("controller and button") << "C+Right B+Down" << "alt az";
+        QTest::newRow("released") << "B+Up B-Up" << "";
+        QTest::newRow("tap under way") << "tap=250 B+Up B-Up w100" << "alt";
+        QTest::newRow("tap ended") << "tap=250 B+Up B-Up w300" << "";
+        QTest::newRow("a client's move is not the pad's") << "R1+Up" << "";
+        QTest::newRow("keyboard lost") << "K+Up lost" << "";
+    }
+    void padHoldsItsAxes() {
+        QFETCH(QString, script);
+        QFETCH(QString, held);
+        Bench b;
+        b.run(script);
+        QStringList axes;
+        if (b.motion.padHolds(0)) axes << "alt";
+        if (b.motion.padHolds(1)) axes << "az";
+        QCOMPARE(axes.join(' '), held);
     }
 
     // What a button and a key show: a key whose slew failed shows nothing, and a key-down under
