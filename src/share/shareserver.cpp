@@ -74,8 +74,6 @@ QByteArray refusedReply(int replyLength) {
 
 ShareServer::ShareServer(Exchange exchange, QObject* parent)
     : QObject(parent), exchange_(std::move(exchange)) {
-    runTimer_.setSingleShot(true);
-    connect(&runTimer_, &QTimer::timeout, this, &ShareServer::runNext);
     // Checked a few times per gap, so that a half command is dropped soon after its gap ends
     // even when its client stays quiet.
     gapTimer_.setInterval(int(CommandGapMs / 5));
@@ -250,7 +248,23 @@ void ShareServer::dropStalePartials() {
 }
 
 void ShareServer::schedule(int delayMs) {
-    if (!runTimer_.isActive() || delayMs == 0) runTimer_.start(delayMs);
+    // On the program's clock, so that a test's clock decides when a waiting command is tried
+    // again, as it decides the pad's own waits.
+    const uint32_t due = clock().tickCount() + uint32_t(delayMs);
+    if (runDue_ && int32_t(due - *runDue_) >= 0) return;
+    runDue_ = due;
+    const uint64_t turn = ++runTurn_;
+    clock().callAt(due, this, [this, turn] {
+        if (turn != runTurn_) return; // a sooner turn replaced it
+        runDue_.reset();
+        runNext();
+    });
+}
+
+int ShareServer::adopt(const std::function<std::unique_ptr<Client>(ShareServer&, int id)>& make) {
+    const int id = nextId_++;
+    addClient(make(*this, id));
+    return id;
 }
 
 void ShareServer::runNext() {

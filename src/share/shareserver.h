@@ -73,6 +73,9 @@ public:
     // Offers a pseudo-terminal behind a link at linkPath (Linux and macOS).
     bool openPty(const QString& linkPath, QString* error = nullptr);
     QString ptyPath() const;
+    // A connection of another kind than TCP and the terminal (an in-process one), made with the
+    // number it is given; returns that number.
+    int adopt(const std::function<std::unique_ptr<Client>(ShareServer&, int id)>& make);
     // Stops listening, closes the terminal and drops every client (reported as disconnected).
     void close();
 
@@ -137,7 +140,9 @@ private:
     std::map<int, ClientInfo> info_;
     std::map<int, Framer> framers_;
     std::deque<Pending> queue_;
-    QTimer runTimer_;
+    // When the next turn of runNext is due, if one is.
+    std::optional<uint32_t> runDue_;
+    uint64_t runTurn_ = 0;
     QTimer gapTimer_;
     bool running_ = false;
     int runningClient_ = 0;
