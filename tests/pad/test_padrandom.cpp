@@ -2,9 +2,11 @@
 // key and button presses and releases, menus, lists and context menus opened and closed, the
 // focus lost and regained, a port that fails for a while (boxes), spirals started and stopped,
 // Reverse, list picks, time passing, and (with controller support) a game controller's D-pad,
-// stick, diagonals, all-stop and spiral buttons, unplugged and plugged in again. After each sequence, once nothing is held and no spiral
-// runs, no axis may be slewing unless a box told the user that its stop did not get through, and
-// the next press and release must work as usual.
+// stick, diagonals, all-stop and spiral buttons, unplugged and plugged in again; and programs
+// sharing the mount, which connect, move an axis, stop it, poll, set the tracking mode and
+// vanish. After each sequence, once nothing is held and no spiral runs, no axis may be slewing
+// unless a box told the user that its stop did not get through or a client still connected
+// moved it last, and the next press and release must work as usual.
 //
 //   SKYJOG_RANDOM_SEQUENCES=N   how many sequences (default 2000)
 //   SKYJOG_RANDOM_SEED=S        the first sequence's seed (default 1); sequence i uses S + i
@@ -13,6 +15,7 @@
 //   SKYJOG_RANDOM_TRACE=1       each step as it is played, with what is open and held
 #include "arrowbutton.h"
 #include "backends.h"
+#include "loopclient.h"
 #include "padfixture.h"
 #include "vberror.h"
 
@@ -57,12 +60,19 @@ enum class Kind {
     PadDiagonal, // a: 0-3 quarter, pushed on the stick
     PadButton,  // a: 0 A (spiral), 1 B (all-stop), 2 Back, 3 and 4 shoulders; pressed and let go
     PadUnplug,  // unplugged, or plugged in again
+    ClientConnect, // a: client 0 or 1 connects (at most nine connections a sequence)
+    ClientMove,    // a: client; b: arrow 0-3, at a fixed rate telling its connection apart
+    ClientStop,    // a: client; b: 0 Up/Down, 1 Left/Right
+    ClientPoll,    // a: client; b: 0 Z, 1 e
+    ClientTrack,   // a: client; b: tracking mode 0-3
+    ClientVanish,  // a: client; its connection breaks
     Count
 };
 
 const char* const KindNames[] = {"kd", "ku", "kr",  "md", "mu", "sp", "mn",  "ls", "pk",
                                  "cx", "es", "fa",  "fb", "pf", "pw", "rv", "wt",
-                                 "gd", "gu", "gg", "gb", "gx"};
+                                 "gd", "gu", "gg", "gb", "gx", "cc", "cm", "cs", "cp",
+                                 "ct", "cv"};
 static_assert(std::size(KindNames) == size_t(Kind::Count));
 
 struct Step {
@@ -99,6 +109,8 @@ std::vector<Step> randomSteps(std::mt19937& rng) {
         {Kind::Pick, 3},     {Kind::Context, 2},   {Kind::Escape, 4},    {Kind::FocusAway, 3},
         {Kind::FocusBack, 3}, {Kind::PortFails, 2}, {Kind::PortWorks, 3}, {Kind::Reverse, 2},
         {Kind::Wait, 14},
+        {Kind::ClientConnect, 6}, {Kind::ClientMove, 10}, {Kind::ClientStop, 2},
+        {Kind::ClientPoll, 3}, {Kind::ClientTrack, 1}, {Kind::ClientVanish, 4},
 #ifdef SKYJOG_HAVE_SDL2
         {Kind::PadDown, 10}, {Kind::PadUp, 9}, {Kind::PadDiagonal, 3}, {Kind::PadButton, 4},
         {Kind::PadUnplug, 2},
@@ -153,7 +165,19 @@ std::vector<Step> randomSteps(std::mt19937& rng) {
             s.b = upTo(s.a == 2 ? 4 : 14);
             break;
         case Kind::Reverse:
+        case Kind::ClientConnect:
+        case Kind::ClientVanish:
             s.a = upTo(2);
+            break;
+        case Kind::ClientMove:
+        case Kind::ClientTrack:
+            s.a = upTo(2);
+            s.b = upTo(4);
+            break;
+        case Kind::ClientStop:
+        case Kind::ClientPoll:
+            s.a = upTo(2);
+            s.b = upTo(2);
             break;
         case Kind::Wait:
             s.a = std::uniform_int_distribution<int>(1, 1500)(rng);
@@ -420,8 +444,50 @@ private:
         case Kind::PadUnplug:
             performOnController(s);
             return;
+        case Kind::ClientConnect:
+        case Kind::ClientMove:
+        case Kind::ClientStop:
+        case Kind::ClientPoll:
+        case Kind::ClientTrack:
+        case Kind::ClientVanish:
+            performAsClient(s);
+            return;
         case Kind::Wait:
         case Kind::Count:
+            return;
+        }
+    }
+
+    void performAsClient(const Step& s) {
+        Connection& c = clients_[size_t(s.a)];
+        if (s.kind == Kind::ClientConnect) {
+            if (c.client || generations_ == 9) return;
+            c = {connectLoop(w_->share(), QStringLiteral("client %1").arg(s.a)), ++generations_};
+            return;
+        }
+        if (!c.client) return;
+        switch (s.kind) {
+        case Kind::ClientMove: {
+            // The rate is the connection's number: the check tells whose move is on the line.
+            const uint8_t motor = s.b < 2 ? Alt : Az;
+            const uint8_t id = s.b % 2 == 0 ? cmd::MsgFixedPositive : cmd::MsgFixedNegative;
+            c.client->send(cmd::passThrough(2, motor, id, uint8_t(c.generation), 0, 0));
+            return;
+        }
+        case Kind::ClientStop:
+            c.client->send(Stop(s.b == 0 ? Alt : Az));
+            return;
+        case Kind::ClientPoll:
+            c.client->send(s.b == 0 ? "Z" : "e");
+            return;
+        case Kind::ClientTrack:
+            c.client->send(T(uint8_t(s.b)));
+            return;
+        case Kind::ClientVanish:
+            c.client->vanish();
+            c = {};
+            return;
+        default:
             return;
         }
     }
@@ -491,6 +557,16 @@ private:
 
     QString check() {
         pad_.settle();
+        // What clients sent last goes out, and the stops of those that went.
+        for (int i = 0; i < 5000 && w_->share().server().waiting() > 0; ++i) {
+            QCoreApplication::processEvents();
+            pad_.clock.advance(1);
+        }
+        if (w_->share().server().waiting() > 0) return QStringLiteral("client commands never went out");
+        for (int i = 0; i < 50; ++i) {
+            QCoreApplication::processEvents();
+            pad_.clock.advance(1);
+        }
         // What the sequence left is judged on a line that loses nothing more.
         sim::sharedMountSim().options().loseShare = 0;
         if (pad_.clock.overran()) return QStringLiteral("the test clock ran past its limit");
@@ -506,6 +582,8 @@ private:
         // was for, provided the user was told.
         bool moving[2] = {false, false};
         bool excused[2] = {false, false};
+        // The connection whose fixed-rate move set the axis moving; 0 for the pad's slew.
+        int mover[2] = {0, 0};
         // The commands that reached the mount, in order, and whether the line lost each.
         QVector<bool> lost;
         for (const sim::LogEntry& e : sim::sharedMountSim().log())
@@ -516,14 +594,17 @@ private:
             Attempt a = attempt;
             if (a.sent && received < lost.size() && lost[received++]) a.sent = false;
             const QByteArray& c = a.bytes;
-            const bool slew = c.size() == 8 && c[0] == 'P' && c[1] == 3;
             const bool stop = cmd::isMotorStop(c);
+            const bool fixed = !stop && c.size() == 8 && c[0] == 'P' && c[1] == 2 &&
+                               (c[3] == cmd::MsgFixedPositive || c[3] == cmd::MsgFixedNegative);
+            const bool slew = (c.size() == 8 && c[0] == 'P' && c[1] == 3) || fixed;
             const bool tracking = c.size() == 2 && c[0] == 'T';
             const int axis = c.size() == 8 && uint8_t(c[2]) == Alt ? 1 : 0;
             if (a.sent) {
                 if (slew) {
                     moving[axis] = true;
                     excused[axis] = false;
+                    mover[axis] = fixed ? int(uint8_t(c[4])) : 0;
                 } else if (stop) {
                     moving[axis] = false;
                 } else if (tracking) {
@@ -547,7 +628,11 @@ private:
                 portTold ||
                 (boxes.contains(StopNotConfirmedText.arg(axisName(axisOf(arrow)))) &&
                  w_->buttonFor(arrow)->showsUnconfirmed());
-            if (moving[axis] && !(excused[axis] && told))
+            const bool clientHolds =
+                mover[axis] != 0 &&
+                std::any_of(clients_.begin(), clients_.end(),
+                            [&](const Connection& c) { return c.client && c.generation == mover[axis]; });
+            if (moving[axis] && !(excused[axis] && told) && !clientHolds)
                 return QStringLiteral("motor %1 left slewing with nobody holding it").arg(motor);
         }
         // The next press is a press like any other.
@@ -577,6 +662,12 @@ private:
     QSet<int> keysDown_;
     Qt::MouseButtons mouseButtons_;
     int heldButton_ = -1;
+    struct Connection {
+        QPointer<LoopClient> client;
+        int generation = 0;
+    };
+    std::array<Connection, 2> clients_;
+    int generations_ = 0;
 #ifdef SKYJOG_HAVE_SDL2
     std::unique_ptr<VirtualController> controller_;
 #endif
