@@ -13,6 +13,7 @@
 #include "viewwindows.h"
 #include "report.h"
 #include "setupscope.h"
+#include "sharedialog.h"
 #include "taps.h"
 #include "updown.h"
 #include "vberror.h"
@@ -125,6 +126,7 @@ Interface::Interface(SettingsLocation location, QWidget* parent)
          .savePreferences = [this] { views_.save(); }},
         prefs_, mnuController, mnuControllerDialog);
     wireRepeatableTaps(mnuTaps, this, prefs_, motion_, [this] { views_.save(); });
+    wireShareDialog(mnuShare, share_, this);
     setLastStops([this] { stopWhatStillMoves(); });
 }
 

@@ -103,6 +103,7 @@ const MenuItem MenuBar[] = {
     {&C::mnuTools, &C::mnuController, "mnuController", "Game &Controller", 0, true},
     {&C::mnuTools, &C::mnuControllerDialog, "mnuControllerDialog", "&Game Controller..."},
     {&C::mnuTools, &C::mnuTaps, "mnuTaps", "Repeatable &Taps"},
+    {&C::mnuTools, &C::mnuShare, "mnuShare", "Share &Mount..."},
     {&C::mnuView, nullptr, "mnuView", "&View"},
     {&C::mnuView, &C::mnuNightVision, "mnuNightVision", "&Night Vision",
      (Qt::CTRL | Qt::Key_N).toCombined(), true},

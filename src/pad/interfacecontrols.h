@@ -94,6 +94,7 @@ struct InterfaceControls {
     QAction* mnuController = nullptr;       // turns the game controller's use on and off
     QAction* mnuControllerDialog = nullptr; // (both gone in a build without one)
     QAction* mnuTaps = nullptr;
+    QAction* mnuShare = nullptr;
     QMenu* mnuView = nullptr;
     QAction* mnuNightVision = nullptr;
     QAction* mnuPosition = nullptr;

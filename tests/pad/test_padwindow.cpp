@@ -243,24 +243,26 @@ private slots:
         QCOMPARE(w.mnuExit->text(), QStringLiteral("E&xit"));
 #ifdef SKYJOG_HAVE_SDL2
         QCOMPARE(w.mnuTools->actions(),
-                 (QList<QAction*>{w.mnuSetup, w.mnuController, w.mnuControllerDialog, w.mnuTaps}));
+                 (QList<QAction*>{w.mnuSetup, w.mnuController, w.mnuControllerDialog, w.mnuTaps,
+                                  w.mnuShare}));
         QCOMPARE(w.mnuControllerDialog->text(), QStringLiteral("&Game Controller..."));
 #else
-        QCOMPARE(w.mnuTools->actions(), (QList<QAction*>{w.mnuSetup, w.mnuTaps}));
+        QCOMPARE(w.mnuTools->actions(), (QList<QAction*>{w.mnuSetup, w.mnuTaps, w.mnuShare}));
         QVERIFY(!w.mnuController && !w.mnuControllerDialog && !w.gamePad());
 #endif
         QCOMPARE(w.mnuSetup->text(), QStringLiteral("&Setup Scope"));
         QCOMPARE(w.mnuTaps->text(), QStringLiteral("Repeatable &Taps"));
         QVERIFY(w.mnuTaps->menu());
+        QCOMPARE(w.mnuShare->text(), QStringLiteral("Share &Mount..."));
         QCOMPARE(w.mnuHelp->actions(),
                  (QList<QAction*>{w.mnuInstructions, w.mnuSeparator1, w.mnuAbout}));
         QCOMPARE(w.mnuInstructions->text(), QStringLiteral("&Quick Instructions"));
         QCOMPARE(w.mnuInstructions->shortcut(), QKeySequence(Qt::Key_F1));
         QVERIFY(w.mnuSeparator1->isSeparator());
         QCOMPARE(w.mnuAbout->text(), QStringLiteral("&About Skyjog"));
-        for (const char* name : {"mnuFile", "mnuExit", "mnuTools", "mnuSetup", "mnuTaps", "mnuView",
-                                 "mnuNightVision", "mnuPosition", "mnuHelp", "mnuInstructions",
-                                 "mnuSeparator1", "mnuAbout"})
+        for (const char* name : {"mnuFile", "mnuExit", "mnuTools", "mnuSetup", "mnuTaps", "mnuShare",
+                                 "mnuView", "mnuNightVision", "mnuPosition", "mnuHelp",
+                                 "mnuInstructions", "mnuSeparator1", "mnuAbout"})
             QVERIFY2(w.findChild<QObject*>(QLatin1String(name)), name);
         // The menu bar sits above the client area, which keeps its size.
         w.show();
