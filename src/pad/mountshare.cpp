@@ -115,11 +115,13 @@ MountShare::~MountShare() = default;
 
 void MountShare::start(std::optional<QString> commandLine) {
     enabled_ = prefs_.get(Pref::ShareEnabled).toBool();
-    QHostAddress kept;
-    if (!kept.setAddress(prefs_.get(Pref::ShareAddress).toString()))
-        kept = QHostAddress(QHostAddress::LocalHost);
     const uint port = prefs_.get(Pref::SharePort).toUInt();
-    target_ = {kept, port >= 1 && port <= 65535 ? uint16_t(port) : DefaultPort};
+    target_ = {QHostAddress(QHostAddress::LocalHost),
+               port >= 1 && port <= 65535 ? uint16_t(port) : DefaultPort};
+    // A kept address that does not read (edited by hand) falls back to this computer only.
+    if (const auto kept = parseShareTarget(prefs_.get(Pref::ShareAddress).toString(), target_);
+        kept && !prefs_.get(Pref::ShareAddress).toString().trimmed().isEmpty())
+        target_.address = kept->address;
     if (commandLine) {
         QString why;
         const auto t = parseShareTarget(*commandLine, target_, &why);
@@ -155,7 +157,10 @@ bool MountShare::isOpenToNetwork(const QHostAddress& a) {
 
 void MountShare::keep() {
     prefs_.set(Pref::ShareEnabled, enabled_);
-    prefs_.set(Pref::ShareAddress, target_.address.toString());
+    // Every interface, IPv4 and IPv6 alike, has no address of its own to write.
+    prefs_.set(Pref::ShareAddress, target_.address == QHostAddress(QHostAddress::Any)
+                                       ? QStringLiteral("*")
+                                       : target_.address.toString());
     prefs_.set(Pref::SharePort, target_.port);
     prefs_.save();
 }
