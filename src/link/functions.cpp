@@ -147,9 +147,17 @@ CommandResult exchange(const QByteArray& command, int16_t replyLength, int16_t t
         // answer in and counts from the write. Where a connection is made for the command, that
         // is part of the round trip, and the time-out counts from before it.
         const uint32_t start = comm.openIsRoundTrip() ? begun : clk.tickCount();
+        // A pass-through that its device cannot answer (no such device, an unknown message)
+        // replies with one byte more than asked, then "#". Another program asking through the
+        // share waits for that "#": cut off before it, it would wait out its own time-out.
+        bool longerFailure = background && command.size() == 8 && command[0] == 'P';
         PaceState pace;
         for (;;) {
             const uint32_t now = clk.tickCount();
+            if (reply.size() >= replyLength && longerFailure && !reply.endsWith('#')) {
+                longerFailure = false;
+                ++replyLength;
+            }
             if (reply.size() >= replyLength || int64_t(elapsedMs(start, now)) >= int64_t(timeoutMs))
                 break;
             // A background reading takes what has come, up to the rest of its reply: its short

@@ -80,7 +80,7 @@ class TestShare : public QObject {
     }
     void useSimulatedMount() {
         server = std::make_unique<ShareServer>([](const QByteArray& c, int16_t n) {
-            return SendCommandResult(c, n, cmd::TimeoutMs);
+            return SendCommandQuietly(c, n, cmd::TimeoutMs);
         });
         start();
     }
@@ -272,6 +272,19 @@ private slots:
         }
         QCOMPARE(a->bytesAvailable() + b->bytesAvailable(), 0);
         QVERIFY2(log.isEmpty(), qPrintable(log.join('\n')));
+    }
+
+    // A device that is not there answers a pass-through with one byte more: the client gets
+    // the whole of it, "#" included, and the stream stays in step.
+    void failedPassThroughReachesItsClientWhole() {
+        useSimulatedMount();
+        QTcpSocket* c = connectClient();
+        QVERIFY(c);
+        send(c, P(1, 18, 254, 0, 0, 2) + "Kx");
+        const QByteArray reply = readReply(c, 4 + 2);
+        QCOMPARE(reply.size(), 6);
+        QCOMPARE(reply.mid(3), QByteArray("#x#"));
+        QCOMPARE(reply.count('#'), 2);
     }
 
     void stopJumpsTheQueue_data() {
