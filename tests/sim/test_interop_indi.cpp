@@ -1,7 +1,9 @@
 // INDI's Celestron driver, a client nobody here wrote, against skyjog-mount-sim on a
 // pseudo-terminal: indiserver runs the driver headless, indi_setprop and indi_getprop drive it.
 // What the driver sends is checked in the simulator's log, what it read back in its properties.
+// Last, the driver reaches the simulator through skyjog's share, over TCP.
 #include "simprocess.h"
+#include "skyjogprocess.h"
 #include "testhelpers.h"
 
 #include <QDir>
@@ -240,6 +242,62 @@ private slots:
         QVERIFY(!newer.commands().contains("h"));
         QVERIFY(set("CONNECTION.DISCONNECT=On"));
         QVERIFY(waitForValue("CONNECTION.CONNECT", "Off"));
+    }
+
+    // Skyjog owns the mount's port and the driver comes in through its share: it connects, reads
+    // the position, starts a move and aborts it, and every byte reaches the mount as it was sent.
+    void overTcpThroughSkyjogsShare() {
+        SimProcess mount;
+        QVERIFY2(mount.start(SimProcess::Host::Pty, {"--tracking", "2", "--az", "90", "--alt", "30"}),
+                 qPrintable(mount.error()));
+        SkyjogProcess skyjog;
+        QVERIFY2(skyjog.start(mount.portText()), qPrintable(skyjog.error()));
+
+        QVERIFY(set("CONNECTION_MODE.CONNECTION_TCP=On"));
+        QVERIFY(set("DEVICE_ADDRESS.ADDRESS;PORT=127.0.0.1;" + QString::number(skyjog.tcpPort())));
+        QVERIFY(set("CONNECTION.CONNECT=On"));
+        QVERIFY2(waitForValue("CONNECTION.CONNECT", "On"), "the driver did not connect");
+        QVERIFY(mount.waitForLog(
+            [&](const QVector<SimLogEntry>&) { return mount.commands().contains("J"); }));
+        const QVector<QByteArray> opening = mount.commands().mid(0, 3);
+        QCOMPARE(opening, QVector<QByteArray>({"Kx", "V", "m"}));
+        QCOMPARE(get("Firmware Info.Model"), QStringLiteral("AVX"));
+
+        // The mount's axes stand at 90 and 30 degrees: on an equatorial mount, 6 h and +30.
+        QDeadlineTimer deadline(30000);
+        while (std::abs(get("EQUATORIAL_EOD_COORD.RA").toDouble() - 6.0) > 0.01 ||
+               std::abs(get("EQUATORIAL_EOD_COORD.DEC").toDouble() - 30.0) > 0.01) {
+            QVERIFY2(!deadline.hasExpired(), "the position never reached the driver");
+            QTest::qWait(200);
+        }
+
+        QVERIFY(set("TELESCOPE_SLEW_RATE.7x=On"));
+        QVERIFY(set("TELESCOPE_MOTION_WE.MOTION_WEST=On"));
+        QVERIFY(mount.waitForLog([&](const QVector<SimLogEntry>&) {
+            return mount.commands().contains(pass(2, 16, 36, 7, 0));
+        }));
+        QVERIFY(waitForValue("TELESCOPE_MOTION_WE._STATE", "Busy"));
+        const int moved = mount.commands().indexOf(pass(2, 16, 36, 7, 0));
+        QVERIFY(set("TELESCOPE_ABORT_MOTION.ABORT=On"));
+        // The driver's abort: both axes stopped, each twice, then any GoTo cancelled.
+        const QVector<QByteArray> abort = {pass(2, 17, 36, 0, 0), pass(2, 17, 36, 0, 0),
+                                           pass(2, 16, 36, 0, 0), pass(2, 16, 36, 0, 0), "M"};
+        const auto motorCommands = [&] {
+            QVector<QByteArray> out;
+            for (const QByteArray& c : mount.commands().mid(moved + 1))
+                if (c.startsWith('P') || c == "M") out << c;
+            return out;
+        };
+        QVERIFY2(mount.waitForLog([&](const QVector<SimLogEntry>&) {
+            return motorCommands().size() >= abort.size();
+        }),
+                 "the abort did not reach the mount");
+        QCOMPARE(motorCommands(), abort);
+        QVERIFY(skyjog.running());
+
+        QVERIFY(set("CONNECTION.DISCONNECT=On"));
+        QVERIFY(waitForValue("CONNECTION.CONNECT", "Off"));
+        QVERIFY(set("CONNECTION_MODE.CONNECTION_SERIAL=On"));
     }
 };
 

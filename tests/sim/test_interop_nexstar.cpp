@@ -1,7 +1,8 @@
 // libnexstar, a client nobody here wrote, against skyjog-mount-sim: over the pseudo-terminal and
-// over tcp://. What the library sends is checked in the simulator's log, what it reads back in
-// its results.
+// over tcp://, and through the pseudo-terminal skyjog's share offers. What the library sends is
+// checked in the simulator's log, what it reads back in its results.
 #include "simprocess.h"
+#include "skyjogprocess.h"
 #include "testhelpers.h"
 
 #include <QTest>
@@ -140,6 +141,37 @@ private slots:
         QVERIFY(start && stop);
         QVERIFY(std::abs(alt + (stop->timeMs - start->timeMs) / 1000.0) < 1e-4);
         QCOMPARE(az, 0.0);
+    }
+
+    // Skyjog owns the mount's port; the library opens the serial port skyjog offers in its place
+    // and connects, reads the position, moves an axis and aborts, each byte passed on as sent.
+    void throughSkyjogsPseudoTerminal() {
+        SimProcess sim;
+        QVERIFY2(sim.start(SimProcess::Host::Pty, {"--tracking", "0", "--az", "90", "--alt", "30"}),
+                 qPrintable(sim.error()));
+        SkyjogProcess skyjog;
+        QVERIFY2(skyjog.start(sim.portText()), qPrintable(skyjog.error()));
+        const int fd = openTelescope(skyjog.ptyPath());
+        QVERIFY(fd >= 0);
+        QVERIFY(enforce_protocol_version(fd, VER_AUTO) >= 0);
+        QCOMPARE(tc_check_align(fd), 1);
+        double az = 0, alt = 0;
+        QCOMPARE(tc_get_azalt_p(fd, &az, &alt), RC_OK);
+        QVERIFY2(std::abs(az - 90) < 0.01 && std::abs(alt - 30) < 0.01,
+                 qPrintable(QString("az %1, alt %2").arg(az).arg(alt)));
+        QCOMPARE(tc_slew_fixed(fd, TC_AXIS_RA_AZM, TC_DIR_POSITIVE, 7), RC_OK);
+        QTest::qWait(300);
+        QCOMPARE(tc_slew_fixed(fd, TC_AXIS_RA_AZM, TC_DIR_POSITIVE, 0), RC_OK);
+        QCOMPARE(tc_goto_cancel(fd), RC_OK);
+        double az2 = 0, alt2 = 0;
+        QCOMPARE(tc_get_azalt_p(fd, &az2, &alt2), RC_OK);
+        close_telescope(fd);
+        QVERIFY2(az2 > az + 0.1, qPrintable(QString("az %1 after the move").arg(az2)));
+        QCOMPARE(alt2, alt);
+        QCOMPARE(sim.commands(),
+                 QVector<QByteArray>({"V", "V", "J", "z", bytes({'P', 2, 16, 36, 7, 0, 0, 0}),
+                                      bytes({'P', 2, 16, 36, 0, 0, 0, 0}), "M", "z"}));
+        QVERIFY(skyjog.running());
     }
 };
 
