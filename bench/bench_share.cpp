@@ -34,9 +34,13 @@ using namespace bench;
 
 namespace {
 
+// The setup failed: thrown, so that the program, its X server and the clients' threads are
+// all stopped on the way out.
+struct SetupFailed {
+    QString what;
+};
 [[noreturn]] void fail(const QString& what) {
-    std::fprintf(stderr, "bench_share: %s\n", qPrintable(what));
-    std::exit(1);
+    throw SetupFailed{what};
 }
 
 struct Case {
@@ -298,10 +302,7 @@ QString verdict(bool met) {
     return met ? QStringLiteral("met") : QStringLiteral("not met");
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+int run(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(10, atoi(argv[1])) : 300;
     const int keyRounds = argc > 2 ? std::max(3, atoi(argv[2])) : 20;
     const double seconds = argc > 3 ? std::max(1.0, atof(argv[3])) : 3.0;
@@ -496,4 +497,16 @@ int main(int argc, char** argv) {
                 "share / limit", "bad"},
                rateRows);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    try {
+        return run(argc, argv);
+    } catch (const SetupFailed& e) {
+        std::fprintf(stderr, "bench_share: %s\n", qPrintable(e.what));
+        return 1;
+    }
 }
