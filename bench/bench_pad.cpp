@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
     long startupHwm = 0;
     for (int i = 0; i < launches; ++i) {
         double launched = 0, shown = 0;
-        if (!pad.launch(keySettingsLine(line.devicePath(), 1), &error, &launched, &shown)) fail(error);
+        if (!pad.launch(keySettingsLine(line.devicePath(), 1), &error, &launched, &shown))
+            fail(error);
         startup.push_back(shown - launched);
         xsession::waitFor([] { return false; }, 300);
         startupHwm = std::max(startupHwm, procUsage(pad.pid()).hwmKb);

@@ -174,7 +174,7 @@ bool isTracking(const QByteArray& c) {
 }
 
 bool runKeyRounds(PadSession& pad, ExactLine& line, int rounds, int holdMs, KeyFigures* k,
-               QString* error) {
+                  QString* error) {
     for (int i = 0; i < rounds; ++i) {
         line.clear();
         const double pressAt = nowMs();

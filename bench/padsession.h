@@ -78,6 +78,6 @@ struct KeyFigures {
 // launched and focused; false with the reason when a command never reaches the line. Other
 // commands may share the line: only the slew, the stop and the tracking restore are looked for.
 bool runKeyRounds(PadSession& pad, ExactLine& line, int rounds, int holdMs, KeyFigures* figures,
-               QString* error);
+                  QString* error);
 
 } // namespace bench
