@@ -2,7 +2,7 @@
 # Installs what is missing, builds the benchmarks and runs them, printing their tables. Nothing is
 # asserted; bench/README.md holds the figures and what they mean.
 #
-#   scripts/bench.sh                 all of them (about four minutes)
+#   scripts/bench.sh                 all of them (about five and a half minutes)
 #   scripts/bench.sh sendcommand     SendCommand round trips over a pseudo-terminal at 9600 baud
 #   scripts/bench.sh pad             start-up, memory, key to line, processor time (under Xvfb)
 #   scripts/bench.sh spiral          spiral leg timing over 20 legs, with the processor time and
