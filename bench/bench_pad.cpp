@@ -17,77 +17,18 @@ using namespace bench;
 
 namespace {
 
-QByteArray settingsLine(const QString& port, int trackIndex) {
-    return QStringLiteral("7,6,7,6,\"%1\",100,100,8,8,%2,#FALSE#,3,0")
-        .arg(port)
-        .arg(trackIndex)
-        .toUtf8();
-}
-
 void fail(const QString& what) {
     std::fprintf(stderr, "bench_pad: %s\n", qPrintable(what));
     std::exit(1);
 }
 
-// Waits (bounded) for the first command at or after index from that satisfies pred.
-std::optional<ExactLine::Command> waitCommand(ExactLine& line, size_t from,
-                                              const std::function<bool(const QByteArray&)>& pred,
-                                              int timeoutMs = 3000) {
-    std::optional<ExactLine::Command> found;
-    xsession::waitFor(
-        [&] {
-            const auto cmds = line.commands();
-            for (size_t i = from; i < cmds.size(); ++i)
-                if (pred(cmds[i].bytes)) {
-                    found = cmds[i];
-                    return true;
-                }
-            return false;
-        },
-        timeoutMs);
-    return found;
-}
-
-bool isSlew(const QByteArray& c) {
-    return c.size() == 8 && c[0] == 'P' && c[1] == 3;
-}
-bool isStop(const QByteArray& c) {
-    return c.size() == 8 && c[0] == 'P' && c[1] == 2;
-}
-bool isTracking(const QByteArray& c) {
-    return c.size() == 2 && c[0] == 'T';
-}
-
-struct KeyFigures {
-    std::vector<double> press, release;
-};
-
 KeyFigures measureKeys(PadSession& pad, ExactLine& line, int trackIndex, int rounds, int holdMs) {
     QString error;
-    if (!pad.launch(settingsLine(line.devicePath(), trackIndex), &error)) fail(error);
+    if (!pad.launch(keySettingsLine(line.devicePath(), trackIndex), &error)) fail(error);
     pad.focus();
     xsession::waitFor([] { return false; }, 500);
     KeyFigures k;
-    for (int i = 0; i < rounds; ++i) {
-        line.clear();
-        const double pressAt = nowMs();
-        if (!pad.x().fakeKey(QStringLiteral("Up"), true))
-            fail(QStringLiteral("no XTEST library (libXtst.so.6)"));
-        const auto slew = waitCommand(line, 0, isSlew);
-        if (!slew) fail(QStringLiteral("no slew command after the key press"));
-        k.press.push_back(slew->lastByteMs - pressAt);
-        // Held: the server repeats the key after 150 ms, every 30 ms.
-        xsession::waitFor([&] { return nowMs() >= pressAt + holdMs; }, holdMs + 100);
-        const double releaseAt = nowMs();
-        pad.x().fakeKey(QStringLiteral("Up"), false);
-        const auto stop = waitCommand(line, 0, isStop);
-        if (!stop) fail(QStringLiteral("no stop command after the key release"));
-        k.release.push_back(stop->lastByteMs - releaseAt);
-        // The tracking restore that follows the stop, then a pause between rounds.
-        const size_t afterStop = line.commands().size();
-        waitCommand(line, afterStop - 1, isTracking);
-        xsession::waitFor([] { return false; }, 150);
-    }
+    if (!runKeyRounds(pad, line, rounds, holdMs, &k, &error)) fail(error);
     pad.stopApp();
     return k;
 }
@@ -112,7 +53,8 @@ int main(int argc, char** argv) {
     long startupHwm = 0;
     for (int i = 0; i < launches; ++i) {
         double launched = 0, shown = 0;
-        if (!pad.launch(settingsLine(line.devicePath(), 1), &error, &launched, &shown)) fail(error);
+        if (!pad.launch(keySettingsLine(line.devicePath(), 1), &error, &launched, &shown))
+            fail(error);
         startup.push_back(shown - launched);
         xsession::waitFor([] { return false; }, 300);
         startupHwm = std::max(startupHwm, procUsage(pad.pid()).hwmKb);
@@ -124,7 +66,7 @@ int main(int argc, char** argv) {
     const KeyFigures eqNorth = measureKeys(pad, line, 2, keyRounds, 400);
 
     // ---- processor time --------------------------------------------------------------------
-    if (!pad.launch(settingsLine(line.devicePath(), 1), &error)) fail(error);
+    if (!pad.launch(keySettingsLine(line.devicePath(), 1), &error)) fail(error);
     pad.focus();
     xsession::waitFor([] { return false; }, 1000);
     const ProcUsage idle0 = procUsage(pad.pid());

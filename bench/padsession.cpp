@@ -79,7 +79,7 @@ bool PadSession::startX(QString* error) {
 }
 
 bool PadSession::launch(const QByteArray& settingsLine, QString* error, double* launchedMs,
-                        double* shownMs) {
+                        double* shownMs, const QStringList& arguments) {
     stopApp();
     dir_ = std::make_unique<QTemporaryDir>();
     const QString copy = dir_->filePath(QStringLiteral("skyjog"));
@@ -100,11 +100,12 @@ bool PadSession::launch(const QByteArray& settingsLine, QString* error, double* 
     env.insert(QStringLiteral("DISPLAY"), xvfb_.display());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir_->path()); // private (0700), as Qt wants it
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_->path());
     app_.setProcessEnvironment(env);
     app_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     x_.watchMaps();
     const double launched = nowMs();
-    app_.start(copy, {});
+    app_.start(copy, arguments);
     if (!app_.waitForStarted(30000)) {
         *error = app_.errorString();
         return false;
@@ -135,6 +136,74 @@ void PadSession::focus() {
         xsession::xdotool(display(),
                           {QStringLiteral("mousemove"), QString::number(g->x + g->width - 5),
                            QString::number(g->y + g->height - 5)});
+}
+
+QByteArray keySettingsLine(const QString& port, int trackIndex) {
+    return QStringLiteral("7,6,7,6,\"%1\",100,100,8,8,%2,#FALSE#,3,0")
+        .arg(port)
+        .arg(trackIndex)
+        .toUtf8();
+}
+
+std::optional<ExactLine::Command> waitCommand(ExactLine& line, size_t from,
+                                              const std::function<bool(const QByteArray&)>& pred,
+                                              int timeoutMs) {
+    std::optional<ExactLine::Command> found;
+    xsession::waitFor(
+        [&] {
+            const auto cmds = line.commands();
+            for (size_t i = from; i < cmds.size(); ++i)
+                if (pred(cmds[i].bytes)) {
+                    found = cmds[i];
+                    return true;
+                }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+bool isSlew(const QByteArray& c) {
+    return c.size() == 8 && c[0] == 'P' && c[1] == 3;
+}
+bool isStop(const QByteArray& c) {
+    return c.size() == 8 && c[0] == 'P' && c[1] == 2;
+}
+bool isTracking(const QByteArray& c) {
+    return c.size() == 2 && c[0] == 'T';
+}
+
+bool runKeyRounds(PadSession& pad, ExactLine& line, int rounds, int holdMs, KeyFigures* k,
+                  QString* error) {
+    for (int i = 0; i < rounds; ++i) {
+        line.clear();
+        const double pressAt = nowMs();
+        if (!pad.x().fakeKey(QStringLiteral("Up"), true)) {
+            *error = QStringLiteral("no XTEST library (libXtst.so.6)");
+            return false;
+        }
+        const auto slew = waitCommand(line, 0, isSlew);
+        if (!slew) {
+            *error = QStringLiteral("no slew command after the key press");
+            return false;
+        }
+        k->press.push_back(slew->lastByteMs - pressAt);
+        // Held: the server repeats the key after 150 ms, every 30 ms.
+        xsession::waitFor([&] { return nowMs() >= pressAt + holdMs; }, holdMs + 100);
+        const double releaseAt = nowMs();
+        pad.x().fakeKey(QStringLiteral("Up"), false);
+        const auto stop = waitCommand(line, 0, isStop);
+        if (!stop) {
+            *error = QStringLiteral("no stop command after the key release");
+            return false;
+        }
+        k->release.push_back(stop->lastByteMs - releaseAt);
+        // The tracking restore that follows the stop, then a pause between rounds.
+        const size_t afterStop = line.commands().size();
+        waitCommand(line, afterStop - 1, isTracking);
+        xsession::waitFor([] { return false; }, 150);
+    }
+    return true;
 }
 
 } // namespace bench

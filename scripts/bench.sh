@@ -2,7 +2,7 @@
 # Installs what is missing, builds the benchmarks and runs them, printing their tables. Nothing is
 # asserted; bench/README.md holds the figures and what they mean.
 #
-#   scripts/bench.sh                 all of them (about four minutes)
+#   scripts/bench.sh                 all of them (about five and a half minutes)
 #   scripts/bench.sh sendcommand     SendCommand round trips over a pseudo-terminal at 9600 baud
 #   scripts/bench.sh pad             start-up, memory, key to line, processor time (under Xvfb)
 #   scripts/bench.sh spiral          spiral leg timing over 20 legs, with the processor time and
@@ -11,6 +11,9 @@
 #                                    without a controller (in-process, a virtual controller)
 #   scripts/bench.sh position        a press behind the Position window's readings, the mount
 #                                    answering them at once, garbage, short, late and never
+#   scripts/bench.sh share           the mount shared by skyjog --share: a client's round trip
+#                                    against SendCommand and the wire, key to line while two
+#                                    clients poll, commands a second (under Xvfb)
 #
 # Run it on an otherwise idle machine: the figures are times of a few milliseconds.
 set -euo pipefail
@@ -45,6 +48,10 @@ if { [ "$which" = all ] || [ "$which" = gamepad ]; } && [ -x "$BUILD_DIR/bench/b
 fi
 if [ "$which" = all ] || [ "$which" = position ]; then
     "$BUILD_DIR/bench/bench_position" 20
+    echo
+fi
+if [ "$which" = all ] || [ "$which" = share ]; then
+    "$BUILD_DIR/bench/bench_share" 300 20 3
     echo
 fi
 echo "Load average afterwards: $(cut -d' ' -f1-3 /proc/loadavg)"
