@@ -90,6 +90,8 @@ bool App::start(const QString& exe, const QByteArray& settingsLine) {
     env.insert(QStringLiteral("DISPLAY"), display_);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QFileInfo(dir_).path()); // private (0700)
+    // The program's own configuration stays in the case's folder: never the user's.
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), QFileInfo(dir_).path() + QStringLiteral("/config"));
     proc_.setProcessEnvironment(env);
     proc_.setProcessChannelMode(QProcess::ForwardedChannels);
     proc_.start(copy, {});
